@@ -1,0 +1,41 @@
+#include "crc.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string_view>
+#include <vector>
+
+using namespace zapfer;
+
+TEST(Crc, TableIsTheReflectedPolynomial) {
+    const CrcTable& table = BuildCrcTable();
+    EXPECT_EQ(table[0], 0x00000000u);
+    EXPECT_EQ(table[1], 0x77073096u);
+    EXPECT_EQ(table[128], 0xEDB88320u);
+    EXPECT_EQ(table[255], 0x2D02EF8Du);
+}
+
+TEST(Crc, KnownVectors) {
+    const std::string_view abc = "abc";
+    const std::string_view digits = "123456789";
+    EXPECT_EQ(BlockCrc(abc.data(), abc.size()), 0xCA6598D0u);
+    EXPECT_EQ(BlockCrc(digits.data(), digits.size()), 0x2DFD2D88u);
+    EXPECT_EQ(BlockCrcBytewise(abc.data(), abc.size()), 0xCA6598D0u);
+    EXPECT_EQ(BlockCrcBytewise(digits.data(), digits.size()), 0x2DFD2D88u);
+    EXPECT_EQ(BlockCrc(nullptr, 0), 0u);
+    EXPECT_EQ(BlockCrc(abc.data(), 0), 0u);
+}
+
+TEST(Crc, FastPathAgreesWithTableOnEveryLength) {
+    std::mt19937 random(1234);
+    std::vector<uint8_t> buffer(4096 + 7);
+    for (auto& byte : buffer)
+        byte = static_cast<uint8_t>(random());
+    // Every length from 0 to 4096, from an aligned and an unaligned start.
+    for (size_t n = 0; n <= 4096; ++n) {
+        ASSERT_EQ(BlockCrc(buffer.data(), n), BlockCrcBytewise(buffer.data(), n)) << "n=" << n;
+        ASSERT_EQ(BlockCrc(buffer.data() + 3, n), BlockCrcBytewise(buffer.data() + 3, n))
+            << "unaligned n=" << n;
+    }
+}
