@@ -1,0 +1,37 @@
+// EchoResponder: answers the 4-byte UDP probes with which a LAN sender looks
+// for a peer, while a LAN or WAN type is selected and no send is connecting.
+
+#include "engine.h"
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace zapfer {
+
+void Engine::echoResponderMain(int socket) {
+    const auto stopped = [this] { return m_state.LinkState == LinkState::Stopped; };
+    while (!stopped()) {
+        const CommType type = m_state.CommType;
+        const bool answering = socket >= 0 && m_state.LinkState != LinkState::Connecting &&
+                               (type == CommType::Lan || type == CommType::Wan);
+        pollfd fds[2] = {{m_stopFd.get(), POLLIN, 0}, {socket, POLLIN, 0}};
+        const int ready = ::poll(fds, answering ? 2 : 1, answering ? 250 : 50);
+        if (ready <= 0 || !answering || !(fds[1].revents & POLLIN))
+            continue;
+        uint8_t datagram[16];
+        sockaddr_in source{};
+        socklen_t length = sizeof source;
+        const ssize_t n = ::recvfrom(socket, datagram, sizeof datagram, 0,
+                                     reinterpret_cast<sockaddr*>(&source), &length);
+        if (n < 0)
+            continue;
+        m_state.ProbeAddress = source.sin_addr.s_addr;
+        if (n == 4 && datagram[0] == 0x66)
+            ::sendto(socket, datagram, 4, 0, reinterpret_cast<sockaddr*>(&source), length);
+    }
+    if (socket >= 0)
+        ::shutdown(socket, SHUT_RD);
+}
+
+} // namespace zapfer

@@ -1,0 +1,133 @@
+#include "received_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace zapfer {
+
+namespace {
+std::string randomSuffix() {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(random()));
+    return text;
+}
+} // namespace
+
+std::unique_ptr<ReceivedFile> ReceivedFile::create(int dirFd, const std::string& name, int64_t size,
+                                                   int32_t blocks, std::string* reason) {
+    UniqueFd fd;
+    std::string tempName;
+    for (int attempt = 0; attempt < 8 && !fd; ++attempt) {
+        tempName = kTempPrefix + randomSuffix();
+        fd.reset(::openat(dirFd, tempName.c_str(),
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (!fd && errno != EEXIST)
+            break;
+    }
+    if (!fd) {
+        if (reason)
+            *reason = std::strerror(errno);
+        return nullptr;
+    }
+    if (size > 0) {
+        // Reserve the space now so that a full disk shows at the open, not
+        // half-way through; file systems without fallocate just grow the file.
+        const int err = ::posix_fallocate(fd.get(), 0, size);
+        if (err == ENOSPC || err == EFBIG || (err != 0 && ::ftruncate(fd.get(), size) != 0)) {
+            if (reason)
+                *reason = std::strerror(err);
+            ::unlinkat(dirFd, tempName.c_str(), 0);
+            return nullptr;
+        }
+    }
+    return std::make_unique<ReceivedFile>(Key{}, dirFd, name, std::move(tempName), std::move(fd),
+                                          blocks);
+}
+
+ReceivedFile::ReceivedFile(Key, int dirFd, std::string name, std::string tempName, UniqueFd fd,
+                           int32_t blocks)
+    : m_dirFd(dirFd), m_name(std::move(name)), m_tempName(std::move(tempName)), m_fd(std::move(fd)),
+      m_blocks(size_t(blocks > 0 ? blocks : 0), false) {}
+
+ReceivedFile::~ReceivedFile() {
+    discard();
+}
+
+bool ReceivedFile::storeBlock(int32_t k, int64_t offset, const uint8_t* data, size_t length) {
+    if (m_done || k < 0 || size_t(k) >= m_blocks.size())
+        return false;
+    size_t written = 0;
+    while (written < length) {
+        const ssize_t n = ::pwrite(m_fd.get(), data + written, length - written, offset + written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        written += size_t(n);
+    }
+    if (!m_blocks[size_t(k)]) {
+        m_blocks[size_t(k)] = true;
+        ++m_blocksStored;
+    }
+    return true;
+}
+
+bool ReceivedFile::commit(bool replace) {
+    if (m_done)
+        return false;
+    if (!complete() || ::fsync(m_fd.get()) != 0) {
+        discard();
+        return false;
+    }
+    int result;
+    if (replace) {
+        result = ::renameat(m_dirFd, m_tempName.c_str(), m_dirFd, m_name.c_str());
+    } else {
+        result =
+            ::renameat2(m_dirFd, m_tempName.c_str(), m_dirFd, m_name.c_str(), RENAME_NOREPLACE);
+        if (result != 0 && errno == EINVAL) {
+            // A file system without RENAME_NOREPLACE: a hard link fails on an
+            // existing name just the same.
+            result = ::linkat(m_dirFd, m_tempName.c_str(), m_dirFd, m_name.c_str(), 0);
+            if (result == 0)
+                ::unlinkat(m_dirFd, m_tempName.c_str(), 0);
+        }
+    }
+    if (result != 0) {
+        discard();
+        return false;
+    }
+    m_fd.reset();
+    m_done = true;
+    ::fsync(m_dirFd);
+    return true;
+}
+
+void ReceivedFile::discard() {
+    if (m_done)
+        return;
+    m_fd.reset();
+    ::unlinkat(m_dirFd, m_tempName.c_str(), 0);
+    m_done = true;
+}
+
+bool nameExists(int dirFd, const std::string& name) {
+    struct stat st;
+    return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+int64_t freeBytes(int dirFd) {
+    struct statvfs vfs;
+    if (::fstatvfs(dirFd, &vfs) != 0)
+        return -1;
+    return int64_t(vfs.f_bavail) * int64_t(vfs.f_frsize);
+}
+
+} // namespace zapfer

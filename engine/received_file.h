@@ -1,0 +1,65 @@
+#pragma once
+
+// A file being received into the destination folder. Data goes into a hidden
+// temporary file next to its final name; only a file whose every block was
+// stored is synced and renamed onto its final name. Anything else is removed,
+// leaving an older file of the same name untouched.
+
+#include "unique_fd.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zapfer {
+
+class ReceivedFile {
+    struct Key {
+        explicit Key() = default;
+    };
+
+public:
+    // Creates the temporary file in the folder `dirFd` for `name` (a name
+    // already checked safe) of `size` bytes split in `blocks` blocks.
+    // Returns null on failure, with errno-style text in `reason`.
+    static std::unique_ptr<ReceivedFile> create(int dirFd, const std::string& name, int64_t size,
+                                                int32_t blocks, std::string* reason = nullptr);
+    ReceivedFile(Key, int dirFd, std::string name, std::string tempName, UniqueFd fd,
+                 int32_t blocks);
+    ~ReceivedFile(); // removes the temporary file unless it was committed
+
+    ReceivedFile(const ReceivedFile&) = delete;
+    ReceivedFile& operator=(const ReceivedFile&) = delete;
+
+    // Stores block k at `offset`; false on a write error.
+    bool storeBlock(int32_t k, int64_t offset, const uint8_t* data, size_t length);
+    bool complete() const { return m_blocksStored == m_blocks.size(); }
+    const std::string& name() const { return m_name; }
+
+    // Syncs and renames onto the final name. With `replace` false an existing
+    // file of that name is never replaced. False when not complete or when
+    // the rename failed; the temporary file is then removed.
+    bool commit(bool replace);
+    // Removes the temporary file.
+    void discard();
+
+private:
+    int m_dirFd;
+    std::string m_name;
+    std::string m_tempName;
+    UniqueFd m_fd;
+    std::vector<bool> m_blocks;
+    size_t m_blocksStored = 0;
+    bool m_done = false;
+};
+
+// True when something named `name` exists in `dirFd` (a link counts, even a
+// dangling one).
+bool nameExists(int dirFd, const std::string& name);
+// Bytes free for this user on the file system of `dirFd`; -1 when unknown.
+int64_t freeBytes(int dirFd);
+// Leftover temporary files of an interrupted run are hidden names with this prefix.
+inline constexpr const char* kTempPrefix = ".zapfer-part-";
+
+} // namespace zapfer

@@ -1,0 +1,112 @@
+// The receiving side on the socket link: a service loop over the accepted
+// connection, answering the sender's commands until the last file is closed,
+// the transfer is aborted or the connection is lost.
+
+#include "engine.h"
+
+#include "crc.h"
+#include "received_file.h"
+
+#include <chrono>
+
+namespace zapfer {
+
+namespace {
+// A connected peer that says nothing for this long is dropped, so that a
+// silent connection cannot keep this machine from receiving.
+constexpr auto kIdlePeerLimit = std::chrono::seconds(60);
+} // namespace
+
+void Engine::SocketResponder() {
+    m_inTransfer = true;
+    bool peerAborted = false;
+    auto lastCommand = std::chrono::steady_clock::now();
+    for (;;) {
+        const LinkState link = m_state.LinkState;
+        if (link == LinkState::Listening || link == LinkState::Stopped)
+            break;
+        if (m_tasksPending) { // the front end changes the link: this receive ends
+            m_state.AbortFlag = 1;
+            break;
+        }
+        const uint8_t code = ReceiveCommand();
+        if (code != 0)
+            lastCommand = std::chrono::steady_clock::now();
+        switch (code) {
+        case CMD_FILE_TABLE:
+            serveFileTable(LinkKind::Socket);
+            break;
+        case CMD_OPEN_FILE:
+            serveOpenFile(LinkKind::Socket);
+            break;
+        case CMD_BLOCK:
+            serveSocketBlock();
+            break;
+        case CMD_CLOSE_FILE:
+            serveCloseFile(LinkKind::Socket);
+            break;
+        case CMD_ABORT:
+            serveAbort(LinkKind::Socket);
+            peerAborted = true;
+            break;
+        case CMD_PING:
+            sendReply(LinkKind::Socket, CMD_PING_REPLY);
+            break;
+        case CMD_CONNECT:
+            sendReply(LinkKind::Socket, CMD_ACCEPTED);
+            m_events.playSound(Sound::LinkUp);
+            break;
+        case CMD_NAME_REQUEST:
+            serveNameRequest(LinkKind::Socket);
+            break;
+        case CMD_NAME_FOLLOWS:
+            serveNameFollows(LinkKind::Socket);
+            break;
+        default:
+            // Nothing, an unknown code, or a read-service command: no answer.
+            if (std::chrono::steady_clock::now() - lastCommand > kIdlePeerLimit)
+                m_state.AbortFlag = 1;
+            break;
+        }
+        if (m_state.AbortFlag) {
+            if (!peerAborted) // tell the sender at once rather than by silence
+                SendCommand(CMD_ABORT, IoMode::EvenWhenAborting);
+            break;
+        }
+    }
+    endReceive();
+    m_inTransfer = false;
+}
+
+void Engine::serveSocketBlock() {
+    uint8_t header[8];
+    if (!RecvAll(header, sizeof header))
+        return;
+    const auto k = int32_t(getLe32(header));
+    const uint32_t crc = getLe32(header + 4);
+    const int32_t blockSize = m_state.BlockSize;
+    const int64_t size = m_state.CurrentFileSize;
+    const bool indexValid = m_currentFile && k >= 0 && k < m_state.FileBlocks;
+    const int32_t length = indexValid ? BlockLength(k, size, blockSize) : 0;
+    uint8_t* data = m_ioBuffer.data();
+    const bool arrived = length == 0 || RecvAll(data, size_t(length));
+    if (m_state.AbortFlag)
+        return;
+    if (!arrived || !indexValid || BlockCrc(data, size_t(length)) != crc) {
+        const auto reply = BuildBlockReply(CMD_BLOCK_BAD, k);
+        SendAll(reply.data(), reply.size());
+        return;
+    }
+    if (!m_currentFile->storeBlock(k, int64_t(k) * blockSize, data, size_t(length))) {
+        // The disk failed under us (full despite the reservation, I/O error).
+        m_events.closeStatusDialog();
+        m_state.AbortFlag = 1;
+        return;
+    }
+    m_state.BlocksDone = k + 1;
+    m_state.BytesDone += length;
+    const auto reply = BuildBlockReply(CMD_BLOCK_OK, k);
+    SendAll(reply.data(), reply.size());
+}
+
+} // namespace zapfer

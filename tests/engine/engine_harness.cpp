@@ -1,0 +1,118 @@
+#include "engine_harness.h"
+
+#include <algorithm>
+#include <fstream>
+#include <random>
+
+namespace zapfer::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "zapfer-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
+}
+
+std::vector<uint8_t> randomBytes(size_t n, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::vector<uint8_t> bytes(n);
+    for (auto& b : bytes)
+        b = static_cast<uint8_t>(random());
+    return bytes;
+}
+
+void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::vector<uint8_t> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> listNames(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+uint32_t loopback() {
+    return 0x7F000001u;
+}
+
+namespace {
+LinkConfig responderConfig() {
+    LinkConfig config;
+    config.listenPort = 0;
+    config.echoPort = 0;
+    config.listenAddress = loopback();
+    return config;
+}
+} // namespace
+
+Responder::Responder(const fs::path& dest, bool overwrite) : engine(events, responderConfig()) {
+    EngineSettings settings;
+    settings.destDir = dest.string();
+    settings.overwriteFiles = overwrite;
+    settings.ownerName = "Responder";
+    engine.setSettings(settings);
+    engine.selectCommType(CommType::Wan, true);
+    engine.start();
+}
+
+Responder::~Responder() {
+    engine.stop();
+}
+
+namespace {
+LinkConfig senderConfig(uint16_t port) {
+    LinkConfig config;
+    config.listenPort = 0;
+    config.echoPort = 0;
+    config.listenAddress = loopback();
+    config.peerPort = port;
+    return config;
+}
+} // namespace
+
+Sender::Sender(uint16_t port) : engine(events, senderConfig(port)) {
+    EngineSettings settings;
+    settings.peerIp = loopback();
+    settings.ownerName = "Sender";
+    engine.setSettings(settings);
+    engine.selectCommType(CommType::Wan, true);
+    engine.start();
+}
+
+Sender::~Sender() {
+    engine.stop();
+}
+
+SendOutcome Sender::send(const std::vector<fs::path>& files) {
+    std::vector<SendFile> list;
+    for (const auto& file : files)
+        list.push_back({file.string(), int64_t(fs::file_size(file))});
+    std::string whyNot;
+    const int connectingBefore = events.connectingClosed;
+    const int statusBefore = events.statusClosed;
+    EXPECT_TRUE(engine.beginSend(list, &whyNot)) << whyNot;
+    EXPECT_TRUE(events.waitUntil([&] { return events.connectingClosed > connectingBefore; }));
+    if (engine.state().AbortFlag)
+        return engine.finishSend();
+    engine.startSending();
+    EXPECT_TRUE(events.waitUntil([&] { return events.statusClosed > statusBefore; },
+                                 std::chrono::seconds(60)));
+    return engine.finishSend();
+}
+
+} // namespace zapfer::test

@@ -1,0 +1,106 @@
+#pragma once
+
+// Two engines in one process, a sender and a responder, joined over 127.0.0.1
+// on ephemeral ports, with events recorded for the test to wait on.
+
+#include "engine.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace zapfer::test {
+
+// Records every event; tests wait on them with bounded waits.
+class RecordingEvents : public EngineEvents {
+public:
+    void incomingTransfer() override {
+        note([this] { ++incoming; });
+    }
+    void closeConnectingDialog() override {
+        note([this] { ++connectingClosed; });
+    }
+    void closeStatusDialog() override {
+        note([this] { ++statusClosed; });
+    }
+    void fileStarted(const std::string& name) override {
+        note([&] { files.push_back(name); });
+    }
+    void playSound(Sound sound) override {
+        note([&] { sounds.push_back(sound); });
+    }
+    void linkMessage(const std::string& text, const std::string&) override {
+        note([&] { messages.push_back(text); });
+    }
+
+    // Waits until `predicate` holds (checked under the lock), at most `limit`.
+    template <typename Predicate>
+    bool waitUntil(Predicate predicate,
+                   std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, limit, predicate);
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    int incoming = 0;
+    int connectingClosed = 0;
+    int statusClosed = 0;
+    std::vector<std::string> files;
+    std::vector<Sound> sounds;
+    std::vector<std::string> messages;
+
+private:
+    template <typename F> void note(F change) {
+        {
+            std::lock_guard lock(mutex);
+            change();
+        }
+        changed.notify_all();
+    }
+};
+
+// A folder removed with everything in it at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& path() const { return m_path; }
+    std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+std::vector<uint8_t> randomBytes(size_t n, uint32_t seed);
+void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> readFile(const std::filesystem::path& path);
+// Names in a folder, sorted (hidden ones too).
+std::vector<std::string> listNames(const std::filesystem::path& folder);
+
+uint32_t loopback(); // 127.0.0.1, first octet in the top byte
+
+// A responder engine listening on an ephemeral port of 127.0.0.1.
+struct Responder {
+    explicit Responder(const std::filesystem::path& dest, bool overwrite = false);
+    ~Responder();
+    RecordingEvents events;
+    Engine engine;
+};
+
+// A sender engine aimed (WAN type) at `port` of 127.0.0.1.
+struct Sender {
+    explicit Sender(uint16_t port);
+    ~Sender();
+    // Runs a whole send as the window does; returns its outcome.
+    SendOutcome send(const std::vector<std::filesystem::path>& files);
+    RecordingEvents events;
+    Engine engine;
+};
+
+} // namespace zapfer::test
