@@ -1,23 +1,32 @@
 // zapfer-cli: Zapfer's transfer engine without a window.
 
-#include <cstdio>
-#include <cstring>
+#include "cli_options.h"
+#include "receive_command.h"
+#include "send_command.h"
 
-namespace {
-constexpr const char* kUsage =
-    "Usage: zapfer-cli COMMAND [OPTIONS]\n"
-    "\n"
-    "Beams files to a peer running Zapfer, or receives them, without a window.\n"
-    "\n"
-    "Options:\n"
-    "  --help     show this text and exit\n";
-}
+#include <csignal>
+#include <cstdio>
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        return 0;
+    using namespace zapfer::cli;
+    // Lines must reach a pipe as they happen: scripts and tests read them live.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // A vanished peer or reader shows as a failed write, not a killed process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const ParseResult parsed = parseArguments(argc, argv);
+    if (!parsed.options) {
+        std::fprintf(stderr, "zapfer-cli: %s (see zapfer-cli --help)\n", parsed.error.c_str());
+        return 2;
     }
-    std::fputs(kUsage, stderr);
+    switch (parsed.options->command) {
+    case CliCommand::Help:
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    case CliCommand::Send:
+        return runSend(*parsed.options);
+    case CliCommand::Receive:
+        return runReceive(*parsed.options);
+    }
     return 2;
 }

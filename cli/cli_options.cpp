@@ -1,0 +1,230 @@
+#include "cli_options.h"
+
+#include "protocol.h"
+
+#include <charconv>
+#include <set>
+#include <string_view>
+
+namespace zapfer::cli {
+namespace {
+
+constexpr unsigned ForSend = 1;
+constexpr unsigned ForReceive = 2;
+constexpr unsigned ForBoth = ForSend | ForReceive;
+
+unsigned maskOf(CliCommand command) {
+    return command == CliCommand::Send ? ForSend : command == CliCommand::Receive ? ForReceive : 0;
+}
+
+std::optional<long> parseInteger(std::string_view text, long min, long max) {
+    long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max)
+        return std::nullopt;
+    return value;
+}
+
+std::string applyPortValue(uint16_t& field, std::string_view name, std::string_view value,
+                           long min) {
+    const auto port = parseInteger(value, min, 65535);
+    if (!port)
+        return "invalid " + std::string(name) + " '" + std::string(value) + "' (expected " +
+               std::to_string(min) + " to 65535)";
+    field = static_cast<uint16_t>(*port);
+    return {};
+}
+
+struct OptionSpec {
+    std::string_view name;
+    const char* valueName; // nullptr: a flag without a value
+    unsigned commands;
+    const char* help;
+    // Stores the option; returns an error text, or nothing when it is fine.
+    std::string (*apply)(CliOptions&, std::string_view value);
+};
+
+const OptionSpec kOptions[] = {
+    {"--dest", "DIR", ForReceive, "folder that receives the files (default: the current folder)",
+     [](CliOptions& o, std::string_view v) -> std::string {
+         if (v.empty())
+             return "--dest needs a folder";
+         o.destDir = v;
+         return {};
+     }},
+    {"--overwrite", nullptr, ForReceive, "receive over existing files of the same name",
+     [](CliOptions& o, std::string_view) -> std::string {
+         o.overwrite = true;
+         return {};
+     }},
+    {"--echo-port", "N", ForReceive,
+     "UDP port answering LAN discovery (default 1755; 0 picks a free one)",
+     [](CliOptions& o, std::string_view v) {
+         return applyPortValue(o.echoPort, "--echo-port", v, 0);
+     }},
+    {"--lan", nullptr, ForSend, "find the receiver by broadcast on the local networks (default)",
+     [](CliOptions& o, std::string_view) -> std::string {
+         o.lan = true;
+         return {};
+     }},
+    {"--to", "ADDRESS", ForSend, "send to this IPv4 address or host name",
+     [](CliOptions& o, std::string_view v) -> std::string {
+         if (v.empty())
+             return "--to needs an address";
+         o.lan = false;
+         o.toAddress = v;
+         return {};
+     }},
+    {"--probe-port", "N", ForSend, "UDP port the LAN discovery probe goes to (default 1755)",
+     [](CliOptions& o, std::string_view v) {
+         return applyPortValue(o.probePort, "--probe-port", v, 1);
+     }},
+    {"--timeout", "SECONDS", ForSend,
+     "give up when no receiver answers, or a transfer stalls, for this long (default 30)",
+     [](CliOptions& o, std::string_view v) -> std::string {
+         const auto seconds = parseInteger(v, 1, 86400);
+         if (!seconds)
+             return "invalid --timeout '" + std::string(v) + "' (expected 1 to 86400 seconds)";
+         o.timeoutSeconds = static_cast<int>(*seconds);
+         return {};
+     }},
+    {"--port", "N", ForBoth,
+     "TCP port listened on (receive; 0 picks a free one) or connected to (send); default 1756",
+     [](CliOptions& o, std::string_view v) {
+         return applyPortValue(o.port, "--port", v, o.command == CliCommand::Send ? 1 : 0);
+     }},
+};
+
+const OptionSpec* findOption(std::string_view name) {
+    for (const auto& spec : kOptions)
+        if (spec.name == name)
+            return &spec;
+    return nullptr;
+}
+
+std::string_view commandName(CliCommand command) {
+    return command == CliCommand::Send ? "send" : "receive";
+}
+
+} // namespace
+
+ParseResult parseArguments(int argc, const char* const* argv) {
+    ParseResult result;
+    const auto fail = [&result](std::string error) {
+        result.error = std::move(error);
+        return result;
+    };
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    for (const auto arg : args) {
+        if (arg == "--")
+            break;
+        if (arg == "--help" || arg == "-h") {
+            result.options = CliOptions{};
+            return result;
+        }
+    }
+    if (args.empty())
+        return fail("no command given");
+
+    CliOptions options;
+    if (args[0] == "help") {
+        result.options = options;
+        return result;
+    } else if (args[0] == "send") {
+        options.command = CliCommand::Send;
+    } else if (args[0] == "receive") {
+        options.command = CliCommand::Receive;
+    } else if (args[0].starts_with("-")) {
+        return fail("expected a command (send or receive) before '" + std::string(args[0]) + "'");
+    } else {
+        return fail("unknown command '" + std::string(args[0]) + "'");
+    }
+
+    std::set<std::string_view> seen;
+    bool onlyFiles = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (onlyFiles || !arg.starts_with("-") || arg == "-") {
+            if (options.command != CliCommand::Send)
+                return fail("receive takes no file names ('" + std::string(arg) + "')");
+            options.files.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyFiles = true;
+            continue;
+        }
+        const size_t equals = arg.find('=');
+        const std::string_view name = arg.substr(0, equals);
+        const OptionSpec* spec = findOption(name);
+        if (!spec)
+            return fail("unknown option '" + std::string(name) + "'");
+        if (!(spec->commands & maskOf(options.command)))
+            return fail("option '" + std::string(name) + "' does not apply to " +
+                        std::string(commandName(options.command)));
+        std::string_view value;
+        if (spec->valueName) {
+            if (equals != std::string_view::npos) {
+                value = arg.substr(equals + 1);
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                return fail("option '" + std::string(name) + "' needs a value " + spec->valueName);
+            }
+        } else if (equals != std::string_view::npos) {
+            return fail("option '" + std::string(name) + "' takes no value");
+        }
+        seen.insert(spec->name);
+        if (std::string error = spec->apply(options, value); !error.empty())
+            return fail(std::move(error));
+    }
+
+    if (seen.count("--lan") && seen.count("--to"))
+        return fail("--lan and --to cannot be used together");
+    if (options.command == CliCommand::Send) {
+        if (options.files.empty())
+            return fail("send needs at least one file");
+        if (options.files.size() > size_t(kMaxEntries))
+            return fail("at most " + std::to_string(kMaxEntries) + " files can be sent at once (" +
+                        std::to_string(options.files.size()) + " given)");
+    }
+    result.options = std::move(options);
+    return result;
+}
+
+std::string usageText() {
+    std::string text = "Usage: zapfer-cli receive [OPTIONS]\n"
+                       "       zapfer-cli send [OPTIONS] FILE...\n"
+                       "\n"
+                       "Beams files to a peer running Zapfer, or receives them, without a "
+                       "window.\n"
+                       "receive serves incoming transfers until interrupted (Ctrl+C).\n"
+                       "send sends the files once; it exits 0 only when every file went "
+                       "through.\n";
+    const auto section = [&text](const char* title, unsigned mask) {
+        text += "\n";
+        text += title;
+        text += ":\n";
+        for (const auto& spec : kOptions) {
+            if (spec.commands != mask)
+                continue;
+            std::string left = "  " + std::string(spec.name);
+            if (spec.valueName)
+                left += " " + std::string(spec.valueName);
+            if (left.size() < 22)
+                left.resize(22, ' ');
+            else
+                left += "\n" + std::string(22, ' ');
+            text += left + spec.help + "\n";
+        }
+    };
+    section("Options of receive", ForReceive);
+    section("Options of send", ForSend);
+    section("Options of both", ForBoth);
+    text += "  --help              show this text and exit\n"
+            "\n"
+            "Exit status: 0 success, 1 the transfer failed or was refused, 2 bad arguments.\n";
+    return text;
+}
+
+} // namespace zapfer::cli

@@ -1,0 +1,42 @@
+#include "event_queue.h"
+
+namespace zapfer::cli {
+
+void EventQueue::post(CliEvent event) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_events.push_back(std::move(event));
+    }
+    m_posted.notify_one();
+}
+
+std::optional<CliEvent> EventQueue::wait(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    if (!m_posted.wait_for(lock, timeout, [this] { return !m_events.empty(); }))
+        return std::nullopt;
+    CliEvent event = std::move(m_events.front());
+    m_events.pop_front();
+    return event;
+}
+
+void EventQueue::incomingTransfer() {
+    post({CliEvent::Kind::IncomingTransfer, {}});
+}
+
+void EventQueue::closeConnectingDialog() {
+    post({CliEvent::Kind::ConnectingClosed, {}});
+}
+
+void EventQueue::closeStatusDialog() {
+    post({CliEvent::Kind::StatusClosed, {}});
+}
+
+void EventQueue::fileStarted(const std::string& namePart) {
+    post({CliEvent::Kind::FileStarted, namePart});
+}
+
+void EventQueue::linkMessage(const std::string& text, const std::string& caption) {
+    post({CliEvent::Kind::LinkMessage, caption.empty() ? text : caption + ": " + text});
+}
+
+} // namespace zapfer::cli

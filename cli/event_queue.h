@@ -1,0 +1,52 @@
+#pragma once
+
+// Hands the engine's events, and interrupting signals, to zapfer-cli's main
+// thread. The engine calls in from its own threads; the main thread takes the
+// events one at a time with wait().
+
+#include "engine_events.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace zapfer::cli {
+
+struct CliEvent {
+    enum class Kind {
+        IncomingTransfer,
+        ConnectingClosed,
+        StatusClosed,
+        FileStarted,
+        LinkMessage,
+        Interrupted,
+    };
+    Kind kind;
+    std::string text; // the file name, or the link message
+};
+
+class EventQueue : public EngineEvents {
+public:
+    // From any thread.
+    void post(CliEvent event);
+    // The next event, or nothing when none came within `timeout`.
+    std::optional<CliEvent> wait(std::chrono::milliseconds timeout);
+
+    // EngineEvents: quick and non-blocking, as the engine requires.
+    void incomingTransfer() override;
+    void closeConnectingDialog() override;
+    void closeStatusDialog() override;
+    void fileStarted(const std::string& namePart) override;
+    void playSound(Sound) override {}
+    void linkMessage(const std::string& text, const std::string& caption) override;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_posted;
+    std::deque<CliEvent> m_events;
+};
+
+} // namespace zapfer::cli

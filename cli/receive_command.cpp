@@ -1,0 +1,169 @@
+#include "receive_command.h"
+
+#include "event_queue.h"
+#include "progress_bar.h"
+#include "signal_watcher.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace zapfer::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto kTick = 200ms;
+constexpr auto kCancelGrace = 10s;
+
+void printError(const std::string& text) {
+    std::fprintf(stderr, "zapfer-cli: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+class ReceiveSession {
+public:
+    ReceiveSession(EventQueue& queue, Engine& engine)
+        : m_queue(queue), m_engine(engine), m_bar(stderr) {}
+
+    // Until interrupted.
+    void run();
+
+private:
+    void begin();
+    void finish();
+    void cancelAndFinish();
+
+    EventQueue& m_queue;
+    Engine& m_engine;
+    ProgressBar m_bar;
+    bool m_inTransfer = false;
+    int m_idleTicks = 0;
+};
+
+void ReceiveSession::run() {
+    for (;;) {
+        const auto event = m_queue.wait(kTick);
+        if (!event) {
+            if (!m_inTransfer)
+                continue;
+            m_bar.update(m_engine.progress());
+            // A transfer whose end was not announced (the link dropped): once
+            // the engine has been idle for a while, take the outcome anyway.
+            const bool idle = m_engine.state().LinkState.load() == LinkState::Listening;
+            m_idleTicks = idle ? m_idleTicks + 1 : 0;
+            if (m_idleTicks >= 3)
+                finish();
+            continue;
+        }
+        switch (event->kind) {
+        case CliEvent::Kind::Interrupted:
+            if (m_inTransfer)
+                cancelAndFinish();
+            return;
+        case CliEvent::Kind::IncomingTransfer:
+            begin();
+            break;
+        case CliEvent::Kind::FileStarted:
+            m_bar.printLine(stdout, "receiving " + event->text);
+            break;
+        case CliEvent::Kind::StatusClosed:
+            if (m_inTransfer)
+                finish();
+            break;
+        case CliEvent::Kind::LinkMessage:
+            m_bar.clear();
+            printError(event->text);
+            break;
+        case CliEvent::Kind::ConnectingClosed:
+            break;
+        }
+    }
+}
+
+void ReceiveSession::begin() {
+    if (m_inTransfer)
+        return;
+    m_inTransfer = true;
+    m_idleTicks = 0;
+    m_bar.restart();
+    const TransferProgress progress = m_engine.progress();
+    m_bar.printLine(stdout, "incoming transfer of " + std::to_string(progress.fileCount) + " file" +
+                                (progress.fileCount == 1 ? "" : "s") + " (" +
+                                formatBytes(progress.totalBytes) + ")");
+}
+
+void ReceiveSession::finish() {
+    m_inTransfer = false;
+    const ReceiveOutcome outcome = m_engine.finishReceive();
+    std::string line = std::to_string(outcome.filesDone) + " of " +
+                       std::to_string(outcome.fileCount) + " files received successfully";
+    if (outcome.aborted)
+        line = "transfer interrupted: " + line;
+    m_bar.printLine(stdout, line);
+}
+
+// Ctrl+C in the middle of a transfer: stop it like the dialog's Cancel, so
+// the partial file is removed, then report.
+void ReceiveSession::cancelAndFinish() {
+    m_engine.cancel();
+    const auto deadline = Clock::now() + kCancelGrace;
+    while (Clock::now() < deadline) {
+        const auto event = m_queue.wait(kTick);
+        if (event && event->kind == CliEvent::Kind::StatusClosed)
+            break;
+        if (!event && m_engine.state().LinkState.load() == LinkState::Listening)
+            break;
+    }
+    finish();
+}
+
+} // namespace
+
+int runReceive(const CliOptions& options) {
+    std::error_code ec;
+    const std::filesystem::path dest =
+        std::filesystem::absolute(options.destDir.empty() ? "." : options.destDir, ec)
+            .lexically_normal();
+    if (ec || !std::filesystem::is_directory(dest, ec)) {
+        printError("destination '" + options.destDir + "' is not a folder");
+        return 2;
+    }
+    if (::access(dest.c_str(), W_OK | X_OK) != 0) {
+        printError("destination '" + dest.string() + "' is not writable");
+        return 2;
+    }
+
+    EventQueue queue;
+    SignalWatcher signals(queue);
+    LinkConfig config;
+    config.listenPort = options.port;
+    config.echoPort = options.echoPort;
+    Engine engine(queue, config);
+    EngineSettings settings;
+    settings.destDir = dest.string();
+    settings.overwriteFiles = options.overwrite;
+    engine.setSettings(settings);
+    engine.selectCommType(CommType::Lan, true);
+    engine.start();
+    if (engine.listenPort() == 0) {
+        while (const auto event = queue.wait(0ms))
+            if (event->kind == CliEvent::Kind::LinkMessage)
+                printError(event->text);
+        printError("cannot listen on TCP port " + std::to_string(options.port));
+        engine.stop();
+        return 1;
+    }
+    std::printf("listening on port %u\n", unsigned(engine.listenPort()));
+    std::fflush(stdout);
+
+    ReceiveSession(queue, engine).run();
+    engine.stop();
+    return 0;
+}
+
+} // namespace zapfer::cli

@@ -1,0 +1,276 @@
+#include "send_command.h"
+
+#include "event_queue.h"
+#include "progress_bar.h"
+#include "send_list.h"
+#include "signal_watcher.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace zapfer::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto kTick = 200ms;      // progress refresh
+constexpr auto kCancelGrace = 10s; // how long a cancelled sender may take to stop
+
+const char* refusalText(int32_t peerError) {
+    switch (peerError) {
+    case PeerNoSpace:
+        return "The recipient's machine does not have enough storage space to receive all of "
+               "the selected files.";
+    case PeerNameConflict:
+        return "One or more file names conflict with existing files on the recipient's machine.";
+    case PeerCannotCreate:
+        return "The receiver is unable to create the destination file; the send operation has "
+               "been aborted.";
+    default:
+        return nullptr;
+    }
+}
+
+void printError(const std::string& text) {
+    std::fprintf(stderr, "zapfer-cli: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+// IPv4 address of `text`, host byte order with the first octet on top.
+std::optional<uint32_t> resolvePeer(const std::string& text) {
+    in_addr address{};
+    if (inet_pton(AF_INET, text.c_str(), &address) == 1)
+        return ntohl(address.s_addr);
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return std::nullopt;
+    const uint32_t result =
+        ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    freeaddrinfo(found);
+    return result;
+}
+
+class SendSession {
+public:
+    SendSession(const CliOptions& options, EventQueue& queue, Engine& engine)
+        : m_options(options), m_queue(queue), m_engine(engine), m_bar(stderr) {}
+
+    int run(const std::vector<SendFile>& files);
+
+private:
+    enum class Ending { Done, Interrupted, Stalled };
+    bool connect();
+    Ending transfer();
+    int report(const SendOutcome& outcome, Ending ending);
+    void printLinkMessage(const CliEvent& event);
+
+    const CliOptions& m_options;
+    EventQueue& m_queue;
+    Engine& m_engine;
+    ProgressBar m_bar;
+};
+
+int SendSession::run(const std::vector<SendFile>& files) {
+    std::string whyNot;
+    if (!m_engine.beginSend(files, &whyNot)) {
+        printError("cannot send: " + whyNot);
+        return 1;
+    }
+    if (m_options.lan)
+        std::printf("looking for a receiver on the local network\n");
+    else
+        std::printf("connecting to %s port %u\n", m_options.toAddress.c_str(),
+                    unsigned(m_options.port));
+    std::fflush(stdout);
+    if (!connect())
+        return 1;
+
+    int64_t total = 0;
+    for (const auto& file : files)
+        total += file.size;
+    std::printf("connected; sending %zu file%s (%s)\n", files.size(), files.size() == 1 ? "" : "s",
+                formatBytes(total).c_str());
+    std::fflush(stdout);
+    m_bar.restart();
+    m_engine.startSending();
+    const Ending ending = transfer();
+    m_bar.clear();
+    return report(m_engine.finishSend(), ending);
+}
+
+// Waits for the link; false (the reason printed, the engine idle again) when
+// it did not come up.
+bool SendSession::connect() {
+    const auto deadline = Clock::now() + std::chrono::seconds(m_options.timeoutSeconds);
+    for (;;) {
+        const auto event = m_queue.wait(kTick);
+        if (event && event->kind == CliEvent::Kind::LinkMessage) {
+            printLinkMessage(*event);
+            continue;
+        }
+        if (event && event->kind == CliEvent::Kind::ConnectingClosed) {
+            if (m_engine.state().AbortFlag.load() == 0)
+                return true;
+            m_engine.finishSend();
+            printError("the connection to the receiver failed");
+            return false;
+        }
+        if (event && event->kind == CliEvent::Kind::Interrupted) {
+            m_engine.cancel();
+            m_engine.finishSend();
+            printError("cancelled before a receiver was found");
+            return false;
+        }
+        if (Clock::now() >= deadline) {
+            m_engine.cancel();
+            m_engine.finishSend();
+            if (m_options.lan)
+                printError("no receiver answered on the local network within " +
+                           std::to_string(m_options.timeoutSeconds) + " seconds");
+            else
+                printError("could not connect to " + m_options.toAddress + " port " +
+                           std::to_string(m_options.port) + " within " +
+                           std::to_string(m_options.timeoutSeconds) + " seconds");
+            return false;
+        }
+    }
+}
+
+SendSession::Ending SendSession::transfer() {
+    Ending ending = Ending::Done;
+    auto cancelledAt = Clock::time_point::max();
+    auto lastMove = Clock::now();
+    TransferProgress last = m_engine.progress();
+    int idleTicks = 0;
+    for (;;) {
+        const auto event = m_queue.wait(kTick);
+        const auto now = Clock::now();
+        if (event) {
+            switch (event->kind) {
+            case CliEvent::Kind::StatusClosed:
+                return ending;
+            case CliEvent::Kind::FileStarted:
+                m_bar.printLine(stdout, "sending " + event->text);
+                break;
+            case CliEvent::Kind::LinkMessage:
+                printLinkMessage(*event);
+                break;
+            case CliEvent::Kind::Interrupted:
+                if (ending == Ending::Done) {
+                    ending = Ending::Interrupted;
+                    cancelledAt = now;
+                    m_engine.cancel();
+                }
+                break;
+            default:
+                break;
+            }
+        }
+        if (cancelledAt != Clock::time_point::max() && now - cancelledAt > kCancelGrace)
+            return ending;
+
+        const TransferProgress progress = m_engine.progress();
+        if (progress.bytesDone != last.bytesDone || progress.fileIndex != last.fileIndex ||
+            progress.filesDone != last.filesDone)
+            lastMove = now;
+        last = progress;
+        if (!event) {
+            m_bar.update(progress);
+            // The sender has returned without the closing event: do not wait forever.
+            const bool idle = m_engine.state().LinkState.load() == LinkState::Listening &&
+                              m_engine.state().ReceiveEnabled.load() == 1;
+            idleTicks = idle ? idleTicks + 1 : 0;
+            if (idleTicks >= 3)
+                return ending;
+        }
+        if (ending == Ending::Done &&
+            now - lastMove > std::chrono::seconds(m_options.timeoutSeconds)) {
+            ending = Ending::Stalled;
+            cancelledAt = now;
+            m_engine.cancel();
+        }
+    }
+}
+
+int SendSession::report(const SendOutcome& outcome, Ending ending) {
+    if (const char* refusal = refusalText(outcome.peerError)) {
+        std::fprintf(stderr, "%s\n", refusal);
+        return 1;
+    }
+    std::printf("%d of %d files sent successfully\n", outcome.filesDone, outcome.fileCount);
+    std::fflush(stdout);
+    if (ending == Ending::Interrupted) {
+        printError("send cancelled");
+        return 1;
+    }
+    if (ending == Ending::Stalled) {
+        printError("the transfer made no progress for " + std::to_string(m_options.timeoutSeconds) +
+                   " seconds; gave up");
+        return 1;
+    }
+    if (outcome.aborted || outcome.filesDone != outcome.fileCount) {
+        printError(outcome.aborted ? "the transfer was interrupted"
+                                   : "not every file could be sent");
+        return 1;
+    }
+    return 0;
+}
+
+void SendSession::printLinkMessage(const CliEvent& event) {
+    m_bar.clear();
+    printError(event.text);
+}
+
+} // namespace
+
+int runSend(const CliOptions& options) {
+    const SendListResult list = gatherSendFiles(options.files);
+    if (!list.error.empty()) {
+        printError(list.error);
+        return 2;
+    }
+    uint32_t peerIp = 0;
+    if (!options.lan) {
+        const auto resolved = resolvePeer(options.toAddress);
+        if (!resolved) {
+            printError("cannot find the address of '" + options.toAddress + "'");
+            return 2;
+        }
+        peerIp = *resolved;
+    }
+
+    EventQueue queue;
+    SignalWatcher signals(queue);
+    LinkConfig config;
+    // A sending zapfer-cli serves nobody: free ports keep it out of the way of
+    // a receiver on the same machine.
+    config.listenPort = 0;
+    config.echoPort = 0;
+    config.peerPort = options.port;
+    config.probePort = options.probePort;
+    Engine engine(queue, config);
+    EngineSettings settings;
+    settings.peerIp = peerIp;
+    engine.setSettings(settings);
+    if (!engine.selectCommType(options.lan ? CommType::Lan : CommType::Wan, true)) {
+        while (const auto event = queue.wait(std::chrono::milliseconds(0)))
+            if (event->kind == CliEvent::Kind::LinkMessage)
+                printError(event->text);
+        printError("the network link cannot be opened");
+        return 1;
+    }
+    engine.start();
+    const int status = SendSession(options, queue, engine).run(list.files);
+    engine.stop();
+    return status;
+}
+
+} // namespace zapfer::cli
