@@ -1,0 +1,28 @@
+#include "cli_peers.h"
+
+#include <chrono>
+#include <random>
+
+namespace zapfer::testing {
+
+Receiver startReceiver(const std::string& dest, std::vector<std::string> args,
+                       std::vector<std::string> prefix) {
+    args.insert(args.begin(), "receive");
+    args.insert(args.end(), {"--dest", dest});
+    Receiver receiver;
+    receiver.process = std::make_unique<ChildProcess>(cliCommand(args, std::move(prefix)));
+    const std::string lead = "listening on port ";
+    if (const auto line = receiver.process->waitForLine(lead, std::chrono::seconds(20)))
+        receiver.port = line->substr(lead.size());
+    return receiver;
+}
+
+std::string randomBytes(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (auto& b : bytes)
+        b = static_cast<char>(random());
+    return bytes;
+}
+
+} // namespace zapfer::testing
