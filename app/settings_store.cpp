@@ -1,0 +1,108 @@
+#include "settings_store.h"
+
+#include "comm_type.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace zapfer {
+
+namespace {
+
+constexpr uint32_t kPathPopupOpenBit = 1;
+constexpr uint32_t kPreferenceBit1 = 2;
+constexpr uint32_t kPromptDeleteBit = 4;
+constexpr uint32_t kShowResultsBit = 8;
+constexpr uint32_t kOverwriteFilesBit = 16;
+
+// A value that is absent or not a number leaves the field's default.
+void readNumber(QSettings& store, const QString& key, uint32_t* field) {
+    const QVariant value = store.value(key);
+    if (!value.isValid())
+        return;
+    bool ok = false;
+    const qulonglong number = value.toULongLong(&ok);
+    if (ok && number <= 0xFFFFFFFFu)
+        *field = uint32_t(number);
+}
+
+void readText(QSettings& store, const QString& key, QString* field) {
+    const QVariant value = store.value(key);
+    if (value.isValid() && value.canConvert<QString>())
+        *field = value.toString();
+}
+
+void readDevice(QSettings& store, const QString& key, std::optional<std::string>* field) {
+    const QVariant value = store.value(key);
+    if (value.isValid() && value.canConvert<QString>())
+        *field = QFile::encodeName(value.toString()).toStdString();
+}
+
+} // namespace
+
+uint32_t Settings::preferences() const {
+    return (pathPopupOpen ? kPathPopupOpenBit : 0) | (preferenceBit1 ? kPreferenceBit1 : 0) |
+           (promptDelete ? kPromptDeleteBit : 0) | (showResults ? kShowResultsBit : 0) |
+           (overwriteFiles ? kOverwriteFilesBit : 0);
+}
+
+void Settings::setPreferences(uint32_t bits) {
+    pathPopupOpen = bits & kPathPopupOpenBit;
+    preferenceBit1 = bits & kPreferenceBit1;
+    promptDelete = bits & kPromptDeleteBit;
+    showResults = bits & kShowResultsBit;
+    overwriteFiles = bits & kOverwriteFilesBit;
+}
+
+QString defaultTransferDir() {
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (!downloads.isEmpty() && QDir(downloads).exists())
+        return downloads;
+    return QDir::homePath();
+}
+
+Settings LoadSettings(QSettings& store) {
+    Settings s;
+    s.curDir = defaultTransferDir();
+    s.destDir = s.curDir;
+    readNumber(store, QStringLiteral("Sort"), &s.sort);
+    readNumber(store, QStringLiteral("PeerIP"), &s.peerIp);
+    readNumber(store, QStringLiteral("CommType"), &s.commType);
+    uint32_t preferences = s.preferences();
+    readNumber(store, QStringLiteral("Preferences"), &preferences);
+    s.setPreferences(preferences);
+    readText(store, QStringLiteral("DestDir"), &s.destDir);
+    readText(store, QStringLiteral("CurDir"), &s.curDir);
+    readDevice(store, QStringLiteral("UsbPort"), &s.serialPorts.usb);
+    readDevice(store, QStringLiteral("Com1Port"), &s.serialPorts.com1);
+    readDevice(store, QStringLiteral("Com2Port"), &s.serialPorts.com2);
+    readDevice(store, QStringLiteral("RawIrPort"), &s.serialPorts.rawIr);
+    if (!commTypeFromIndex(s.commType))
+        s.commType = Settings{}.commType;
+    return s;
+}
+
+void SaveSettings(const Settings& s, QSettings& store) {
+    store.setValue(QStringLiteral("Sort"), s.sort);
+    store.setValue(QStringLiteral("PeerIP"), s.peerIp);
+    store.setValue(QStringLiteral("CommType"), s.commType);
+    store.setValue(QStringLiteral("Preferences"), s.preferences());
+    store.setValue(QStringLiteral("DestDir"), s.destDir);
+    store.setValue(QStringLiteral("CurDir"), s.curDir);
+    // An unset device path is left out, so it is looked up afresh each time.
+    const auto writeDevice = [&store](const QString& key, const std::optional<std::string>& path) {
+        if (path)
+            store.setValue(key, QFile::decodeName(QByteArray::fromStdString(*path)));
+        else
+            store.remove(key);
+    };
+    writeDevice(QStringLiteral("UsbPort"), s.serialPorts.usb);
+    writeDevice(QStringLiteral("Com1Port"), s.serialPorts.com1);
+    writeDevice(QStringLiteral("Com2Port"), s.serialPorts.com2);
+    writeDevice(QStringLiteral("RawIrPort"), s.serialPorts.rawIr);
+    store.sync();
+}
+
+} // namespace zapfer

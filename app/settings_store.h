@@ -1,0 +1,43 @@
+#pragma once
+
+#include "serial_devices.h"
+
+#include <QString>
+
+#include <cstdint>
+
+class QSettings;
+
+namespace zapfer {
+
+// Everything Zapfer remembers between runs, kept in QSettings("Quorvel",
+// "Zapfer") under the value names "CurDir", "DestDir", "CommType", "PeerIP",
+// "Sort" and "Preferences", plus the serial device paths. Loaded once at
+// start-up; saved when the Settings dialog is confirmed and at every normal
+// exit. GUI thread only.
+struct Settings {
+    QString curDir;        // empty: the "My Computer" view
+    QString destDir;       // where received files are written
+    uint32_t commType = 5; // LAN: IrDA does not exist on Linux
+    uint32_t peerIp = 0;   // first octet in the most significant byte
+    uint32_t sort = 0;     // kept as stored, even outside 0..3
+    bool pathPopupOpen = false;
+    bool preferenceBit1 = true; // nothing depends on it; carried through
+    bool promptDelete = true;
+    bool showResults = true;
+    bool overwriteFiles = false;
+    // Serial device paths as stored ("UsbPort", "Com1Port", "Com2Port",
+    // "RawIrPort"); unset ones are looked up by FindPorts.
+    StoredSerialDevices serialPorts;
+
+    uint32_t preferences() const;
+    void setPreferences(uint32_t bits);
+};
+
+// The Downloads folder of the user's desktop, else the home folder.
+QString defaultTransferDir();
+
+Settings LoadSettings(QSettings& store);
+void SaveSettings(const Settings& settings, QSettings& store);
+
+} // namespace zapfer

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+namespace zapfer {
+
+// Zapfer's user-visible texts, looked up by their string-table number.
+// An unknown number gives an empty text.
+QString loadString(int id);
+
+namespace str {
+inline constexpr int ProductName = 1;         // "Zapfer"
+inline constexpr int InstanceName = 3;        // "ZAPFER"
+inline constexpr int StatusLineFormat = 5000; // "Files: %1  Bytes: %2"
+inline constexpr int PortUnavailable = 5008;
+inline constexpr int Error = 5022;
+inline constexpr int MaxFiles = 5028;
+inline constexpr int ReceivedResult = 5026;
+inline constexpr int ReceiveResultTitle = 5027;
+inline constexpr int RefusalBase = 6000;  // + PeerError
+inline constexpr int CommTypeBase = 7000; // + CommType
+inline constexpr int SendingFilesTitle = 40017;
+inline constexpr int ReceivingFilesTitle = 40018;
+} // namespace str
+
+} // namespace zapfer

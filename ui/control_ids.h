@@ -1,0 +1,31 @@
+#pragma once
+
+#include <array>
+
+namespace zapfer {
+
+// Control and command numbers of the main window; each child carries its
+// number as its object name.
+namespace id {
+inline constexpr int FileList = 4;
+inline constexpr int SendList = 5;
+inline constexpr int StatusLine = 1001;
+inline constexpr int About = 40003;
+inline constexpr int Settings = 40008;
+inline constexpr int Exit = 40009;
+inline constexpr int Send = 40017;
+inline constexpr int Receive = 40018;
+inline constexpr int PathButton = 40019;
+inline constexpr int RemoveFromSendList = 40021;
+inline constexpr int AddToSendList = 40026;
+inline constexpr int Help = 40032;
+inline constexpr int SortButton = 40038;
+} // namespace id
+
+// The command buttons in their order of placement (first = left or top);
+// the position is also the index of the button's glyph.
+inline constexpr std::array<int, 7> kCommandButtonIds = {
+    id::AddToSendList, id::RemoveFromSendList, id::Send, id::Settings, id::About, id::Help,
+    id::Exit};
+
+} // namespace zapfer

@@ -1,0 +1,82 @@
+#include "file_list_model.h"
+
+#include "directory_listing.h"
+#include "format_size.h"
+
+#include <QDateTime>
+
+namespace zapfer {
+
+FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void FileListModel::setRecords(std::vector<FileRecord> records) {
+    beginResetModel();
+    m_records = std::move(records);
+    endResetModel();
+}
+
+void FileListModel::sortBy(uint32_t sort) {
+    Q_EMIT layoutAboutToBeChanged();
+    sortFileRecords(m_records, sort);
+    Q_EMIT layoutChanged();
+}
+
+int FileListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_records.size());
+}
+
+int FileListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || size_t(index.row()) >= m_records.size())
+        return {};
+    const FileRecord& r = m_records[size_t(index.row())];
+    if (role == Qt::DisplayRole) {
+        switch (index.column()) {
+        case NameColumn:
+            return r.name;
+        case SizeColumn:
+            return r.folder ? QString() : FormatSize(r.size);
+        case DateColumn:
+            return r.folder ? QString() : formatFileDate(r.mtime);
+        default:
+            return {};
+        }
+    }
+    // Icons by kind only: asking for each file's own icon would read every
+    // file of a large folder.
+    if (role == Qt::DecorationRole && index.column() == NameColumn) {
+        if (r.volume)
+            return m_icons.icon(QAbstractFileIconProvider::Drive);
+        return m_icons.icon(r.folder ? QAbstractFileIconProvider::Folder
+                                     : QAbstractFileIconProvider::File);
+    }
+    return {};
+}
+
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case NameColumn:
+        return QStringLiteral("Name");
+    case SizeColumn:
+        return QStringLiteral("Size");
+    case DateColumn:
+        return QStringLiteral("Date");
+    default:
+        return {};
+    }
+}
+
+QString formatFileDate(int64_t secondsSinceEpoch) {
+    const QDate date = QDateTime::fromSecsSinceEpoch(secondsSinceEpoch, Qt::UTC).date();
+    return QStringLiteral("%1/%2/%3")
+        .arg(date.month(), 2, 10, QLatin1Char('0'))
+        .arg(date.day(), 2, 10, QLatin1Char('0'))
+        .arg(date.year() % 100, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace zapfer

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "file_record.h"
+
+#include <QAbstractTableModel>
+#include <QFileIconProvider>
+
+#include <vector>
+
+namespace zapfer {
+
+// The rows of the FileList: one FileRecord each, in sorted order. Columns
+// "Name", "Size", "Date"; folder and volume rows leave Size and Date empty.
+class FileListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { NameColumn, SizeColumn, DateColumn, ColumnCount };
+
+    explicit FileListModel(QObject* parent = nullptr);
+
+    void setRecords(std::vector<FileRecord> records);
+    // Re-sorts the rows in place; the folder is not read again.
+    void sortBy(uint32_t sort);
+    const FileRecord& record(int row) const { return m_records[size_t(row)]; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    std::vector<FileRecord> m_records;
+    QFileIconProvider m_icons;
+};
+
+// "MM/DD/YY" of a last-write time in UTC.
+QString formatFileDate(int64_t secondsSinceEpoch);
+
+} // namespace zapfer

@@ -1,0 +1,119 @@
+#pragma once
+
+#include "engine.h"
+#include "send_list.h"
+#include "sound_player.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <array>
+
+class QLabel;
+class QTimer;
+class QTreeView;
+
+namespace zapfer {
+
+struct Settings;
+class CaptionButton;
+class CommandButton;
+class FileListModel;
+
+// Zapfer's one window: PathButton and SortButton, the FileList, the SendList,
+// the seven command buttons and the status line, in a landscape layout above
+// 320 pixels of width and a portrait one at 320 or less.
+//
+// It is the engine's EngineEvents: each call, made on an engine thread, is
+// turned into a queued call on the GUI thread. Everything else runs on the
+// GUI thread.
+class MainWindow : public QWidget, public EngineEvents {
+    Q_OBJECT
+public:
+    // `settings` outlives the window; CurDir and Sort change in it as the
+    // user browses. `volumes` is the "My Computer" view.
+    MainWindow(Settings& settings, QStringList volumes, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The engine the window drives; detach it before the engine is destroyed.
+    void attachEngine(Engine* engine);
+    void detachEngine();
+    // Opens the link of the current CommType, reporting a failure, and sets
+    // the title and the Send button.
+    void openLink();
+
+    // Height of a menu bar in the current style: portrait splits the height
+    // around it.
+    int menuBarHeight() const;
+    bool wideScreen() const;
+
+    // ListDirectory of CurDir into the FileList.
+    void listCurDir();
+    void setSort(uint32_t sort);
+    void setPathPopupOpen(bool open);
+    void setSortPopupOpen(bool open);
+    // Adds files to the SendList (command line, hand-over, drops); returns
+    // how many were added.
+    int addPaths(const QStringList& paths);
+    void UpdateStatusLine();
+
+    QTreeView* fileList() const { return m_fileList; }
+    FileListModel* fileListModel() const { return m_model; }
+    SendList* sendList() const { return m_sendList; }
+    QLabel* statusLine() const { return m_statusLine; }
+    CaptionButton* pathButton() const { return m_pathButton; }
+    CaptionButton* sortButton() const { return m_sortButton; }
+    CommandButton* commandButton(int position) const { return m_commandButtons[size_t(position)]; }
+    // Receives finished since start.
+    int receivesFinished() const { return m_receivesFinished; }
+
+    // EngineEvents (engine threads).
+    void incomingTransfer() override;
+    void closeConnectingDialog() override;
+    void closeStatusDialog() override;
+    void fileStarted(const std::string& namePart) override;
+    void playSound(Sound sound) override;
+    void linkMessage(const std::string& text, const std::string& caption) override;
+
+Q_SIGNALS:
+    // A receive has ended and the engine is listening again.
+    void receiveFinished(int filesDone, int fileCount);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void createChildren();
+    void layoutChildren(int cx, int cy);
+    void command(int commandId);
+    void addSelectedToSendList();
+    void openRow(const QModelIndex& index);
+    void StatusRefresh();
+    void updateLinkDisplay();
+    void onReceive();
+    void onStatusDialogClosed();
+    void showLinkMessage(const QString& text, const QString& caption);
+
+    Settings& m_settings;
+    const QStringList m_volumes;
+    Engine* m_engine = nullptr;
+    SoundPlayer m_sound;
+
+    QTreeView* m_fileList = nullptr;
+    FileListModel* m_model = nullptr;
+    SendList* m_sendList = nullptr;
+    QLabel* m_statusLine = nullptr;
+    CaptionButton* m_pathButton = nullptr;
+    CaptionButton* m_sortButton = nullptr;
+    std::array<CommandButton*, 7> m_commandButtons{};
+    QTimer* m_timer = nullptr;
+
+    bool m_sortPopupOpen = false;
+    bool m_receiving = false;
+    int m_receivesFinished = 0;
+    QString m_receivingName;
+};
+
+} // namespace zapfer
