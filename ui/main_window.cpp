@@ -167,9 +167,8 @@ void MainWindow::detachEngine() {
 }
 
 void MainWindow::openLink() {
-    if (!m_engine)
-        return;
-    m_engine->selectCommType(static_cast<CommType>(m_settings.commType), true);
+    if (m_engine)
+        m_engine->selectCommType(static_cast<CommType>(m_settings.commType), true);
     updateLinkDisplay();
 }
 

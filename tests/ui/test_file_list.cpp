@@ -1,0 +1,89 @@
+#include "file_list_model.h"
+#include "window_buttons.h"
+#include "window_fixture.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTreeView>
+
+using namespace zapfer;
+
+namespace {
+
+class FileListTest : public WindowTest {
+protected:
+    void makeFile(const QString& name, int64_t size, const QDateTime& written) {
+        QFile file(m_dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(size));
+        ASSERT_TRUE(file.setFileTime(written, QFileDevice::FileModificationTime));
+    }
+
+    QStringList column(int c) {
+        FileListModel* model = window().fileListModel();
+        QStringList out;
+        for (int row = 0; row < model->rowCount(); ++row)
+            out.append(model->index(row, c).data().toString());
+        return out;
+    }
+};
+
+TEST_F(FileListTest, RowsWithTheirSizeAndUtcDateTexts) {
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("Photos")));
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral(".cache")));
+    // 23:30 UTC: shown as that UTC day whatever the local zone.
+    makeFile(QStringLiteral("notes.txt"), 1536,
+             QDateTime(QDate(2021, 3, 4), QTime(23, 30), Qt::UTC));
+    makeFile(QStringLiteral(".profile"), 0, QDateTime(QDate(1999, 12, 31), QTime(1, 0), Qt::UTC));
+    makeFile(QStringLiteral("big.iso"), int64_t(3) << 30,
+             QDateTime(QDate(2009, 10, 5), QTime(12, 0), Qt::UTC));
+
+    window();
+    EXPECT_EQ(column(0), (QStringList{QStringLiteral("Photos"), QStringLiteral(".profile"),
+                                      QStringLiteral("big.iso"), QStringLiteral("notes.txt")}));
+    EXPECT_EQ(column(1), (QStringList{QString(), QStringLiteral("0"), QStringLiteral("3.0G"),
+                                      QStringLiteral("1.5K")}));
+    EXPECT_EQ(column(2), (QStringList{QString(), QStringLiteral("12/31/99"),
+                                      QStringLiteral("10/05/09"), QStringLiteral("03/04/21")}));
+    EXPECT_EQ(window().fileListModel()->headerData(2, Qt::Horizontal, Qt::DisplayRole),
+              QStringLiteral("Date"));
+
+    window().setSort(2);
+    EXPECT_EQ(column(0), (QStringList{QStringLiteral("Photos"), QStringLiteral(".profile"),
+                                      QStringLiteral("notes.txt"), QStringLiteral("big.iso")}));
+}
+
+TEST_F(FileListTest, AClickEntersAFolderAndAVolumeButNotAFile) {
+    ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("Sub/Inner")));
+    makeFile(QStringLiteral("a.txt"), 1, QDateTime::currentDateTimeUtc());
+    MainWindow& w = window();
+    ASSERT_TRUE(resizeTo(640, 400));
+    QTreeView* list = w.fileList();
+    FileListModel* model = w.fileListModel();
+    ASSERT_EQ(model->rowCount(), 2);
+
+    const auto click = [list, model](int row) {
+        const QRect cell = list->visualRect(model->index(row, 0));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+    };
+    click(1); // a.txt
+    EXPECT_EQ(m_settings.curDir, m_dir.path());
+    click(0); // Sub
+    EXPECT_EQ(m_settings.curDir, m_dir.filePath(QStringLiteral("Sub")));
+    EXPECT_EQ(w.pathButton()->caption(), QStringLiteral("Sub"));
+    ASSERT_EQ(model->rowCount(), 1);
+    EXPECT_EQ(model->record(0).name, QStringLiteral("Inner"));
+
+    m_settings.curDir.clear();
+    w.listCurDir();
+    ASSERT_EQ(model->rowCount(), 2);
+    EXPECT_EQ(model->index(0, 0).data().toString(), QStringLiteral("/"));
+    EXPECT_EQ(model->index(1, 0).data().toString(), QStringLiteral("/media/usb"));
+    EXPECT_TRUE(model->index(1, 1).data().toString().isEmpty());
+    click(0);
+    EXPECT_EQ(m_settings.curDir, QStringLiteral("/"));
+    EXPECT_EQ(w.pathButton()->caption(), QStringLiteral("/"));
+}
+
+} // namespace
