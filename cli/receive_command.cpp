@@ -158,6 +158,9 @@ int runReceive(const CliOptions& options) {
         engine.stop();
         return 1;
     }
+    if (engine.echoPort() == 0)
+        printError("UDP port " + std::to_string(options.echoPort) +
+                   " is in use: senders using --lan will not find this receiver, --to still works");
     std::printf("listening on port %u\n", unsigned(engine.listenPort()));
     std::fflush(stdout);
 

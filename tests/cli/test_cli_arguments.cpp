@@ -165,6 +165,18 @@ TEST(CliArguments, LimitsThemselvesAreAcceptedAndAnUnansweredConnectTimesOut) {
         << run.err;
 }
 
+TEST(CliSend, InterruptWhileConnectingCancelsPromptly) {
+    TempDir dir;
+    writeFile(dir.file("a.txt"), "x");
+    ClosedPort closed;
+    ChildProcess sender(cli({"send", "--to", "127.0.0.1", "--port", closed.port(), "--timeout",
+                             "3600", dir.file("a.txt")}));
+    ASSERT_TRUE(sender.waitForLine("connecting to 127.0.0.1", 20s)) << sender.err();
+    sender.signal(SIGINT);
+    EXPECT_EQ(sender.waitExit(20s), 1);
+    EXPECT_NE(sender.err().find("cancelled"), std::string::npos) << sender.err();
+}
+
 TEST(CliReceive, ReportsItsPortAndStopsCleanlyOnEitherSignal) {
     for (const int sig : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(sig);

@@ -117,7 +117,7 @@ TEST(TwoProcesses, ReceiverStoppedMidFileFailsTheSendAndLeavesNoPartialFile) {
 
     const auto senderStatus = sender.waitExit(60s);
     ASSERT_TRUE(senderStatus.has_value()) << "the sender did not give up";
-    EXPECT_NE(*senderStatus, 0) << sender.out() << sender.err();
+    EXPECT_EQ(*senderStatus, 1) << sender.out() << sender.err();
     EXPECT_EQ(sender.out().find("1 of 1 files sent successfully"), std::string::npos);
     EXPECT_EQ(receiver.process->waitExit(30s), 0) << receiver.process->err();
     EXPECT_NE(receiver.process->out().find("transfer interrupted: 0 of 1 files received"),
