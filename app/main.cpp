@@ -4,7 +4,7 @@
 #include "zapfer_app.h"
 
 #include <QApplication>
-#include <QFile>
+#include <QSaveFile>
 #include <QTimer>
 
 #ifdef ZAPFER_TEST_HOOKS
@@ -27,11 +27,10 @@ void writeSendListOnChange(zapfer::MainWindow* window) {
     if (path.isEmpty())
         return;
     const auto write = [window, path] {
-        QFile out(path + QStringLiteral(".part"));
+        QSaveFile out(path);
         if (out.open(QIODevice::WriteOnly)) {
             out.write(window->sendList()->paths().join(QLatin1Char('\n')).toUtf8());
-            out.close();
-            out.rename(path);
+            out.commit();
         }
     };
     QObject::connect(window->sendList(), &zapfer::SendList::contentsChanged, window, write);
