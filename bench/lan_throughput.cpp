@@ -210,6 +210,8 @@ int main(int argc, char** argv) {
         std::error_code ec;
         if (std::filesystem::file_size(zapferDest + "/payload.bin", ec) != size)
             return fail("the received file has the wrong size");
+        // Its pages would otherwise crowd the cache while socat writes.
+        std::filesystem::remove(zapferDest + "/payload.bin", ec);
     }
 
     // socat from file to file: the plain TCP copy.
