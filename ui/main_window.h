@@ -94,7 +94,7 @@ private:
     void updateLinkDisplay();
     void onReceive();
     void onStatusDialogClosed();
-    void showLinkMessage(const QString& text, const QString& caption);
+    void showError(const QString& text, const QString& caption);
 
     Settings& m_settings;
     const QStringList m_volumes;

@@ -69,13 +69,19 @@ void MainWindow::openRow(const QModelIndex& index) {
     listCurDir();
 }
 
+// Unreadable files, folders and names already queued are skipped silently;
+// files past the 100th are refused with the limit's message.
 int MainWindow::addPaths(const QStringList& paths) {
     int added = 0;
+    bool full = false;
     for (const QString& path : paths) {
-        if (m_sendList->addFile(path) == SendList::AddResult::Added)
-            ++added;
+        const SendList::AddResult result = m_sendList->addFile(path);
+        added += result == SendList::AddResult::Added;
+        full = full || result == SendList::AddResult::Full;
     }
     UpdateStatusLine();
+    if (full)
+        showError(loadString(str::MaxFiles), loadString(str::Error));
     return added;
 }
 
@@ -125,7 +131,7 @@ void MainWindow::linkMessage(const std::string& text, const std::string& caption
     QMetaObject::invokeMethod(
         this,
         [this, text = QString::fromStdString(text), caption = QString::fromStdString(caption)] {
-            showLinkMessage(text, caption);
+            showError(text, caption);
         },
         Qt::QueuedConnection);
 }
@@ -149,7 +155,7 @@ void MainWindow::onStatusDialogClosed() {
 }
 
 // Not modal: the engine keeps serving peers while the message is up.
-void MainWindow::showLinkMessage(const QString& text, const QString& caption) {
+void MainWindow::showError(const QString& text, const QString& caption) {
     auto* box = new QMessageBox(QMessageBox::Critical, caption, text, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTreeView>
 
 using namespace zapfer;
@@ -203,6 +204,28 @@ TEST_F(WindowTest, Screenshot) {
     EXPECT_TRUE(w.grab().save(dir + QStringLiteral("/landscape.png")));
     ASSERT_TRUE(resizeTo(300, 520));
     EXPECT_TRUE(w.grab().save(dir + QStringLiteral("/portrait.png")));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(WindowTest, HandOversNeverTakeTheSendListPast100Files) {
+    QStringList paths;
+    for (int i = 0; i < 102; ++i) {
+        const QString path = m_dir.filePath(QStringLiteral("n%1").arg(i));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        paths.append(path);
+    }
+    MainWindow& w = window();
+    EXPECT_EQ(w.addPaths(paths), 100);
+    EXPECT_EQ(w.sendList()->fileCount(), 100);
+    EXPECT_EQ(w.statusLine()->text(), QStringLiteral("Files: 100  Bytes: 0"));
+    const auto boxes = w.findChildren<QMessageBox*>();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes.first()->text(),
+              QStringLiteral("A maximum of 100 files can be sent at one time."));
 }
 
 } // namespace
