@@ -21,7 +21,9 @@ constexpr std::array<TypeInfo, kCommTypeCount> kTypes{{
     {"WAN / Internet", LinkKind::Socket, 32768},
 }};
 
-const TypeInfo& info(CommType type) { return kTypes[static_cast<uint32_t>(type) % kCommTypeCount]; }
+const TypeInfo& info(CommType type) {
+    return kTypes[static_cast<uint32_t>(type) % kCommTypeCount];
+}
 } // namespace
 
 std::optional<CommType> commTypeFromIndex(uint32_t index) {
@@ -30,8 +32,14 @@ std::optional<CommType> commTypeFromIndex(uint32_t index) {
     return static_cast<CommType>(index);
 }
 
-std::string_view commTypeName(CommType type) { return info(type).name; }
-LinkKind linkKindOf(CommType type) { return info(type).link; }
-int32_t blockSizeFor(CommType type) { return info(type).blockSize; }
+std::string_view commTypeName(CommType type) {
+    return info(type).name;
+}
+LinkKind linkKindOf(CommType type) {
+    return info(type).link;
+}
+int32_t blockSizeFor(CommType type) {
+    return info(type).blockSize;
+}
 
 } // namespace zapfer

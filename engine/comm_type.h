@@ -28,7 +28,9 @@ std::optional<CommType> commTypeFromIndex(uint32_t index);
 std::string_view commTypeName(CommType type);
 
 LinkKind linkKindOf(CommType type);
-inline bool isSerial(CommType type) { return linkKindOf(type) == LinkKind::Serial; }
+inline bool isSerial(CommType type) {
+    return linkKindOf(type) == LinkKind::Serial;
+}
 
 // Transfer block size of a type; always a power of two.
 int32_t blockSizeFor(CommType type);

@@ -10,7 +10,9 @@
 namespace zapfer {
 
 void Engine::echoResponderMain(int socket) {
-    const auto stopped = [this] { return m_state.LinkState == LinkState::Stopped; };
+    const auto stopped = [this] {
+        return m_stopRequested || m_state.LinkState == LinkState::Stopped;
+    };
     while (!stopped()) {
         const CommType type = m_state.CommType;
         const bool answering = socket >= 0 && m_state.LinkState != LinkState::Connecting &&

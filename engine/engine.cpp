@@ -47,6 +47,12 @@ void Engine::wake() {
     [[maybe_unused]] const ssize_t n = ::write(m_wakeFd.get(), &one, sizeof one);
 }
 
+void Engine::moveLinkState(LinkState to) {
+    LinkState current = m_state.LinkState;
+    while (current != LinkState::Stopped && !m_state.LinkState.compare_exchange_weak(current, to)) {
+    }
+}
+
 void Engine::setAbort() {
     m_state.AbortFlag = 1;
     wake();
@@ -143,6 +149,7 @@ void Engine::start() {
         return;
     m_state.ReceiveEnabled = 1;
     m_state.AbortFlag = 0;
+    m_stopRequested = false;
     m_state.LinkState = LinkState::Listening;
 
     // The echo socket is made here so that its port is known once start returns.
@@ -171,6 +178,7 @@ void Engine::start() {
 }
 
 void Engine::stop() {
+    m_stopRequested = true;
     m_state.AbortFlag = 1;
     m_state.LinkState = LinkState::Stopped;
     const uint64_t one = 1;
@@ -198,7 +206,7 @@ void Engine::transferThreadMain() {
     for (;;) {
         runPendingTasks();
         const LinkState link = m_state.LinkState;
-        if (link == LinkState::Stopped)
+        if (link == LinkState::Stopped || m_stopRequested)
             break;
         const CommType type = m_state.CommType;
         if (m_state.ReceiveEnabled) {
@@ -235,7 +243,7 @@ void Engine::transferThreadMain() {
             else
                 SocketSender();
             m_inTransfer = false;
-            m_state.LinkState = LinkState::Listening;
+            moveLinkState(LinkState::Listening);
             m_state.ReceiveEnabled = 1;
             {
                 std::lock_guard lock(m_outcomeMutex);
@@ -332,9 +340,7 @@ void Engine::startSending() {
 
 void Engine::cancel() {
     setAbort();
-    const LinkState link = m_state.LinkState;
-    if (link != LinkState::Stopped)
-        m_state.LinkState = LinkState::Listening;
+    moveLinkState(LinkState::Listening);
     m_state.ReceiveEnabled = 1;
 }
 

@@ -202,6 +202,9 @@ private:
     void runPendingTasks();
     void wake();
     void setAbort();
+    // Moves LinkState to `to` unless the engine is stopping: a late store must
+    // never undo Stopped.
+    void moveLinkState(LinkState to);
 
     void transferThreadMain();
     void echoResponderMain(int socket);
@@ -292,6 +295,7 @@ private:
     std::thread m_transferThread;
     std::thread m_echoThread;
     std::atomic<bool> m_running{false};
+    std::atomic<bool> m_stopRequested{false};
     std::mutex m_taskMutex;
     std::condition_variable m_taskDone;
     std::vector<std::function<void()>> m_tasks;

@@ -18,7 +18,9 @@ uint32_t getLe32(const uint8_t* in) {
     return uint32_t(in[0]) | uint32_t(in[1]) << 8 | uint32_t(in[2]) << 16 | uint32_t(in[3]) << 24;
 }
 
-Frame BuildFrame(uint8_t code) { return {code, kFrameMarker, code, kFrameEnd}; }
+Frame BuildFrame(uint8_t code) {
+    return {code, kFrameMarker, code, kFrameEnd};
+}
 
 uint8_t FrameCommand(const uint8_t* b) {
     if (b[1] == kFrameMarker && b[3] == kFrameEnd && b[0] == b[2])
@@ -26,7 +28,9 @@ uint8_t FrameCommand(const uint8_t* b) {
     return 0;
 }
 
-bool isKnownCommand(uint8_t code) { return code >= CMD_PING && code <= CMD_CANNOT_CREATE && code != 90; }
+bool isKnownCommand(uint8_t code) {
+    return code >= CMD_PING && code <= CMD_CANNOT_CREATE && code != 90;
+}
 
 std::string FileNamePart(std::string_view path, PathSource source) {
     const size_t cut =

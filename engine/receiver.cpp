@@ -63,7 +63,7 @@ void Engine::serveFileTable(LinkKind link) {
     m_state.FileBlocks = 0;
 
     if (link == LinkKind::Serial && m_state.LinkState != LinkState::Receiving) {
-        m_state.LinkState = LinkState::Receiving;
+        moveLinkState(LinkState::Receiving);
         m_receiveAnnounced = true;
         m_events.incomingTransfer();
     }
@@ -77,7 +77,7 @@ void Engine::serveFileTable(LinkKind link) {
     m_namesWritten.clear();
     sendReply(link, CMD_OK);
     if (link == LinkKind::Socket && m_state.LinkState != LinkState::Receiving) {
-        m_state.LinkState = LinkState::Receiving;
+        moveLinkState(LinkState::Receiving);
         m_receiveAnnounced = true;
         m_events.incomingTransfer();
     }
@@ -169,7 +169,7 @@ void Engine::serveCloseFile(LinkKind link) {
             endReceive();
         } else {
             m_tableAccepted = false;
-            m_state.LinkState = LinkState::Listening;
+            moveLinkState(LinkState::Listening);
         }
     }
 }

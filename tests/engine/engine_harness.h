@@ -38,12 +38,20 @@ public:
         note([&] { messages.push_back(text); });
     }
 
-    // Waits until `predicate` holds (checked under the lock), at most `limit`.
+    // Waits until `predicate` holds, at most `limit`. It is checked under the
+    // lock at every event and every few milliseconds, so it may also watch
+    // engine state that changes without an event.
     template <typename Predicate>
     bool waitUntil(Predicate predicate,
                    std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
         std::unique_lock lock(mutex);
-        return changed.wait_for(lock, limit, predicate);
+        while (!predicate()) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            changed.wait_for(lock, std::chrono::milliseconds(5));
+        }
+        return true;
     }
 
     std::mutex mutex;

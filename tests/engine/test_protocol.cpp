@@ -108,9 +108,9 @@ TEST(BlockArithmetic, BoundariesOnBothLinks) {
         int32_t lastSocketLength;
     };
     const int32_t bs = 32768;
-    for (const Case c : {Case{0, 0, 1, 0}, Case{1, 1, 1, 1}, Case{32767, 1, 1, 32767},
-                         Case{32768, 1, 2, 32768}, Case{32769, 2, 2, 1},
-                         Case{kMaxFileSize, 65536, 65536, 32767}}) {
+    for (const Case c :
+         {Case{0, 0, 1, 0}, Case{1, 1, 1, 1}, Case{32767, 1, 1, 32767}, Case{32768, 1, 2, 32768},
+          Case{32769, 2, 2, 1}, Case{kMaxFileSize, 65536, 65536, 32767}}) {
         EXPECT_EQ(FileBlocks(LinkKind::Socket, c.size, bs), c.socketBlocks) << c.size;
         EXPECT_EQ(FileBlocks(LinkKind::Serial, c.size, bs), c.serialBlocks) << c.size;
         if (c.socketBlocks > 0) {
