@@ -232,6 +232,7 @@ private:
     void SocketSender();
     bool socketTableExchange();
     void socketSendFile(int index);
+    bool sendBlocks(int fd, int64_t size);
     void finishSender(bool completed);
     void socketAbortExchange();
 

@@ -4,12 +4,16 @@
 
 #include "engine.h"
 
+#include "block_window.h"
 #include "crc.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,47 +117,97 @@ void Engine::socketSendFile(int index) {
     // A file that cannot be read now is opened and closed on the peer with no
     // blocks: the peer drops it and the send goes on without counting it.
     UniqueFd source(::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    bool readable = source.valid();
-    const int32_t blocks = m_state.FileBlocks;
-    while (readable && !m_state.AbortFlag && m_state.BlocksDone < blocks) {
-        const int32_t k = m_state.BlocksDone;
-        const int32_t length = BlockLength(k, size, blockSize);
-        uint8_t* data = m_ioBuffer.data() + kBlockHeaderSize;
-        if (!readAt(source.get(), data, size_t(length), int64_t(k) * blockSize)) {
-            readable = false;
-            break;
-        }
-        const auto header = BuildBlockHeader(k, BlockCrc(data, size_t(length)));
-        std::memcpy(m_ioBuffer.data(), header.data(), header.size());
-        // Send block k until it is acknowledged by its own index.
-        while (!m_state.AbortFlag) {
-            if (!SendAll(m_ioBuffer.data(), kBlockHeaderSize + size_t(length)))
-                continue;
-            const uint8_t reply = ReceiveCommand();
-            if (reply == CMD_ABORT) {
-                m_state.AbortFlag = 1;
-                break;
-            }
-            if (reply != CMD_BLOCK_OK && reply != CMD_BLOCK_BAD)
-                continue;
-            uint8_t indexBytes[4];
-            if (!RecvAll(indexBytes, sizeof indexBytes))
-                continue;
-            if (reply == CMD_BLOCK_OK && int32_t(getLe32(indexBytes)) == k) {
-                m_state.BlocksDone = k + 1;
-                m_state.BytesDone += length;
-                break;
-            }
-        }
-    }
+    const bool sent = source && sendBlocks(source.get(), size);
     source.reset();
-    if (readable && m_state.BlocksDone == blocks && !m_state.AbortFlag)
+    if (sent)
         m_state.FilesDone += 1;
 
     while (!m_state.AbortFlag) {
         if (SendCommand(CMD_CLOSE_FILE) && ReceiveCommand() == CMD_OK)
             break;
     }
+}
+
+// Sends every block of the open file, several in flight at once, and returns
+// true when all were acknowledged. The next block is read and its CRC computed
+// while the kernel still holds the previous ones, so disk, CRC and network
+// overlap.
+bool Engine::sendBlocks(int fd, int64_t size) {
+    const int32_t blockSize = m_state.BlockSize;
+    BlockWindow window(m_state.FileBlocks);
+    ReplyParser parser;
+    int32_t staged = -1; // block held in m_ioBuffer
+    size_t stagedLength = 0;
+    size_t stagedSent = 0;
+    auto lastReply = std::chrono::steady_clock::now();
+    uint8_t replies[4096];
+
+    while (!window.done() && !m_state.AbortFlag && m_dataSocket) {
+        // A block whose first bytes went out must go out whole, whatever
+        // happened meanwhile: the peer reads it by its length.
+        if (stagedSent == 0 && window.canSend() && staged != window.nextToSend()) {
+            staged = window.nextToSend();
+            const int32_t length = BlockLength(staged, size, blockSize);
+            uint8_t* data = m_ioBuffer.data() + kBlockHeaderSize;
+            if (!readAt(fd, data, size_t(length), int64_t(staged) * blockSize))
+                return false; // unreadable now: the peer drops the file at its close
+            const auto header = BuildBlockHeader(staged, BlockCrc(data, size_t(length)));
+            std::memcpy(m_ioBuffer.data(), header.data(), header.size());
+            stagedLength = kBlockHeaderSize + size_t(length);
+        }
+        const bool wantWrite =
+            staged >= 0 && (stagedSent > 0 || (window.canSend() && staged == window.nextToSend()));
+        waitFor(m_dataSocket.get(), short(POLLIN | (wantWrite ? POLLOUT : 0)), 100);
+
+        const ssize_t got = ::recv(m_dataSocket.get(), replies, sizeof replies, MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            dropDataSocket(); // the peer closed or reset the connection
+            m_state.AbortFlag = 1;
+            break;
+        }
+        if (got > 0) {
+            parser.feed(replies, size_t(got));
+            while (const auto reply = parser.next()) {
+                if (reply->code == CMD_ABORT) {
+                    m_state.AbortFlag = 1;
+                    break;
+                }
+                if (reply->code != CMD_BLOCK_OK && reply->code != CMD_BLOCK_BAD)
+                    continue;
+                lastReply = std::chrono::steady_clock::now();
+                if (window.onReply(*reply)) {
+                    const int32_t k = window.acknowledged() - 1;
+                    m_state.BlocksDone = window.acknowledged();
+                    m_state.BytesDone += BlockLength(k, size, blockSize);
+                }
+            }
+        }
+        if (wantWrite && !m_state.AbortFlag) {
+            const ssize_t n = ::send(m_dataSocket.get(), m_ioBuffer.data() + stagedSent,
+                                     stagedLength - stagedSent, MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n > 0) {
+                stagedSent += size_t(n);
+                if (stagedSent == stagedLength) {
+                    window.recordSent(staged);
+                    stagedSent = 0;
+                    staged = -1;
+                }
+            } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                dropDataSocket();
+                m_state.AbortFlag = 1;
+                break;
+            }
+        }
+        if (window.awaitingReplies() &&
+            std::chrono::steady_clock::now() - lastReply > std::chrono::seconds(2)) {
+            window.goBack(); // silence: send again from the first unacknowledged block
+            lastReply = std::chrono::steady_clock::now();
+        }
+    }
+    if (stagedSent > 0) // finish the block on the wire so the abort is read as a command
+        SendAll(m_ioBuffer.data() + stagedSent, stagedLength - stagedSent,
+                IoMode::EvenWhenAborting);
+    return window.done() && !m_state.AbortFlag;
 }
 
 void Engine::socketAbortExchange() {
