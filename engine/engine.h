@@ -222,6 +222,10 @@ private:
     bool SendCommand(uint8_t code, IoMode mode = IoMode::Normal);
     uint8_t ReceiveCommand(int silenceLimitMs = 2000, IoMode mode = IoMode::Normal);
     void dropDataSocket();
+    // Up to `max` bytes from the data socket, through a read-ahead buffer so
+    // that a block costs one or two system calls: > 0 bytes, 0 when the peer
+    // closed, -1 with errno (EAGAIN when nothing is waiting).
+    ssize_t receiveSome(uint8_t* out, size_t max);
     uint32_t probeForPeer(); // LAN: network-order address of the first answer, or 0
     // Waits for `events` on `fd` (or just for the time, when fd is -1) or for
     // a wake-up; true only when fd became ready.
@@ -273,6 +277,9 @@ private:
     UniqueFd m_listenSocket;
     UniqueFd m_broadcastSocket;
     UniqueFd m_dataSocket;
+    std::vector<uint8_t> m_readAhead = std::vector<uint8_t>(256 * 1024);
+    size_t m_readAheadStart = 0;
+    size_t m_readAheadEnd = 0;
     std::unique_ptr<SerialPort> m_serialPort;
     std::unique_ptr<ReceivedFile> m_currentFile;
     UniqueFd m_destDirFd;                     // DestDir of the accepted table

@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -117,6 +118,7 @@ void Engine::acceptPending() {
             return;
     }
     m_dataSocket = std::move(accepted);
+    m_readAheadStart = m_readAheadEnd = 0;
     m_tableAccepted = false; // a new connection starts with no table
     m_state.AbortFlag = 0;
 }
@@ -207,6 +209,7 @@ void Engine::SocketConnect() {
                 !m_state.LinkState.compare_exchange_strong(expected, LinkState::Connected))
                 return; // cancelled meanwhile; the connection is dropped
             m_dataSocket = std::move(fd);
+            m_readAheadStart = m_readAheadEnd = 0;
             m_events.playSound(Sound::LinkUp);
             return;
         }
@@ -265,8 +268,7 @@ bool Engine::RecvAll(void* buffer, size_t length, int silenceLimitMs, IoMode mod
     while (received < length) {
         if (mode == IoMode::Normal && m_state.AbortFlag)
             return false;
-        const ssize_t n =
-            ::recv(m_dataSocket.get(), bytes + received, length - received, MSG_DONTWAIT);
+        const ssize_t n = receiveSome(bytes + received, length - received);
         if (n > 0) {
             received += size_t(n);
             deadline = Clock::now() + std::chrono::milliseconds(silenceLimitMs);
@@ -303,7 +305,23 @@ uint8_t Engine::ReceiveCommand(int silenceLimitMs, IoMode mode) {
     return ReadSocketCommand(source);
 }
 
+ssize_t Engine::receiveSome(uint8_t* out, size_t max) {
+    if (m_readAheadStart == m_readAheadEnd) {
+        m_readAheadStart = m_readAheadEnd = 0;
+        const ssize_t n =
+            ::recv(m_dataSocket.get(), m_readAhead.data(), m_readAhead.size(), MSG_DONTWAIT);
+        if (n <= 0)
+            return n;
+        m_readAheadEnd = size_t(n);
+    }
+    const size_t take = std::min(max, m_readAheadEnd - m_readAheadStart);
+    std::memcpy(out, m_readAhead.data() + m_readAheadStart, take);
+    m_readAheadStart += take;
+    return ssize_t(take);
+}
+
 void Engine::dropDataSocket() {
+    m_readAheadStart = m_readAheadEnd = 0;
     m_dataSocket.reset();
 }
 

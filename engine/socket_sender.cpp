@@ -159,7 +159,7 @@ bool Engine::sendBlocks(int fd, int64_t size) {
             staged >= 0 && (stagedSent > 0 || (window.canSend() && staged == window.nextToSend()));
         waitFor(m_dataSocket.get(), short(POLLIN | (wantWrite ? POLLOUT : 0)), 100);
 
-        const ssize_t got = ::recv(m_dataSocket.get(), replies, sizeof replies, MSG_DONTWAIT);
+        const ssize_t got = receiveSome(replies, sizeof replies);
         if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
             dropDataSocket(); // the peer closed or reset the connection
             m_state.AbortFlag = 1;
