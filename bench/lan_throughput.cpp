@@ -1,8 +1,14 @@
-// Sends one large file with zapfer-cli to zapfer-cli receive over 127.0.0.1
-// and copies the same file over a plain TCP connection with socat, the most
-// the loopback link gives; prints both rates in MB/s and their ratio.
+// Sends files with zapfer-cli to zapfer-cli receive and copies the same bytes
+// over a plain TCP connection with socat, the most the link gives; prints
+// both rates and their ratio for each case:
+//   - one large file over 127.0.0.1;
+//   - 100 files of 4 KiB over 127.0.0.1 (files per second);
+//   - one file across links with 1 ms and 10 ms of delay each way, between two
+//     network namespaces joined by the delay-link tool (root only).
 //
-// Usage: lan_throughput [SIZE_MIB]   (default 1024)
+// Usage: lan_throughput [--size MIB] [--delay-link PATH]
+//   --size        the large file, 1 to 2047 MiB (default 1024)
+//   --delay-link  the delay-link script; without it the delayed cases are skipped
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -136,14 +142,6 @@ bool writeRandomFile(const std::string& path, uint64_t size) {
     return close(fd) == 0 && ok;
 }
 
-void flushToDisk(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
 uint16_t freeLoopbackPort() {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -165,91 +163,180 @@ int fail(const char* what) {
     return 1;
 }
 
+struct Peer {
+    std::vector<std::string> prefix; // e.g. {"ip", "netns", "exec", "za"}; empty for this namespace
+    std::string address;             // where the other side reaches it
+};
+
+std::vector<std::string> joined(const std::vector<std::string>& prefix,
+                                const std::vector<std::string>& command) {
+    std::vector<std::string> all = prefix;
+    all.insert(all.end(), command.begin(), command.end());
+    return all;
+}
+
+// Seconds for zapfer-cli to send `files` from `sender` to a receiver in `receiver`; < 0 on failure.
+double timeZapfer(const std::string& cli, const Peer& receiver, const Peer& sender,
+                  const std::vector<std::string>& files, const std::string& dest) {
+    Child receive(joined(receiver.prefix, {cli, "receive", "--port", "0", "--echo-port", "0",
+                                           "--overwrite", "--dest", dest}),
+                  true);
+    const auto line = receive.firstLine(20000);
+    const std::string lead = "listening on port ";
+    if (!receive.started() || !line || !line->starts_with(lead))
+        return -1;
+    std::vector<std::string> command = {
+        cli, "send", "--to", receiver.address, "--port", line->substr(lead.size())};
+    command.insert(command.end(), files.begin(), files.end());
+    const auto start = Clock::now();
+    Child send(joined(sender.prefix, command), false);
+    if (!send.started() || send.wait() != 0)
+        return -1;
+    const double elapsed = seconds(Clock::now() - start);
+    receive.signal(SIGTERM);
+    receive.wait();
+    return elapsed;
+}
+
+// Seconds for socat to copy the same bytes (a tar stream of `files` when there
+// are several), then flush them to disk as the receiver does; < 0 on failure.
+double timePlain(const Peer& receiver, const Peer& sender, const std::vector<std::string>& files,
+                 const std::string& dest) {
+    const std::string port = std::to_string(freeLoopbackPort());
+    const bool single = files.size() == 1;
+    const std::string copy = dest + "/plain.bin";
+    const std::string sink = single ? "OPEN:" + copy + ",creat,trunc" : "EXEC:tar -x -C " + dest;
+    Child listener(joined(receiver.prefix, {"socat", "-b", "131072", "-u",
+                                            "TCP-LISTEN:" + port + ",reuseaddr", sink}),
+                   false);
+    if (!listener.started())
+        return -1;
+    usleep(300000); // let it listen; the client retries in case it is not yet
+    std::string source = "OPEN:" + files.front();
+    if (!single) {
+        // The files are alone in their folder: the archive is that folder.
+        source =
+            "EXEC:tar -c -C " + std::filesystem::path(files.front()).parent_path().string() + " .";
+    }
+    const auto start = Clock::now();
+    Child client(joined(sender.prefix,
+                        {"socat", "-b", "131072", "-u", source,
+                         "TCP:" + receiver.address + ":" + port + ",retry=100,interval=0.01"}),
+                 false);
+    if (!client.started() || client.wait() != 0 || listener.wait() != 0)
+        return -1;
+    ::sync();
+    return seconds(Clock::now() - start);
+}
+
+void report(const char* label, double bytes, double zapferSeconds, double plainSeconds) {
+    if (zapferSeconds < 0 || plainSeconds < 0) {
+        std::printf("%-34s failed\n", label);
+        return;
+    }
+    const double zapferRate = bytes / 1e6 / zapferSeconds;
+    const double plainRate = bytes / 1e6 / plainSeconds;
+    std::printf("%-34s zapfer %8.1f MB/s   socat %8.1f MB/s   ratio %4.0f %%\n", label, zapferRate,
+                plainRate, 100 * zapferRate / plainRate);
+    std::fflush(stdout);
+}
+
+bool run(const std::vector<std::string>& argv) {
+    Child child(argv, false);
+    return child.started() && child.wait() == 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     uint64_t mib = 1024;
-    if (argc > 1) {
-        char* end = nullptr;
-        mib = std::strtoull(argv[1], &end, 10);
-        if (!end || *end || mib == 0 || mib >= 2048)
-            return fail("SIZE_MIB must be 1 to 2047 (a file under 2 GiB)");
+    std::string delayLink;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--size" && i + 1 < argc) {
+            char* end = nullptr;
+            mib = std::strtoull(argv[++i], &end, 10);
+            if (!end || *end || mib == 0 || mib >= 2048)
+                return fail("--size must be 1 to 2047 (a file under 2 GiB)");
+        } else if (arg == "--delay-link" && i + 1 < argc) {
+            delayLink = argv[++i];
+        } else {
+            return fail("usage: lan_throughput [--size MIB] [--delay-link PATH]");
+        }
     }
-    const uint64_t size = mib << 20;
     const std::string cli = ZAPFER_CLI_PATH;
-
     TempDir dir;
     if (dir.path().empty())
         return fail("cannot create a temporary folder");
-    const std::string source = dir.path() + "/payload.bin";
-    const std::string zapferDest = dir.path() + "/zapfer";
-    const std::string plainCopy = dir.path() + "/plain.bin";
-    std::filesystem::create_directory(zapferDest);
-    std::printf("writing a %llu MiB file\n", static_cast<unsigned long long>(mib));
+    const std::string big = dir.path() + "/payload.bin";
+    const std::string dest = dir.path() + "/dest";
+    const std::string smallDir = dir.path() + "/small";
+    std::filesystem::create_directory(dest);
+    std::filesystem::create_directory(smallDir);
+    std::printf("writing a %llu MiB file and 100 files of 4 KiB\n",
+                static_cast<unsigned long long>(mib));
     std::fflush(stdout);
-    if (!writeRandomFile(source, size))
+    if (!writeRandomFile(big, mib << 20))
         return fail("cannot write the test file");
-
-    // zapfer-cli to zapfer-cli.
-    double zapferSeconds = 0;
-    {
-        Child receiver({cli, "receive", "--port", "0", "--echo-port", "0", "--dest", zapferDest},
-                       true);
-        const auto line = receiver.firstLine(20000);
-        const std::string lead = "listening on port ";
-        if (!receiver.started() || !line || !line->starts_with(lead))
-            return fail("the receiver did not start");
-        const auto start = Clock::now();
-        Child sender(
-            {cli, "send", "--to", "127.0.0.1", "--port", line->substr(lead.size()), source}, false);
-        if (!sender.started() || sender.wait() != 0)
-            return fail("zapfer-cli send failed");
-        zapferSeconds = seconds(Clock::now() - start);
-        receiver.signal(SIGTERM);
-        receiver.wait();
-        std::error_code ec;
-        if (std::filesystem::file_size(zapferDest + "/payload.bin", ec) != size)
-            return fail("the received file has the wrong size");
-        // Its pages would otherwise crowd the cache while socat writes.
-        std::filesystem::remove(zapferDest + "/payload.bin", ec);
+    std::vector<std::string> small;
+    for (int i = 0; i < 100; ++i) {
+        small.push_back(smallDir + "/f" + std::to_string(i) + ".bin");
+        if (!writeRandomFile(small.back(), 4096))
+            return fail("cannot write the small files");
     }
-
-    // socat from file to file: the plain TCP copy.
-    double plainSeconds = 0;
-    double plainSyncedSeconds = 0;
-    {
-        const std::string port = std::to_string(freeLoopbackPort());
-        Child listener({"socat", "-b", "131072", "-u",
-                        "TCP-LISTEN:" + port + ",bind=127.0.0.1,reuseaddr",
-                        "OPEN:" + plainCopy + ",creat,trunc"},
-                       false);
-        if (!listener.started())
-            return fail("cannot run socat");
-        usleep(300000); // let it listen; the client retries in case it is not yet
-        const auto start = Clock::now();
-        Child client({"socat", "-b", "131072", "-u", "OPEN:" + source,
-                      "TCP:127.0.0.1:" + port + ",retry=100,interval=0.01"},
-                     false);
-        if (!client.started() || client.wait() != 0 || listener.wait() != 0)
-            return fail("socat failed");
-        plainSeconds = seconds(Clock::now() - start);
-        // The receiver flushes each file to disk before it counts; so does this copy.
-        flushToDisk(plainCopy);
-        plainSyncedSeconds = seconds(Clock::now() - start);
+    auto clearDest = [&] {
         std::error_code ec;
-        if (std::filesystem::file_size(plainCopy, ec) != size)
-            return fail("the socat copy has the wrong size");
-    }
+        std::filesystem::remove_all(dest, ec);
+        std::filesystem::create_directory(dest, ec);
+    };
 
-    const double megabytes = double(size) / 1e6;
-    const double zapferRate = megabytes / zapferSeconds;
-    const double plainRate = megabytes / plainSeconds;
-    const double plainSyncedRate = megabytes / plainSyncedSeconds;
-    std::printf("zapfer-cli send/receive   %8.1f MB/s  (%.2f s)\n", zapferRate, zapferSeconds);
-    std::printf("socat -b 131072           %8.1f MB/s  (%.2f s)\n", plainRate, plainSeconds);
-    std::printf("socat, then fsync         %8.1f MB/s  (%.2f s)\n", plainSyncedRate,
-                plainSyncedSeconds);
-    std::printf("ratio zapfer / socat      %8.0f %%\n", 100 * zapferRate / plainRate);
-    std::printf("ratio zapfer / socat+fsync%8.0f %%\n", 100 * zapferRate / plainSyncedRate);
+    const Peer local{{}, "127.0.0.1"};
+    {
+        const double z = timeZapfer(cli, local, local, {big}, dest);
+        clearDest();
+        const double p = timePlain(local, local, {big}, dest);
+        clearDest();
+        report(("127.0.0.1, " + std::to_string(mib) + " MiB").c_str(), double(mib << 20), z, p);
+    }
+    {
+        const double z = timeZapfer(cli, local, local, small, dest);
+        clearDest();
+        const double p = timePlain(local, local, small, dest);
+        clearDest();
+        report("127.0.0.1, 100 files of 4 KiB", 100.0 * 4096, z, p);
+        if (z > 0)
+            std::printf("%-34s zapfer %8.0f files/s\n", "", 100 / z);
+    }
+    if (delayLink.empty()) {
+        std::printf("delayed links skipped: give --delay-link PATH (and run as root)\n");
+        return 0;
+    }
+    if (geteuid() != 0) {
+        std::printf("delayed links skipped: they need root\n");
+        return 0;
+    }
+    const uint64_t delayedMib = std::min<uint64_t>(mib, 256);
+    const std::string delayedFile = dir.path() + "/delayed.bin";
+    if (!writeRandomFile(delayedFile, delayedMib << 20))
+        return fail("cannot write the delayed test file");
+    for (const int delayUs : {1000, 10000}) {
+        const std::string a = "zapbench-a";
+        const std::string b = "zapbench-b";
+        run({delayLink, "down", a, b});
+        if (!run({delayLink, "up", a, b, std::to_string(delayUs)})) {
+            std::printf("delay-link up failed\n");
+            continue;
+        }
+        const Peer receiver{{"ip", "netns", "exec", b}, "198.18.0.2"};
+        const Peer sender{{"ip", "netns", "exec", a}, "198.18.0.1"};
+        const double z = timeZapfer(cli, receiver, sender, {delayedFile}, dest);
+        clearDest();
+        const double p = timePlain(receiver, sender, {delayedFile}, dest);
+        clearDest();
+        run({delayLink, "down", a, b});
+        const std::string label =
+            std::to_string(delayUs / 1000) + " ms each way, " + std::to_string(delayedMib) + " MiB";
+        report(label.c_str(), double(delayedMib << 20), z, p);
+    }
     return 0;
 }

@@ -82,7 +82,7 @@ bool ReceivedFile::storeBlock(int32_t k, int64_t offset, const uint8_t* data, si
 bool ReceivedFile::commit(bool replace) {
     if (m_done)
         return false;
-    if (!complete() || ::fsync(m_fd.get()) != 0) {
+    if (!complete() || ::fdatasync(m_fd.get()) != 0) {
         discard();
         return false;
     }
@@ -106,8 +106,7 @@ bool ReceivedFile::commit(bool replace) {
     }
     m_fd.reset();
     m_done = true;
-    ::fsync(m_dirFd);
-    return true;
+    return true; // the folder itself is synced once, at the end of the transfer
 }
 
 void ReceivedFile::discard() {

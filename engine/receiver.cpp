@@ -201,6 +201,8 @@ void Engine::endReceive() {
     const bool aborted = m_state.AbortFlag != 0;
     m_currentFile.reset(); // an unfinished file never reaches its final name
     m_tableAccepted = false;
+    if (m_destDirFd && !m_namesWritten.empty())
+        ::fsync(m_destDirFd.get()); // makes the renames of this transfer durable
     m_destDirFd.reset();
     {
         std::lock_guard lock(m_outcomeMutex);
