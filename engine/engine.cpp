@@ -373,8 +373,12 @@ ReceiveOutcome Engine::finishReceive() {
     runOnTransferThread([this] {
         // A receive still open here was cancelled by the user (the serial
         // responder keeps a transfer across steps).
-        if (m_state.AbortFlag && (m_currentFile || m_tableAccepted))
-            endReceive();
+        if (m_state.AbortFlag && (m_currentFile || m_tableAccepted)) {
+            if (isSerial(m_state.CommType))
+                stopSerialReceive();
+            else
+                endReceive();
+        }
     });
     ReceiveOutcome outcome;
     {

@@ -17,6 +17,7 @@
 #include "comm_type.h"
 #include "engine_events.h"
 #include "protocol.h"
+#include "serial_devices.h"
 #include "unique_fd.h"
 
 #include <array>
@@ -61,14 +62,6 @@ struct LinkConfig {
     // LAN probe targets (host byte order). Empty: 255.255.255.255 and the
     // broadcast address of every IPv4 interface that is up.
     std::vector<uint32_t> probeTargets;
-};
-
-// Serial device paths of the serial communication types.
-struct SerialDevices {
-    std::string usb;
-    std::string com1 = "/dev/ttyS0";
-    std::string com2 = "/dev/ttyS1";
-    std::string rawIr;
 };
 
 // What the engine takes from the settings.
@@ -161,6 +154,9 @@ public:
     // Returns true when the port is (now) open.
     bool retrySerialPort();
     bool canSend() const { return m_canSend.load(); }
+    // Why the serial port last failed to open or was lost, naming the device
+    // and the cause; empty while it is open.
+    std::string lastLinkError() const;
     // The TCP port actually listened on; 0 when the listener is closed.
     uint16_t listenPort() const { return m_listenPort.load(); }
     uint16_t echoPort() const { return m_echoPort.load(); }
@@ -255,12 +251,33 @@ private:
     bool sendBytes(LinkKind link, const void* data, size_t length);
     bool receiveBytes(LinkKind link, void* data, size_t length);
 
-    // Serial link (serial_*.cpp).
+    // Serial link (serial_link.cpp, serial_sender.cpp, serial_responder.cpp).
     bool openSerialLink(CommType type, bool reportFailure);
+    // False when no port is open; a port whose device went away is closed
+    // first (the once-a-second retry reopens it).
+    bool serialPortReady();
+    size_t serialRead(void* buffer, size_t length);
+    bool serialWrite(const void* data, size_t length);
+    bool serialCommand(uint8_t code);
+    uint8_t serialReceiveCommand();
     void SerialDial();
     void SerialKeepAlive();
     void SerialSender();
+    bool serialTableExchange();
+    void serialSendFile(int index);
+    void serialAbortExchange();
     void SerialResponderStep();
+    void serveSerialBlock();
+    void serveSerialConnect();
+    void stopSerialReceive();
+    void checkSerialIdle();
+
+    mutable std::mutex m_linkErrorMutex;
+    std::string m_lastLinkError;
+    // The local side stopped a serial receive: the sender's next block, open
+    // or close is answered CMD_ABORT until a new link or table starts.
+    bool m_serialReceiveStopped = false;
+    int64_t m_serialLastCommandMs = 0; // steady clock of the last valid command
 
     EngineEvents& m_events;
     const LinkConfig m_config;

@@ -1,7 +1,5 @@
 #include "serial_devices.h"
 
-#include "engine.h"
-
 #include <algorithm>
 #include <filesystem>
 #include <system_error>

@@ -9,7 +9,13 @@
 
 namespace zapfer {
 
-struct SerialDevices; // engine.h
+// Serial device paths of the serial communication types.
+struct SerialDevices {
+    std::string usb;
+    std::string com1 = "/dev/ttyS0";
+    std::string com2 = "/dev/ttyS1";
+    std::string rawIr;
+};
 
 // The device names as the settings hold them ("UsbPort", "Com1Port",
 // "Com2Port", "RawIrPort"); nullopt where the user never set one.
