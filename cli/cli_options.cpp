@@ -88,6 +88,32 @@ const OptionSpec kOptions[] = {
          o.timeoutSeconds = static_cast<int>(*seconds);
          return {};
      }},
+    {"--serial", "TYPE", ForBoth,
+     "use a serial link instead of the network: usb, com1, com2 or rawir",
+     [](CliOptions& o, std::string_view v) -> std::string {
+         static constexpr std::pair<std::string_view, CommType> kTypes[] = {
+             {"usb", CommType::Usb},
+             {"com1", CommType::Com1},
+             {"com2", CommType::Com2},
+             {"rawir", CommType::RawIr},
+         };
+         for (const auto& [name, type] : kTypes) {
+             if (v == name) {
+                 o.serialType = type;
+                 return {};
+             }
+         }
+         return "invalid --serial '" + std::string(v) + "' (expected usb, com1, com2 or rawir)";
+     }},
+    {"--device", "PATH", ForBoth,
+     "serial device of --serial (default: /dev/ttyS0 for com1, /dev/ttyS1 for com2, the first "
+     "of /dev/serial/by-id for usb; rawir has none)",
+     [](CliOptions& o, std::string_view v) -> std::string {
+         if (v.empty())
+             return "--device needs a path";
+         o.device = v;
+         return {};
+     }},
     {"--port", "N", ForBoth,
      "TCP port listened on (receive; 0 picks a free one) or connected to (send); default 1756",
      [](CliOptions& o, std::string_view v) {
@@ -181,6 +207,14 @@ ParseResult parseArguments(int argc, const char* const* argv) {
 
     if (seen.count("--lan") && seen.count("--to"))
         return fail("--lan and --to cannot be used together");
+    if (seen.count("--device") && !seen.count("--serial"))
+        return fail("--device needs --serial");
+    if (seen.count("--serial")) {
+        for (const std::string_view network :
+             {"--lan", "--to", "--port", "--probe-port", "--echo-port"})
+            if (seen.count(network))
+                return fail("--serial and " + std::string(network) + " cannot be used together");
+    }
     if (options.command == CliCommand::Send) {
         if (options.files.empty())
             return fail("send needs at least one file");
@@ -190,6 +224,27 @@ ParseResult parseArguments(int argc, const char* const* argv) {
     }
     result.options = std::move(options);
     return result;
+}
+
+SerialDevices serialDevicesOf(const CliOptions& options) {
+    SerialDevices devices = FindPorts({});
+    if (options.serialType && !options.device.empty()) {
+        switch (*options.serialType) {
+        case CommType::Usb:
+            devices.usb = options.device;
+            break;
+        case CommType::Com1:
+            devices.com1 = options.device;
+            break;
+        case CommType::Com2:
+            devices.com2 = options.device;
+            break;
+        default:
+            devices.rawIr = options.device;
+            break;
+        }
+    }
+    return devices;
 }
 
 std::string usageText() {
@@ -223,7 +278,9 @@ std::string usageText() {
     section("Options of both", ForBoth);
     text += "  --help              show this text and exit\n"
             "\n"
-            "Exit status: 0 success, 1 the transfer failed or was refused, 2 bad arguments.\n";
+            "Exit status: 0 success; 1 the transfer failed or was refused, or the link could\n"
+            "not be opened (a busy, missing or forbidden serial device, a taken TCP port);\n"
+            "2 bad arguments.\n";
     return text;
 }
 

@@ -3,6 +3,9 @@
 // Command line of zapfer-cli. Options are rows of one table, so a new link
 // type (a serial device, say) is one more row and one more field.
 
+#include "comm_type.h"
+#include "serial_devices.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,6 +32,11 @@ struct CliOptions {
 
     // both: the TCP port listened on (receive) or connected to (send)
     uint16_t port = 1756;
+
+    // both: a serial link instead of the network (--serial), on `device`
+    // when given, else on the type's default device
+    std::optional<CommType> serialType;
+    std::string device;
 };
 
 struct ParseResult {
@@ -37,6 +45,10 @@ struct ParseResult {
 };
 
 ParseResult parseArguments(int argc, const char* const* argv);
+
+// The serial devices for --serial: the defaults, with --device in place of
+// the chosen type's.
+SerialDevices serialDevicesOf(const CliOptions& options);
 
 // The --help text, built from the option table.
 std::string usageText();

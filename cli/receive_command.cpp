@@ -27,8 +27,8 @@ void printError(const std::string& text) {
 
 class ReceiveSession {
 public:
-    ReceiveSession(EventQueue& queue, Engine& engine)
-        : m_queue(queue), m_engine(engine), m_bar(stderr) {}
+    ReceiveSession(EventQueue& queue, Engine& engine, bool serial)
+        : m_queue(queue), m_engine(engine), m_bar(stderr), m_serial(serial) {}
 
     // Until interrupted.
     void run();
@@ -37,18 +37,23 @@ private:
     void begin();
     void finish();
     void cancelAndFinish();
+    void watchPort();
 
     EventQueue& m_queue;
     Engine& m_engine;
     ProgressBar m_bar;
     bool m_inTransfer = false;
     int m_idleTicks = 0;
+    bool m_serial;
+    bool m_portLost = false;
 };
 
 void ReceiveSession::run() {
     for (;;) {
         const auto event = m_queue.wait(kTick);
         if (!event) {
+            if (m_serial)
+                watchPort();
             if (!m_inTransfer)
                 continue;
             m_bar.update(m_engine.progress());
@@ -107,6 +112,22 @@ void ReceiveSession::finish() {
     m_bar.printLine(stdout, line);
 }
 
+// A serial device that went away (an unplugged adapter) is opened again as
+// soon as it returns, as the window's once-a-second retry does.
+void ReceiveSession::watchPort() {
+    if (m_engine.canSend()) {
+        m_portLost = false;
+        return;
+    }
+    if (!m_portLost) {
+        m_bar.clear();
+        printError(m_engine.lastLinkError() + " Waiting for it to return.");
+        m_portLost = true;
+    }
+    if (m_engine.retrySerialPort())
+        m_bar.printLine(stdout, "the serial device is back");
+}
+
 // Ctrl+C in the middle of a transfer: stop it like the dialog's Cancel, so
 // the partial file is removed, then report.
 void ReceiveSession::cancelAndFinish() {
@@ -147,7 +168,26 @@ int runReceive(const CliOptions& options) {
     EngineSettings settings;
     settings.destDir = dest.string();
     settings.overwriteFiles = options.overwrite;
+    if (options.serialType)
+        settings.serialDevices = serialDevicesOf(options);
     engine.setSettings(settings);
+
+    if (options.serialType) {
+        const CommType type = *options.serialType;
+        if (!engine.selectCommType(type, false)) {
+            printError("cannot open the " + std::string(commTypeName(type)) +
+                       " link: " + engine.lastLinkError());
+            return 1;
+        }
+        engine.start();
+        std::printf("listening on %s (%s)\n", serialDeviceFor(type, settings.serialDevices).c_str(),
+                    std::string(commTypeName(type)).c_str());
+        std::fflush(stdout);
+        ReceiveSession(queue, engine, true).run();
+        engine.stop();
+        return 0;
+    }
+
     engine.selectCommType(CommType::Lan, true);
     engine.start();
     if (engine.listenPort() == 0) {
@@ -164,7 +204,7 @@ int runReceive(const CliOptions& options) {
     std::printf("listening on port %u\n", unsigned(engine.listenPort()));
     std::fflush(stdout);
 
-    ReceiveSession(queue, engine).run();
+    ReceiveSession(queue, engine, false).run();
     engine.stop();
     return 0;
 }

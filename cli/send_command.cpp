@@ -84,7 +84,10 @@ int SendSession::run(const std::vector<SendFile>& files) {
         printError("cannot send: " + whyNot);
         return 1;
     }
-    if (m_options.lan)
+    if (m_options.serialType)
+        std::printf("calling the receiver on %s\n",
+                    serialDeviceFor(*m_options.serialType, serialDevicesOf(m_options)).c_str());
+    else if (m_options.lan)
         std::printf("looking for a receiver on the local network\n");
     else
         std::printf("connecting to %s port %u\n", m_options.toAddress.c_str(),
@@ -132,7 +135,11 @@ bool SendSession::connect() {
         if (Clock::now() >= deadline) {
             m_engine.cancel();
             m_engine.finishSend();
-            if (m_options.lan)
+            if (m_options.serialType)
+                printError("no receiver answered on " +
+                           serialDeviceFor(*m_options.serialType, serialDevicesOf(m_options)) +
+                           " within " + std::to_string(m_options.timeoutSeconds) + " seconds");
+            else if (m_options.lan)
                 printError("no receiver answered on the local network within " +
                            std::to_string(m_options.timeoutSeconds) + " seconds");
             else
@@ -238,7 +245,7 @@ int runSend(const CliOptions& options) {
         return 2;
     }
     uint32_t peerIp = 0;
-    if (!options.lan) {
+    if (!options.lan && !options.serialType) {
         const auto resolved = resolvePeer(options.toAddress);
         if (!resolved) {
             printError("cannot find the address of '" + options.toAddress + "'");
@@ -259,8 +266,17 @@ int runSend(const CliOptions& options) {
     Engine engine(queue, config);
     EngineSettings settings;
     settings.peerIp = peerIp;
+    if (options.serialType)
+        settings.serialDevices = serialDevicesOf(options);
     engine.setSettings(settings);
-    if (!engine.selectCommType(options.lan ? CommType::Lan : CommType::Wan, true)) {
+    if (options.serialType) {
+        const CommType type = *options.serialType;
+        if (!engine.selectCommType(type, false)) {
+            printError("cannot open the " + std::string(commTypeName(type)) +
+                       " link: " + engine.lastLinkError());
+            return 1;
+        }
+    } else if (!engine.selectCommType(options.lan ? CommType::Lan : CommType::Wan, true)) {
         while (const auto event = queue.wait(std::chrono::milliseconds(0)))
             if (event->kind == CliEvent::Kind::LinkMessage)
                 printError(event->text);
