@@ -62,6 +62,7 @@ constexpr std::array kStrings = std::to_array<StringEntry>({
     {7006, "WAN / Internet"},
     {40017, "Sending Files"},
     {40018, "Receiving Files"},
+    {40101, "This cannot be undone: nothing is moved to a trash folder."},
 });
 
 static_assert(std::is_sorted(kStrings.begin(), kStrings.end(),

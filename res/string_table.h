@@ -21,6 +21,19 @@ inline constexpr int RefusalBase = 6000;  // + PeerError
 inline constexpr int CommTypeBase = 7000; // + CommType
 inline constexpr int SendingFilesTitle = 40017;
 inline constexpr int ReceivingFilesTitle = 40018;
+inline constexpr int ConfirmFolderDelete = 5001;
+inline constexpr int ConfirmFolderDeleteTitle = 5002;
+inline constexpr int ConfirmFileDelete = 5003;
+inline constexpr int ConfirmMultipleDelete = 5004;
+inline constexpr int ConfirmMultipleDeleteTitle = 5005;
+inline constexpr int DeleteFilesTitle = 5006;
+inline constexpr int DeleteFailed = 5007;
+inline constexpr int MoveFailed = 5015;
+inline constexpr int MoveFilesTitle = 5016;
+inline constexpr int CopyFailed = 5017;
+inline constexpr int CopyFilesTitle = 5018;
+inline constexpr int SameDirectory = 5023;
+inline constexpr int DeletionIsFinal = 40101;
 } // namespace str
 
 } // namespace zapfer
