@@ -8,19 +8,35 @@
 #include "received_file.h"
 
 #include <chrono>
+#include <poll.h>
 
 namespace zapfer {
 
 namespace {
+using Clock = std::chrono::steady_clock;
+
 // A connected peer that says nothing for this long is dropped, so that a
 // silent connection cannot keep this machine from receiving.
 constexpr auto kIdlePeerLimit = std::chrono::seconds(60);
+// Until a table is accepted there is no transfer to protect, and a sender of
+// Zapfer sends its table as soon as it is connected: a peer that has not
+// managed that within this time is dropped, whatever else it says.
+constexpr auto kTableLimit = std::chrono::seconds(10);
+
+// Another peer is waiting in the listen queue.
+bool peerWaiting(int listenSocket) {
+    if (listenSocket < 0)
+        return false;
+    pollfd fd{listenSocket, POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN);
+}
 } // namespace
 
 void Engine::SocketResponder() {
     m_inTransfer = true;
     bool peerAborted = false;
-    auto lastCommand = std::chrono::steady_clock::now();
+    auto lastCommand = Clock::now();
+    auto lastTable = lastCommand; // the connection, or the last table sent on it
     for (;;) {
         const LinkState link = m_state.LinkState;
         if (link == LinkState::Listening || link == LinkState::Stopped)
@@ -30,10 +46,12 @@ void Engine::SocketResponder() {
             break;
         }
         const uint8_t code = ReceiveCommand();
+        const auto now = Clock::now();
         if (code != 0)
-            lastCommand = std::chrono::steady_clock::now();
+            lastCommand = now;
         switch (code) {
         case CMD_FILE_TABLE:
+            lastTable = now;
             serveFileTable(LinkKind::Socket);
             break;
         case CMD_OPEN_FILE:
@@ -64,9 +82,15 @@ void Engine::SocketResponder() {
             break;
         default:
             // Nothing, an unknown code, or a read-service command: no answer.
-            if (std::chrono::steady_clock::now() - lastCommand > kIdlePeerLimit)
+            if (now - lastCommand > kIdlePeerLimit)
                 m_state.AbortFlag = 1;
             break;
+        }
+        if (!m_tableAccepted && !m_state.AbortFlag && m_state.LinkState != LinkState::Listening) {
+            // A quiet or chattering peer without a table must not keep a
+            // sender out: one read time-out is enough when another is waiting.
+            if (now - lastTable > kTableLimit || (code == 0 && peerWaiting(m_listenSocket.get())))
+                m_state.AbortFlag = 1;
         }
         if (m_state.AbortFlag) {
             if (!peerAborted) // tell the sender at once rather than by silence

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# fuzz.sh TARGET [SECONDS] [extra libFuzzer options...]
+# Builds the libFuzzer targets of tests/fuzz with clang (AddressSanitizer and
+# UndefinedBehaviorSanitizer) in build-fuzz and runs TARGET (command_reader,
+# file_table or socket_responder) for SECONDS (default 600). The working
+# corpus starts from tests/fuzz/corpus/TARGET; crashing or hanging inputs land
+# in build-fuzz/artifacts/TARGET: copy each into tests/fuzz/corpus/TARGET once
+# it is fixed, so the normal test run replays it.
+set -euo pipefail
+target=${1:?usage: fuzz.sh TARGET [SECONDS] [libFuzzer options...]}
+seconds=${2:-600}
+shift $(( $# >= 2 ? 2 : 1 ))
+root=${ZAPFER_SOURCE:-$(cd "$(dirname "$0")/.." && pwd)}
+build=${ZAPFER_FUZZ_BUILD:-$(cd "$(dirname "$0")/.." && pwd)/build-fuzz}
+
+need=()
+command -v clang++-14 >/dev/null || need+=(clang-14)
+ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
+    need+=(libclang-rt-14-dev)
+if ((${#need[@]})); then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
+fi
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DZAPFER_GUI=OFF -DZAPFER_BENCH=OFF -DZAPFER_FUZZ=ON \
+    -DZAPFER_SANITIZE=address,undefined >/dev/null
+cmake --build "$build" -j 2 --target "fuzz_$target"
+
+corpus=$build/corpus/$target
+artifacts=$build/artifacts/$target
+mkdir -p "$corpus" "$artifacts"
+cp -n "$root/tests/fuzz/corpus/$target/"* "$corpus/" 2>/dev/null || true
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+exec "$build/tests/fuzz/fuzz_$target" "$corpus" -max_total_time="$seconds" -timeout=30 \
+    -rss_limit_mb=2048 -max_len=70000 -print_final_stats=1 \
+    -artifact_prefix="$artifacts/" "$@"

@@ -1,0 +1,274 @@
+// A real responder against peers that fail or misbehave at every step of a
+// transfer. Whatever the peer does, the responder ends back in Listening
+// with no descriptor kept, nothing written outside its destination, no
+// temporary file left and an older file of the same name intact.
+
+#include "fault_scene.h"
+
+#include <gtest/gtest.h>
+
+using namespace zapfer;
+using namespace zapfer::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int32_t kBlock = 32768;                     // the WAN type's block size
+const Bytes kData = randomBytes(2 * kBlock + 100, 7); // three blocks, the last short
+
+Bytes blockOf(const Bytes& data, int32_t k) {
+    const size_t begin = size_t(k) * kBlock;
+    const size_t end = std::min(data.size(), begin + kBlock);
+    return Bytes(data.begin() + long(begin), data.begin() + long(end));
+}
+
+// Table of keep.txt with kData's size, accepted, and entry 0 opened.
+void openKeep(FaultPeer& peer) {
+    peer.send(tableMessage({textEntry("C:\\src\\keep.txt", int32_t(kData.size()))}));
+    ASSERT_EQ(peer.readCommand(), CMD_OK);
+    peer.send(openMessage(0));
+    ASSERT_EQ(peer.readCommand(), CMD_ACCEPTED);
+}
+
+void expectBlockReply(FaultPeer& peer, uint8_t code, int32_t k) {
+    int32_t index = -1;
+    EXPECT_EQ(peer.readBlockReply(&index), code) << "block " << k;
+    EXPECT_EQ(index, k);
+}
+
+} // namespace
+
+TEST(FaultInjection, PeerThatStopsInTheMiddleOfABlock) {
+    FaultScene scene;
+    {
+        SCOPED_TRACE("stops and closes");
+        FaultPeer peer(scene.port());
+        openKeep(peer);
+        const Bytes block = blockMessage(0, blockOf(kData, 0));
+        peer.send(Bytes(block.begin(), block.begin() + 1000));
+        peer.close();
+        scene.expectClean();
+    }
+    {
+        SCOPED_TRACE("stops and stays connected, then sends the block again");
+        FaultPeer peer(scene.port());
+        openKeep(peer);
+        const Bytes block = blockMessage(0, blockOf(kData, 0));
+        peer.send(Bytes(block.begin(), block.begin() + 1000));
+        // The responder gives up on the block after its read time-out.
+        expectBlockReply(peer, CMD_BLOCK_BAD, 0);
+        for (int32_t k = 0; k < 3; ++k) {
+            peer.send(blockMessage(k, blockOf(kData, k)));
+            expectBlockReply(peer, CMD_BLOCK_OK, k);
+        }
+        peer.send(frameBytes(CMD_CLOSE_FILE));
+        EXPECT_EQ(peer.readCommand(), CMD_OK);
+        EXPECT_TRUE(peer.closedByResponder());
+        peer.close();
+        scene.expectClean(kData);
+    }
+}
+
+TEST(FaultInjection, PeerThatVanishesAfterTheTableOrTheOpen) {
+    FaultScene scene;
+    {
+        SCOPED_TRACE("after the table");
+        FaultPeer peer(scene.port());
+        peer.send(tableMessage({textEntry("keep.txt", int32_t(kData.size()))}));
+        ASSERT_EQ(peer.readCommand(), CMD_OK);
+        peer.close();
+        scene.expectClean();
+    }
+    {
+        SCOPED_TRACE("after the open");
+        FaultPeer peer(scene.port());
+        openKeep(peer);
+        peer.close();
+        scene.expectClean();
+    }
+    {
+        SCOPED_TRACE("after all blocks but before the close");
+        FaultPeer peer(scene.port());
+        openKeep(peer);
+        for (int32_t k = 0; k < 3; ++k) {
+            peer.send(blockMessage(k, blockOf(kData, k)));
+            expectBlockReply(peer, CMD_BLOCK_OK, k);
+        }
+        peer.close();
+        scene.expectClean();
+    }
+}
+
+TEST(FaultInjection, ConnectionResetAtEveryStep) {
+    FaultScene scene;
+    const Bytes block = blockMessage(0, blockOf(kData, 0));
+    const Bytes table = tableMessage({textEntry("keep.txt", int32_t(kData.size()))});
+    for (int step = 0; step < 6; ++step) {
+        SCOPED_TRACE("reset at step " + std::to_string(step));
+        FaultPeer peer(scene.port());
+        ASSERT_TRUE(peer.connected());
+        if (step == 1)
+            peer.send(Bytes(table.begin(), table.begin() + 100)); // inside the table
+        if (step >= 2)
+            openKeep(peer);
+        if (step == 3)
+            peer.send(Bytes(block.begin(), block.begin() + 20000)); // inside a block
+        if (step >= 4) {
+            peer.send(block);
+            expectBlockReply(peer, CMD_BLOCK_OK, 0);
+        }
+        if (step == 5)
+            peer.send({CMD_CLOSE_FILE, 0xFF}); // inside a frame
+        peer.reset();
+        scene.expectClean();
+    }
+}
+
+TEST(FaultInjection, OneBytePerSecondIsServedAndAStalledFrameIsDropped) {
+    FaultScene scene;
+    FaultPeer peer(scene.port());
+    peer.send(tableMessage({textEntry("keep.txt", int32_t(kData.size()))}));
+    ASSERT_EQ(peer.readCommand(), CMD_OK);
+    // Each byte comes well inside the read time-out, so the open is served.
+    peer.sendSlowly(openMessage(0), 1s);
+    EXPECT_EQ(peer.readCommand(), CMD_ACCEPTED);
+    for (int32_t k = 0; k < 3; ++k) {
+        peer.send(blockMessage(k, blockOf(kData, k)));
+        expectBlockReply(peer, CMD_BLOCK_OK, k);
+    }
+    // Half a frame, then silence past the time-out: that frame is dropped and
+    // the next one is read from its start.
+    peer.send({CMD_CLOSE_FILE, 0xFF});
+    EXPECT_EQ(peer.readCommand(3000), 0);
+    peer.send(frameBytes(CMD_CLOSE_FILE));
+    EXPECT_EQ(peer.readCommand(), CMD_OK);
+    peer.close();
+    scene.expectClean(kData);
+}
+
+TEST(FaultInjection, BlocksOutOfOrderOrBeyondTheFile) {
+    FaultScene scene;
+    {
+        SCOPED_TRACE("every block arrives, out of order, among bad indexes");
+        FaultPeer peer(scene.port());
+        openKeep(peer);
+        peer.send(blockMessage(2, blockOf(kData, 2)));
+        expectBlockReply(peer, CMD_BLOCK_OK, 2);
+        for (const int32_t bad : {3, 7, -1, INT32_MAX, INT32_MIN}) {
+            peer.send(blockMessage(bad, {})); // beyond the file a block has no data
+            expectBlockReply(peer, CMD_BLOCK_BAD, bad);
+        }
+        peer.send(blockMessage(0, blockOf(kData, 0)));
+        expectBlockReply(peer, CMD_BLOCK_OK, 0);
+        peer.send(blockMessage(1, blockOf(kData, 1)));
+        expectBlockReply(peer, CMD_BLOCK_OK, 1);
+        peer.send(frameBytes(CMD_CLOSE_FILE));
+        EXPECT_EQ(peer.readCommand(), CMD_OK);
+        peer.close();
+        scene.expectClean(kData);
+        writeFile(scene.dest() / "keep.txt", kOldContent);
+    }
+    {
+        SCOPED_TRACE("the last blocks arrive, the first never does");
+        FaultPeer peer(scene.port());
+        openKeep(peer);
+        for (const int32_t k : {2, 1, 2}) {
+            peer.send(blockMessage(k, blockOf(kData, k)));
+            expectBlockReply(peer, CMD_BLOCK_OK, k);
+        }
+        peer.send(frameBytes(CMD_CLOSE_FILE));
+        EXPECT_EQ(peer.readCommand(), CMD_OK);
+        peer.close();
+        scene.expectClean();
+        EXPECT_EQ(scene.responder.engine.state().FilesDone, 0);
+    }
+}
+
+TEST(FaultInjection, RepeatedOpensAndCloses) {
+    FaultScene scene;
+    const Bytes fresh = {'n', 'e', 'w'};
+    const Bytes other = {'b', 'b'};
+    FaultPeer peer(scene.port());
+    peer.send(tableMessage({textEntry("keep.txt", 3), textEntry("b.txt", 2)}));
+    ASSERT_EQ(peer.readCommand(), CMD_OK);
+    for (const uint8_t index : {0, 0, 1}) {
+        peer.send(openMessage(index)); // while one is open, nothing changes
+        EXPECT_EQ(peer.readCommand(), CMD_ACCEPTED);
+    }
+    for (int i = 0; i < 3; ++i) {
+        peer.send(frameBytes(CMD_CLOSE_FILE)); // the first removes the empty file
+        EXPECT_EQ(peer.readCommand(), CMD_OK);
+    }
+    EXPECT_EQ(readFile(scene.dest() / "keep.txt"), kOldContent);
+    peer.send(openMessage(0));
+    EXPECT_EQ(peer.readCommand(), CMD_ACCEPTED);
+    peer.send(blockMessage(0, fresh));
+    expectBlockReply(peer, CMD_BLOCK_OK, 0);
+    peer.send(frameBytes(CMD_CLOSE_FILE));
+    EXPECT_EQ(peer.readCommand(), CMD_OK);
+    peer.send(openMessage(1));
+    EXPECT_EQ(peer.readCommand(), CMD_ACCEPTED);
+    peer.send(blockMessage(0, other));
+    expectBlockReply(peer, CMD_BLOCK_OK, 0);
+    peer.send(frameBytes(CMD_CLOSE_FILE));
+    EXPECT_EQ(peer.readCommand(), CMD_OK);
+    EXPECT_TRUE(peer.closedByResponder());
+    peer.close();
+    scene.expectClean(fresh);
+    EXPECT_EQ(readFile(scene.dest() / "b.txt"), other);
+    EXPECT_EQ(scene.responder.engine.state().FilesDone, 2);
+}
+
+TEST(FaultInjection, HostileNames) {
+    FaultScene scene(false);
+    const std::vector<std::vector<uint16_t>> refused = {
+        {'.', '.'},
+        {'.'},
+        {'/'},
+        {'\\'},
+        {'a', '\\', '.', '.'},
+        {'x', '/'},
+        {'c', 1, 'd'},
+        {'e', 0x1B, '[', 'm'},
+        {'d', 'e', 'l', 0x7F},
+        {0x100, 'a'}, // a unit above 255 first: an empty name
+    };
+    for (const auto& units : refused) {
+        FaultPeer peer(scene.port());
+        peer.send(tableMessage({textEntry("fine.txt", 1), unitEntry(units, 1)}));
+        EXPECT_EQ(peer.readCommand(), CMD_CANNOT_CREATE) << "name of " << units.size() << " units";
+        peer.send(openMessage(0));
+        EXPECT_EQ(peer.readCommand(500), 0);
+        peer.close();
+        scene.expectClean();
+    }
+    EXPECT_EQ(listNames(scene.dest()), std::vector<std::string>{"keep.txt"});
+
+    // Accepted, reduced to what may be created in the destination.
+    const std::string longest(125, 'n');
+    std::vector<uint16_t> wide = {'a', 'b', 'c', 0x100, 'd', 'e', 'f'}; // ends at the 0x100
+    std::vector<uint16_t> path = {'.', '.', '\\', '.', '.', '/'};
+    for (const char c : std::string("outside.txt"))
+        path.push_back(uint16_t(c));
+    std::vector<uint16_t> full(126, 'f'); // no terminator at all
+    const std::vector<std::pair<std::vector<uint16_t>, std::string>> accepted = {
+        {std::vector<uint16_t>(longest.begin(), longest.end()), longest},
+        {wide, "abc"},
+        {path, "outside.txt"},
+        {full, std::string(126, 'f')},
+    };
+    for (const auto& [units, expected] : accepted) {
+        FaultPeer peer(scene.port());
+        peer.send(tableMessage({unitEntry(units, 2)}));
+        ASSERT_EQ(peer.readCommand(), CMD_OK) << expected;
+        peer.send(openMessage(0));
+        EXPECT_EQ(peer.readCommand(), CMD_ACCEPTED);
+        peer.send(blockMessage(0, {'o', 'k'}));
+        expectBlockReply(peer, CMD_BLOCK_OK, 0);
+        peer.send(frameBytes(CMD_CLOSE_FILE));
+        EXPECT_EQ(peer.readCommand(), CMD_OK);
+        peer.close();
+        scene.expectClean();
+        EXPECT_EQ(readFile(scene.dest() / expected), (Bytes{'o', 'k'})) << expected;
+    }
+}
