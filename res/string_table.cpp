@@ -63,6 +63,7 @@ constexpr std::array kStrings = std::to_array<StringEntry>({
     {40017, "Sending Files"},
     {40018, "Receiving Files"},
     {40101, "This cannot be undone: nothing is moved to a trash folder."},
+    {40102, "The read-only setting of '%1' cannot be changed:\n\n%2"},
 });
 
 static_assert(std::is_sorted(kStrings.begin(), kStrings.end(),

@@ -34,6 +34,7 @@ inline constexpr int CopyFailed = 5017;
 inline constexpr int CopyFilesTitle = 5018;
 inline constexpr int SameDirectory = 5023;
 inline constexpr int DeletionIsFinal = 40101;
+inline constexpr int ReadOnlyNotChanged = 40102; // name, the system's reason
 } // namespace str
 
 } // namespace zapfer
