@@ -45,7 +45,8 @@ struct OptionSpec {
 };
 
 const OptionSpec kOptions[] = {
-    {"--dest", "DIR", ForReceive, "folder that receives the files (default: the current folder)",
+    {"--dest", "DIR", ForReceive,
+     "folder that receives the files (default: the window's destination, else the current folder)",
      [](CliOptions& o, std::string_view v) -> std::string {
          if (v.empty())
              return "--dest needs a folder";
@@ -62,7 +63,9 @@ const OptionSpec kOptions[] = {
      [](CliOptions& o, std::string_view v) {
          return applyPortValue(o.echoPort, "--echo-port", v, 0);
      }},
-    {"--lan", nullptr, ForSend, "find the receiver by broadcast on the local networks (default)",
+    {"--lan", nullptr, ForSend,
+     "find the receiver by broadcast on the local networks (default, unless the window is set to "
+     "another link)",
      [](CliOptions& o, std::string_view) -> std::string {
          o.lan = true;
          return {};
@@ -134,7 +137,38 @@ std::string_view commandName(CliCommand command) {
 
 } // namespace
 
-ParseResult parseArguments(int argc, const char* const* argv) {
+namespace {
+std::string dottedAddress(uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+// What the window would do for the options the command line left out.
+void applyStoredSettings(CliOptions& options, const std::set<std::string_view>& seen,
+                         const StoredSettings& stored) {
+    options.storedDevices = {stored.usbPort, stored.com1Port, stored.com2Port, stored.rawIrPort};
+    if (!seen.count("--dest") && stored.destDir)
+        options.destDir = *stored.destDir;
+    if (!seen.count("--overwrite"))
+        options.overwrite = stored.overwriteFiles();
+    const bool linkGiven = seen.count("--lan") || seen.count("--to") || seen.count("--serial") ||
+                           seen.count("--port") || seen.count("--probe-port") ||
+                           seen.count("--echo-port");
+    if (linkGiven || !stored.commType)
+        return;
+    const std::optional<CommType> type = commTypeFromIndex(*stored.commType);
+    if (!type)
+        return;
+    if (isSerial(*type)) {
+        options.serialType = type;
+    } else if (*type == CommType::Wan && stored.peerIp && *stored.peerIp != 0) {
+        options.lan = false;
+        options.toAddress = dottedAddress(*stored.peerIp);
+    }
+}
+} // namespace
+
+ParseResult parseArguments(int argc, const char* const* argv, const StoredSettings& stored) {
     ParseResult result;
     const auto fail = [&result](std::string error) {
         result.error = std::move(error);
@@ -215,6 +249,7 @@ ParseResult parseArguments(int argc, const char* const* argv) {
             if (seen.count(network))
                 return fail("--serial and " + std::string(network) + " cannot be used together");
     }
+    applyStoredSettings(options, seen, stored);
     if (options.command == CliCommand::Send) {
         if (options.files.empty())
             return fail("send needs at least one file");
@@ -227,7 +262,7 @@ ParseResult parseArguments(int argc, const char* const* argv) {
 }
 
 SerialDevices serialDevicesOf(const CliOptions& options) {
-    SerialDevices devices = FindPorts({});
+    SerialDevices devices = FindPorts(options.storedDevices);
     if (options.serialType && !options.device.empty()) {
         switch (*options.serialType) {
         case CommType::Usb:
@@ -255,7 +290,11 @@ std::string usageText() {
                        "window.\n"
                        "receive serves incoming transfers until interrupted (Ctrl+C).\n"
                        "send sends the files once; it exits 0 only when every file went "
-                       "through.\n";
+                       "through.\n"
+                       "Options left out take the window's settings (~/.config/Quorvel/"
+                       "Zapfer.conf):\n"
+                       "destination, overwrite preference, link type, peer address, serial "
+                       "devices.\n";
     const auto section = [&text](const char* title, unsigned mask) {
         text += "\n";
         text += title;

@@ -5,6 +5,7 @@
 
 #include "comm_type.h"
 #include "serial_devices.h"
+#include "stored_settings.h"
 
 #include <cstdint>
 #include <optional>
@@ -37,6 +38,9 @@ struct CliOptions {
     // when given, else on the type's default device
     std::optional<CommType> serialType;
     std::string device;
+
+    // The window's stored serial device paths, behind --device.
+    StoredSerialDevices storedDevices;
 };
 
 struct ParseResult {
@@ -44,7 +48,9 @@ struct ParseResult {
     std::string error;
 };
 
-ParseResult parseArguments(int argc, const char* const* argv);
+// Options not given on the command line take the window's stored settings:
+// destination, overwrite preference, link type with its peer address or device.
+ParseResult parseArguments(int argc, const char* const* argv, const StoredSettings& stored = {});
 
 // The serial devices for --serial: the defaults, with --device in place of
 // the chosen type's.

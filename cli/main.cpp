@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     // A vanished peer or reader shows as a failed write, not a killed process.
     std::signal(SIGPIPE, SIG_IGN);
 
-    const ParseResult parsed = parseArguments(argc, argv);
+    const ParseResult parsed = parseArguments(argc, argv, readStoredSettings(storedSettingsPath()));
     if (!parsed.options) {
         std::fprintf(stderr, "zapfer-cli: %s (see zapfer-cli --help)\n", parsed.error.c_str());
         return 2;

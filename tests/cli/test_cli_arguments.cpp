@@ -2,6 +2,7 @@
 // which status and message, and what it lets through to the network.
 
 #include "child_process.h"
+#include "cli_options.h"
 
 #include <gtest/gtest.h>
 
@@ -208,4 +209,44 @@ TEST(CliReceive, APortAlreadyInUseIsAnErrorNotASilentDeafServer) {
     EXPECT_EQ(second.out.find("listening"), std::string::npos) << second.out;
     EXPECT_NE(second.err.find("cannot listen on TCP port " + port), std::string::npos)
         << second.err;
+}
+
+// Options left out take the window's stored settings; given ones win.
+TEST(CliStoredDefaults, OmittedOptionsFollowTheWindow) {
+    using namespace zapfer::cli;
+    StoredSettings stored;
+    stored.destDir = "/srv/incoming";
+    stored.preferences = 14 | 16; // overwrite on
+    stored.commType = 6;          // WAN / Internet
+    stored.peerIp = 0xC0A80005;
+    const char* receive[] = {"zapfer-cli", "receive"};
+    auto parsed = parseArguments(2, receive, stored);
+    ASSERT_TRUE(parsed.options);
+    EXPECT_EQ(parsed.options->destDir, "/srv/incoming");
+    EXPECT_TRUE(parsed.options->overwrite);
+
+    const char* send[] = {"zapfer-cli", "send", "a.txt"};
+    parsed = parseArguments(3, send, stored);
+    ASSERT_TRUE(parsed.options);
+    EXPECT_FALSE(parsed.options->lan);
+    EXPECT_EQ(parsed.options->toAddress, "192.168.0.5");
+
+    const char* lan[] = {"zapfer-cli", "send", "--lan", "a.txt"};
+    parsed = parseArguments(4, lan, stored);
+    ASSERT_TRUE(parsed.options);
+    EXPECT_TRUE(parsed.options->lan) << "a link on the command line wins";
+
+    stored.commType = 2; // COM1 with a stored device
+    stored.com1Port = "/dev/ttyUSB3";
+    parsed = parseArguments(2, receive, stored);
+    ASSERT_TRUE(parsed.options);
+    ASSERT_TRUE(parsed.options->serialType);
+    EXPECT_EQ(*parsed.options->serialType, zapfer::CommType::Com1);
+    EXPECT_EQ(serialDevicesOf(*parsed.options).com1, "/dev/ttyUSB3");
+
+    stored.commType = 99; // not a type: the built-in default stays
+    parsed = parseArguments(3, send, stored);
+    ASSERT_TRUE(parsed.options);
+    EXPECT_TRUE(parsed.options->lan);
+    EXPECT_FALSE(parsed.options->serialType);
 }

@@ -1,0 +1,35 @@
+#pragma once
+
+// The window's stored settings (~/.config/Quorvel/Zapfer.conf, written by
+// QSettings in its INI form), read without Qt so that zapfer-cli takes the
+// same destination, link type, peer address and preferences as the window.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zapfer::cli {
+
+struct StoredSettings {
+    std::optional<std::string> destDir;
+    std::optional<uint32_t> commType;
+    std::optional<uint32_t> peerIp; // first octet in the most significant byte
+    std::optional<uint32_t> preferences;
+    std::optional<std::string> usbPort;
+    std::optional<std::string> com1Port;
+    std::optional<std::string> com2Port;
+    std::optional<std::string> rawIrPort;
+
+    bool overwriteFiles() const { return preferences && (*preferences & 16u); }
+};
+
+// $XDG_CONFIG_HOME/Quorvel/Zapfer.conf, else ~/.config/Quorvel/Zapfer.conf.
+std::string storedSettingsPath();
+
+// Values missing, unreadable or not of their type stay empty.
+StoredSettings readStoredSettings(const std::string& path);
+
+// One INI value as QSettings writes it: quotes removed, escapes undone.
+std::string unescapeIniValue(const std::string& raw);
+
+} // namespace zapfer::cli
