@@ -48,6 +48,11 @@ constexpr std::array kStrings = std::to_array<StringEntry>({
     {5026, "%1 of %2 files received successfully"},
     {5027, "Receive File(s)"},
     {5028, "A maximum of 100 files can be sent at one time."},
+    {5029, "'%1' cannot be sent: files of 2 GB or more are too large for a transfer."},
+    {5030, "'%1' cannot be sent: its name is longer than 125 characters."},
+    {5031, "Cannot rename '%1':\n\n%2"},
+    {5032, "Cannot rename '%1':\n\n A name cannot be empty, \".\" or \"..\" or contain \"/\"."},
+    {5033, "The help pages cannot be found. They are installed as %1."},
     {6001, "The recipient's machine does not have enough storage space to receive all of the "
            "selected files."},
     {6002, "One or more file names conflict with existing files on the recipient's machine."},

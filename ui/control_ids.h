@@ -18,8 +18,21 @@ inline constexpr int Receive = 40018;
 inline constexpr int PathButton = 40019;
 inline constexpr int RemoveFromSendList = 40021;
 inline constexpr int AddToSendList = 40026;
+inline constexpr int Abort = 40016;
+inline constexpr int Delete = 40025;
+inline constexpr int Properties = 40027;
+inline constexpr int Rename = 40028;
+inline constexpr int Open = 40029;
+inline constexpr int Move = 40031;
 inline constexpr int Help = 40032;
+inline constexpr int CopyTo = 40033;
+inline constexpr int NewFolder = 40034;
+inline constexpr int SelectAll = 40035;
+inline constexpr int DeselectAll = 40036;
+inline constexpr int Run = 40037;
 inline constexpr int SortButton = 40038;
+// Private messages: the sort popup's entries are 7200 + key.
+inline constexpr int SortPopupBase = 7200;
 } // namespace id
 
 // The command buttons in their order of placement (first = left or top);

@@ -33,6 +33,8 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || size_t(index.row()) >= m_records.size())
         return {};
     const FileRecord& r = m_records[size_t(index.row())];
+    if (role == Qt::EditRole && index.column() == NameColumn)
+        return r.name;
     if (role == Qt::DisplayRole) {
         switch (index.column()) {
         case NameColumn:
@@ -69,6 +71,27 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
     default:
         return {};
     }
+}
+
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (index.isValid() && index.column() == NameColumn && m_rename &&
+        size_t(index.row()) < m_records.size() && !m_records[size_t(index.row())].volume)
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+// The row keeps its place: the list is not sorted again until it is listed.
+bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable))
+        return false;
+    FileRecord& r = m_records[size_t(index.row())];
+    const QString newName = value.toString();
+    if (newName.isEmpty() || newName == r.name || !m_rename(r, newName))
+        return false;
+    r = r.folder ? FileRecord::makeFolder(newName) : FileRecord::makeFile(newName, r.size, r.mtime);
+    Q_EMIT dataChanged(index.siblingAtColumn(0), index.siblingAtColumn(ColumnCount - 1));
+    return true;
 }
 
 QString formatFileDate(int64_t secondsSinceEpoch) {

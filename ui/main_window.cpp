@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "button_captions.h"
+#include "context_menus.h"
 #include "control_ids.h"
 #include "directory_listing.h"
 #include "file_list_model.h"
@@ -15,6 +16,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
@@ -56,13 +58,27 @@ void MainWindow::createChildren() {
     m_fileList->header()->setStretchLastSection(false);
     m_fileList->header()->setMinimumSectionSize(0);
     m_fileList->header()->setSectionsClickable(false);
-    connect(m_fileList, &QTreeView::clicked, this, &MainWindow::openRow);
+    m_fileList->setEditTriggers(QAbstractItemView::EditKeyPressed);
+    m_fileList->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_model->setRenameHandler([this](const FileRecord& record, const QString& newName) {
+        return renameRow(record, newName);
+    });
+    connect(m_fileList, &QTreeView::clicked, this, &MainWindow::onFileListClicked);
     connect(m_fileList, &QTreeView::doubleClicked, this, [this] { command(id::AddToSendList); });
+    connect(m_fileList, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        showContextMenu(m_fileList->viewport()->mapToGlobal(pos));
+    });
+    m_contextMenus = new ContextMenus(this);
+    connect(m_contextMenus, &ContextMenus::command, this, &MainWindow::command);
+    connect(m_contextMenus->single(), &QMenu::aboutToHide, this, &MainWindow::onContextMenuHidden);
+    connect(m_contextMenus->multiple(), &QMenu::aboutToHide, this,
+            &MainWindow::onContextMenuHidden);
 
     m_sendList = new SendList(this);
     connect(m_sendList, &SendList::contentsChanged, this, &MainWindow::UpdateStatusLine);
     connect(m_sendList, &QTreeWidget::itemDoubleClicked, this,
             [this] { command(id::RemoveFromSendList); });
+    connect(m_sendList, &QTreeWidget::clicked, this, &MainWindow::onSendListClicked);
 
     m_statusLine = new QLabel(this);
     m_statusLine->setObjectName(QString::number(id::StatusLine));

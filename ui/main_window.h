@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine.h"
+#include "file_commands.h"
 #include "send_list.h"
 #include "sound_player.h"
 
@@ -11,6 +12,7 @@
 
 class QLabel;
 class QTimer;
+class QMenu;
 class QTreeView;
 
 namespace zapfer {
@@ -18,7 +20,9 @@ namespace zapfer {
 struct Settings;
 class CaptionButton;
 class CommandButton;
+class ContextMenus;
 class FileListModel;
+struct FileRecord;
 
 // Zapfer's one window: PathButton and SortButton, the FileList, the SendList,
 // the seven command buttons and the status line, in a landscape layout above
@@ -52,10 +56,34 @@ public:
     void setSort(uint32_t sort);
     void setPathPopupOpen(bool open);
     void setSortPopupOpen(bool open);
-    // Adds files to the SendList (command line, hand-over, drops); returns
-    // how many were added.
+    // Adds files to the SendList (command line, hand-over, drops), each path
+    // on its own; returns how many were added.
     int addPaths(const QStringList& paths);
+    // Adds the entries of a path list (see path_list.h); returns the number
+    // of entries. Unreadable paths and names already queued are skipped
+    // silently; what does not fit under 100 files is refused with one
+    // message. Refreshes the status line.
+    int AddPathList(const QStringList& list);
     void UpdateStatusLine();
+
+    // The command table: every button, menu item and list action arrives
+    // here with its command number.
+    void command(int commandId);
+    // A chosen path popup entry k (message 1024 + k) and sort popup key.
+    void applyPathPopupChoice(int k);
+    void applySortChoice(int sort);
+    // Shows "CONTEXT1" or "CONTEXT2" for the FileList selection at `globalPos`.
+    void showContextMenu(const QPoint& globalPos);
+    // The sort popup's menu ("Name", "Date", "Size", "Type", the current one
+    // marked) and where it shows, right-aligned under the SortButton.
+    QMenu* makeSortPopup(QWidget* parent) const;
+    QPoint sortPopupPosition(const QMenu* menu) const;
+
+    // Set while a menu is up and until the click that closed it is done.
+    bool menuBusy() const { return m_menuBusy; }
+    ContextMenus* contextMenus() const { return m_contextMenus; }
+    const QStringList& volumes() const { return m_volumes; }
+    const Settings& settings() const { return m_settings; }
 
     QTreeView* fileList() const { return m_fileList; }
     FileListModel* fileListModel() const { return m_model; }
@@ -83,13 +111,33 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void createChildren();
     void layoutChildren(int cx, int cy);
-    void command(int commandId);
     void addSelectedToSendList();
+    void removeSelectedFromSendList();
+    void onFileListClicked(const QModelIndex& index);
+    void onSendListClicked();
     void openRow(const QModelIndex& index);
+    void onContextMenuHidden();
+    void runPathPopup();
+    void runSortPopup();
+    void selectAllFiles();
+    void startRename();
+    bool renameRow(const FileRecord& record, const QString& newName);
+    // The full path of the first selected FileList row; empty when none.
+    QString firstSelectedPath() const;
+    void openSelected();
+    void runSelected();
+    void openHelp();
+    void showAbout();
+    // Filled in by the transfer and settings work.
+    void sendFiles();
+    void showSettings();
+    // Reports, once, the files refused by the SendList and a full list.
+    void reportRefusals(const QStringList& tooLarge, const QStringList& tooLong, bool full);
     void StatusRefresh();
     void updateLinkDisplay();
     void onReceive();
@@ -97,6 +145,9 @@ private:
     void showError(const QString& text, const QString& caption);
 
     Settings& m_settings;
+    FileCommands m_fileCommands{*this};
+    ContextMenus* m_contextMenus = nullptr;
+    bool m_menuBusy = false;
     const QStringList m_volumes;
     Engine* m_engine = nullptr;
     SoundPlayer m_sound;

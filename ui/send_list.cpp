@@ -2,6 +2,7 @@
 
 #include "control_ids.h"
 #include "format_size.h"
+#include "protocol.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,22 +37,27 @@ bool SendList::holdsName(const QString& name) const {
     return false;
 }
 
-SendList::AddResult SendList::addFile(const QString& path) {
+SendList::AddResult SendList::addFile(const QString& path, const QIcon& icon) {
     const QFileInfo info(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
     QFile file(info.filePath());
     if (!info.isFile() || !file.open(QIODevice::ReadOnly))
         return AddResult::NotReadable;
     if (holdsName(info.fileName()))
         return AddResult::Duplicate;
+    if (size_t(QFile::encodeName(info.fileName()).size()) > kMaxNameUnits)
+        return AddResult::NameTooLong;
+    const int64_t size = file.size();
+    if (size > kMaxFileSize)
+        return AddResult::TooLarge;
     if (fileCount() >= kMaxFiles)
         return AddResult::Full;
-    const int64_t size = file.size();
     auto* item = new QTreeWidgetItem;
     item->setText(NameColumn, info.fileName());
     item->setText(SizeColumn, FormatSize(size));
     item->setText(PathColumn, info.filePath());
     item->setData(NameColumn, kSizeRole, qlonglong(size));
-    item->setIcon(NameColumn, QFileIconProvider().icon(QAbstractFileIconProvider::File));
+    item->setIcon(NameColumn,
+                  icon.isNull() ? QFileIconProvider().icon(QAbstractFileIconProvider::File) : icon);
     insertTopLevelItem(0, item);
     m_totalBytes += size;
     Q_EMIT contentsChanged();

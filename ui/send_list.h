@@ -17,9 +17,17 @@ public:
 
     explicit SendList(QWidget* parent = nullptr);
 
-    enum class AddResult { Added, NotReadable, Duplicate, Full };
-    // Adds the regular file at `path` (made absolute) at the top.
-    AddResult addFile(const QString& path);
+    enum class AddResult {
+        Added,
+        NotReadable, // not a regular file, or it cannot be opened for reading
+        Duplicate,   // a file of that name (ignoring case) is already queued
+        NameTooLong, // the name takes more than 125 bytes: it cannot be sent
+        TooLarge,    // 2 GiB or more: the transfer's size field cannot hold it
+        Full,        // 100 files are queued
+    };
+    // Adds the regular file at `path` (made absolute) at the top, with the
+    // icon `icon` (the file's own kind when null).
+    AddResult addFile(const QString& path, const QIcon& icon = {});
     // Removes the selected rows; false when none was selected.
     bool removeSelected();
 

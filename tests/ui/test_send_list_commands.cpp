@@ -1,0 +1,224 @@
+#include "feedback_recorder.h"
+#include "file_list_model.h"
+#include "path_list.h"
+#include "send_list.h"
+#include "window_fixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QTreeView>
+
+using namespace zapfer;
+
+namespace {
+
+class SendListCommands : public WindowTest {
+protected:
+    QString makeFile(const QString& relative, int64_t size = 10) {
+        const QString path = m_dir.filePath(relative);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+        EXPECT_TRUE(file.resize(size));
+        return path;
+    }
+
+    // Selects the FileList rows with these names (and no others).
+    void select(const QStringList& names) {
+        FileListModel* model = window().fileListModel();
+        QItemSelectionModel* selection = window().fileList()->selectionModel();
+        selection->clearSelection();
+        int found = 0;
+        for (int row = 0; row < model->rowCount(); ++row) {
+            if (names.contains(model->record(row).name)) {
+                selection->select(model->index(row, 0),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+                ++found;
+            }
+        }
+        ASSERT_EQ(found, names.size());
+    }
+
+    QStringList queuedNames() {
+        QStringList out;
+        for (int i = 0; i < window().sendList()->topLevelItemCount(); ++i)
+            out.append(window().sendList()->topLevelItem(i)->text(SendList::NameColumn));
+        return out;
+    }
+
+    FeedbackRecorder m_feedback;
+};
+
+TEST_F(SendListCommands, TheLimitCountsEverySelectedRowFoldersIncluded) {
+    QStringList queued;
+    for (int i = 0; i < 95; ++i)
+        queued.append(makeFile(QStringLiteral("queued/q%1").arg(i)));
+    for (int i = 0; i < 5; ++i)
+        makeFile(QStringLiteral("f%1").arg(i));
+    MainWindow& w = window();
+    w.listCurDir();
+    ASSERT_EQ(w.addPaths(queued), 95);
+    select({QStringLiteral("queued"), QStringLiteral("f0"), QStringLiteral("f1"),
+            QStringLiteral("f2"), QStringLiteral("f3"), QStringLiteral("f4")});
+    w.command(40026);
+    EXPECT_EQ(w.sendList()->fileCount(), 95);
+    EXPECT_EQ(m_feedback.messages,
+              QStringList{QStringLiteral("A maximum of 100 files can be sent at one time.")});
+    EXPECT_EQ(m_feedback.titles, QStringList{QStringLiteral("Error")});
+    EXPECT_EQ(m_feedback.beeps, 0);
+
+    // Five rows fit exactly.
+    select({QStringLiteral("f0"), QStringLiteral("f1"), QStringLiteral("f2"), QStringLiteral("f3"),
+            QStringLiteral("f4")});
+    w.command(40026);
+    EXPECT_EQ(w.sendList()->fileCount(), 100);
+    EXPECT_EQ(m_feedback.messages.size(), 1);
+}
+
+TEST_F(SendListCommands, AFolderAndTwoFilesAddTheFilesNewestFirstWithOneBeep) {
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("Folder")));
+    makeFile(QStringLiteral("a.txt"), 1000);
+    makeFile(QStringLiteral("b.txt"), 2000);
+    MainWindow& w = window();
+    w.listCurDir();
+    select({QStringLiteral("Folder"), QStringLiteral("a.txt"), QStringLiteral("b.txt")});
+    w.command(40026);
+    EXPECT_EQ(m_feedback.beeps, 1);
+    EXPECT_TRUE(m_feedback.messages.isEmpty());
+    EXPECT_EQ(queuedNames(), (QStringList{QStringLiteral("b.txt"), QStringLiteral("a.txt")}));
+    EXPECT_EQ(w.sendList()->totalBytes(), 3000);
+    EXPECT_EQ(w.sendList()->topLevelItem(0)->text(SendList::SizeColumn), QStringLiteral("1.9K"));
+    EXPECT_EQ(w.sendList()->topLevelItem(0)->text(SendList::PathColumn),
+              m_dir.filePath(QStringLiteral("b.txt")));
+    EXPECT_EQ(w.statusLine()->text(), QStringLiteral("Files: 2  Bytes: 2.9K"));
+
+    // The action key adds the selection too, here a name already queued:
+    // nothing changes and nothing beeps.
+    select({QStringLiteral("a.txt")});
+    QTest::keyClick(w.fileList(), Qt::Key_F23);
+    EXPECT_EQ(w.sendList()->fileCount(), 2);
+    EXPECT_EQ(m_feedback.beeps, 1);
+}
+
+TEST_F(SendListCommands, NamesAreUniqueIgnoringCaseAcrossFolders) {
+    makeFile(QStringLiteral("one/report.txt"), 5);
+    makeFile(QStringLiteral("two/REPORT.TXT"), 7);
+    m_settings.curDir = m_dir.filePath(QStringLiteral("one"));
+    MainWindow& w = window();
+    select({QStringLiteral("report.txt")});
+    w.command(40026);
+    m_settings.curDir = m_dir.filePath(QStringLiteral("two"));
+    w.listCurDir();
+    select({QStringLiteral("REPORT.TXT")});
+    w.command(40026);
+    EXPECT_EQ(queuedNames(), QStringList{QStringLiteral("report.txt")});
+    EXPECT_EQ(w.sendList()->totalBytes(), 5);
+    EXPECT_EQ(m_feedback.beeps, 0);
+    // Dropped or handed over, the twin is skipped in the same way.
+    EXPECT_EQ(w.addPaths({m_dir.filePath(QStringLiteral("two/REPORT.TXT"))}), 0);
+}
+
+TEST_F(SendListCommands, RemovingRowsOneAndThreeOfFiveKeepsTheOthersInOrder) {
+    MainWindow& w = window();
+    QStringList paths;
+    for (int i = 0; i < 5; ++i)
+        paths.append(makeFile(QStringLiteral("r%1").arg(i), 100 * (i + 1)));
+    ASSERT_EQ(w.addPaths(paths), 5);
+    ASSERT_EQ(queuedNames(),
+              (QStringList{QStringLiteral("r4"), QStringLiteral("r3"), QStringLiteral("r2"),
+                           QStringLiteral("r1"), QStringLiteral("r0")}));
+    ASSERT_EQ(w.sendList()->totalBytes(), 1500);
+    w.sendList()->topLevelItem(1)->setSelected(true); // r3, 400 bytes
+    w.sendList()->topLevelItem(3)->setSelected(true); // r1, 200 bytes
+    w.command(40021);
+    EXPECT_EQ(queuedNames(),
+              (QStringList{QStringLiteral("r4"), QStringLiteral("r2"), QStringLiteral("r0")}));
+    EXPECT_EQ(w.sendList()->totalBytes(), 900);
+    EXPECT_EQ(w.statusLine()->text(), QStringLiteral("Files: 3  Bytes: 900B"));
+    EXPECT_EQ(m_feedback.beeps, 0);
+
+    w.sendList()->clearSelection();
+    w.command(40021);
+    EXPECT_EQ(m_feedback.beeps, 1);
+    EXPECT_EQ(w.sendList()->fileCount(), 3);
+}
+
+TEST(PathList, FolderWithNamesSinglePathAndEmptyList) {
+    const QStringList folderAndNames = {QStringLiteral("/data/Docs"), QStringLiteral("a.txt"),
+                                        QStringLiteral("b.txt")};
+    EXPECT_EQ(pathListCount(folderAndNames), 2);
+    EXPECT_EQ(PathListEntry(folderAndNames, 0), QStringLiteral("/data/Docs/a.txt"));
+    EXPECT_EQ(PathListEntry(folderAndNames, 1), QStringLiteral("/data/Docs/b.txt"));
+    EXPECT_EQ(PathListEntry(folderAndNames, 2), QString());
+
+    const QStringList atRoot = {QStringLiteral("/"), QStringLiteral("a.txt"),
+                                QStringLiteral("b.txt")};
+    EXPECT_EQ(PathListEntry(atRoot, 0), QStringLiteral("/a.txt"));
+    EXPECT_EQ(PathListEntry(atRoot, 1), QStringLiteral("/b.txt"));
+
+    const QStringList single = {QStringLiteral("/data/one.txt")};
+    EXPECT_EQ(pathListCount(single), 1);
+    EXPECT_EQ(PathListEntry(single, 0), QStringLiteral("/data/one.txt"));
+    // The list ends at its first empty string.
+    EXPECT_EQ(pathListCount({QString(), QStringLiteral("x")}), 0);
+    EXPECT_EQ(pathListCount({QStringLiteral("/d"), QString(), QStringLiteral("x")}), 1);
+}
+
+TEST_F(SendListCommands, AddPathListAddsTheFilesOfAFolderAndTwoNames) {
+    makeFile(QStringLiteral("Docs/a.txt"), 3);
+    makeFile(QStringLiteral("Docs/b.txt"), 4);
+    MainWindow& w = window();
+    EXPECT_EQ(w.AddPathList({m_dir.filePath(QStringLiteral("Docs")), QStringLiteral("a.txt"),
+                             QStringLiteral("b.txt")}),
+              2);
+    EXPECT_EQ(w.sendList()->paths(), (QStringList{m_dir.filePath(QStringLiteral("Docs/b.txt")),
+                                                  m_dir.filePath(QStringLiteral("Docs/a.txt"))}));
+    EXPECT_EQ(w.statusLine()->text(), QStringLiteral("Files: 2  Bytes: 7B"));
+    EXPECT_TRUE(m_feedback.messages.isEmpty());
+    EXPECT_EQ(m_feedback.beeps, 0);
+}
+
+TEST_F(SendListCommands, FilesThatCannotBeSentAreRefusedByName) {
+    const QString big = makeFile(QStringLiteral("huge.iso"), int64_t(1) << 31);
+    const QString fits = makeFile(QStringLiteral("fits.iso"), (int64_t(1) << 31) - 1);
+    const QString longName = makeFile(QString(126, QLatin1Char('n')));
+    const QString longest = makeFile(QString(125, QLatin1Char('m')));
+    MainWindow& w = window();
+    EXPECT_EQ(w.addPaths({big, fits, longName, longest}), 2);
+    EXPECT_EQ(queuedNames(),
+              (QStringList{QString(125, QLatin1Char('m')), QStringLiteral("fits.iso")}));
+    ASSERT_EQ(m_feedback.messages.size(), 1);
+    const QString text = m_feedback.messages.first();
+    EXPECT_TRUE(text.contains(big)) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("2 GB"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(longName)) << text.toStdString();
+    EXPECT_FALSE(text.contains(fits)) << text.toStdString();
+
+    // From the FileList as well, with no beep: the file was readable.
+    w.listCurDir();
+    select({QStringLiteral("huge.iso")});
+    w.command(40026);
+    EXPECT_EQ(w.sendList()->fileCount(), 2);
+    ASSERT_EQ(m_feedback.messages.size(), 2);
+    EXPECT_TRUE(m_feedback.messages.last().contains(big));
+    EXPECT_EQ(m_feedback.beeps, 0);
+}
+
+TEST_F(SendListCommands, DropsAddWhatFitsAndSayOnceThatTheRestDoesNot) {
+    QStringList paths;
+    for (int i = 0; i < 103; ++i)
+        paths.append(makeFile(QStringLiteral("d%1").arg(i), 1));
+    paths.insert(1, m_dir.filePath(QStringLiteral("no-such-file")));
+    paths.insert(2, m_dir.path());
+    MainWindow& w = window();
+    EXPECT_EQ(w.addPaths(paths), 100);
+    EXPECT_EQ(w.sendList()->fileCount(), 100);
+    EXPECT_EQ(m_feedback.messages,
+              QStringList{QStringLiteral("A maximum of 100 files can be sent at one time.")});
+    EXPECT_EQ(m_feedback.beeps, 0);
+    EXPECT_EQ(w.statusLine()->text(), QStringLiteral("Files: 100  Bytes: 100B"));
+}
+
+} // namespace

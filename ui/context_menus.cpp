@@ -1,0 +1,80 @@
+#include "context_menus.h"
+
+#include "control_ids.h"
+
+#include <QMenu>
+
+namespace zapfer {
+
+namespace {
+
+constexpr int kSeparator = 0;
+
+QString itemText(int commandId) {
+    switch (commandId) {
+    case id::AddToSendList:
+        return QStringLiteral("Add to Send List");
+    case id::Rename:
+        return QStringLiteral("Rename...");
+    case id::Properties:
+        return QStringLiteral("Properties...");
+    case id::Move:
+        return QStringLiteral("Move...");
+    case id::CopyTo:
+        return QStringLiteral("Copy To...");
+    case id::Open:
+        return QStringLiteral("Open");
+    case id::Run:
+        return QStringLiteral("Run...");
+    case id::NewFolder:
+        return QStringLiteral("New Folder...");
+    case id::SelectAll:
+        return QStringLiteral("Select All");
+    case id::DeselectAll:
+        return QStringLiteral("De-Select All");
+    case id::Delete:
+        return QStringLiteral("Delete");
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+ContextMenus::ContextMenus(QWidget* owner) : QObject(owner) {
+    m_single = build("CONTEXT1", {id::AddToSendList, id::Rename, id::Properties, id::Move,
+                                  id::CopyTo, id::Open, id::Run, id::NewFolder, kSeparator,
+                                  id::SelectAll, id::DeselectAll, kSeparator, id::Delete});
+    m_multiple =
+        build("CONTEXT2", {id::AddToSendList, id::Move, id::CopyTo, id::NewFolder, kSeparator,
+                           id::SelectAll, id::DeselectAll, kSeparator, id::Delete});
+}
+
+QMenu* ContextMenus::build(const char* name, std::initializer_list<int> ids) {
+    auto* menu = new QMenu(qobject_cast<QWidget*>(parent()));
+    menu->setObjectName(QString::fromLatin1(name));
+    for (int commandId : ids) {
+        if (commandId == kSeparator) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(itemText(commandId));
+        action->setObjectName(QString::number(commandId));
+        connect(action, &QAction::triggered, this,
+                [this, commandId] { Q_EMIT command(commandId); });
+    }
+    return menu;
+}
+
+QAction* ContextMenus::singleItem(int commandId) const {
+    return m_single->findChild<QAction*>(QString::number(commandId), Qt::FindDirectChildrenOnly);
+}
+
+void ContextMenus::prepareSingle(bool haveRow, bool executable) {
+    singleItem(id::Run)->setEnabled(haveRow && executable);
+    singleItem(id::Open)->setEnabled(haveRow && !executable);
+    singleItem(id::Rename)->setEnabled(haveRow);
+    singleItem(id::Properties)->setEnabled(haveRow);
+}
+
+} // namespace zapfer

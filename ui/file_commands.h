@@ -1,0 +1,24 @@
+#pragma once
+
+namespace zapfer {
+
+class MainWindow;
+
+// The file-management commands of the context menus that work on the
+// FileList selection: Delete, New Folder, Move, Copy To and Properties.
+// Each one beeps until it is written.
+class FileCommands {
+public:
+    explicit FileCommands(MainWindow& window) : m_window(window) {}
+
+    void deleteSelected(); // 40025
+    void newFolder();      // 40034
+    void moveSelected();   // 40031
+    void copySelected();   // 40033
+    void showProperties(); // 40027
+
+private:
+    MainWindow& m_window;
+};
+
+} // namespace zapfer

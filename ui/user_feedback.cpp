@@ -1,0 +1,44 @@
+#include "user_feedback.h"
+
+#include <QApplication>
+
+namespace zapfer {
+
+namespace {
+BeepHook& beepHook() {
+    static BeepHook hook;
+    return hook;
+}
+MessageHook& messageHook() {
+    static MessageHook hook;
+    return hook;
+}
+} // namespace
+
+void beep() {
+    if (beepHook())
+        beepHook()();
+    else
+        QApplication::beep();
+}
+
+void showMessage(QWidget* owner, QMessageBox::Icon icon, const QString& title,
+                 const QString& text) {
+    if (messageHook()) {
+        messageHook()(owner, icon, title, text);
+        return;
+    }
+    auto* box = new QMessageBox(icon, title, text, QMessageBox::Ok, owner);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void setBeepHook(BeepHook hook) {
+    beepHook() = std::move(hook);
+}
+
+void setMessageHook(MessageHook hook) {
+    messageHook() = std::move(hook);
+}
+
+} // namespace zapfer

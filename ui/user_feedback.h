@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace zapfer {
+
+// Every beep and message box of the window and its dialogs goes through
+// here, so that tests can count beeps and read messages without a box ever
+// blocking them. GUI thread only.
+
+// The "nothing to do" beep.
+void beep();
+
+// A message box owned by `owner`. It does not block: the engine's events
+// keep arriving while it is up.
+void showMessage(QWidget* owner, QMessageBox::Icon icon, const QString& title, const QString& text);
+
+using BeepHook = std::function<void()>;
+using MessageHook = std::function<void(QWidget* owner, QMessageBox::Icon icon, const QString& title,
+                                       const QString& text)>;
+// Replace the real beep or box; an empty function restores it.
+void setBeepHook(BeepHook hook);
+void setMessageHook(MessageHook hook);
+
+} // namespace zapfer
