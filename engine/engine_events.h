@@ -10,9 +10,9 @@ enum class Sound {
     Interrupted, // "infintr"
 };
 
-// Everything the engine tells its front end. Called from the engine's own
-// threads (TransferThread, or the caller of Engine::openSerialPort for
-// portMessage): an implementation must return quickly and must not call back
+// Everything the engine tells its front end. Called from TransferThread (or,
+// before the engine starts, from the thread calling selectCommType or
+// retrySerialPort): an implementation must return quickly and must not call back
 // into the engine's blocking methods. The window turns each call into a queued
 // call on the GUI thread; zapfer-cli and tests act on them directly.
 class EngineEvents {
