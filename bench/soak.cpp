@@ -6,6 +6,7 @@
 //
 //   soak [TRANSFERS] [FILE_BYTES]
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -14,6 +15,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <spawn.h>
 #include <string>
@@ -29,7 +31,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-pid_t spawn(const std::vector<std::string>& args, const fs::path& out) {
+pid_t spawn(const std::vector<std::string>& args, const fs::path& out,
+            const fs::path& err = "/dev/null") {
     std::vector<char*> argv;
     for (const auto& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -37,7 +40,7 @@ pid_t spawn(const std::vector<std::string>& args, const fs::path& out) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
         pid = -1;
@@ -143,11 +146,16 @@ int main(int argc, char** argv) {
             kill(sender, (i / 5) % 2 ? SIGKILL : SIGINT);
             waitExit(sender);
             ++cut;
-        } else if (waitExit(sender) == 0) {
+        } else if (const int status = waitExit(sender); status == 0) {
             ++completed;
             completedSeconds += std::chrono::duration<double>(Clock::now() - begin).count();
         } else {
             ++failed;
+            std::ifstream err(root / "sender.err");
+            std::string text(std::istreambuf_iterator<char>(err), {});
+            std::replace(text.begin(), text.end(), '\r', '\n'); // the progress bar's returns
+            std::printf("transfer %d failed (exit %d): %s\n", i, status,
+                        text.substr(text.size() > 300 ? text.size() - 300 : 0).c_str());
         }
         if (i == 9)
             report("after 10 transfers", receiver);

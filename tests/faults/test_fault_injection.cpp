@@ -107,6 +107,10 @@ TEST(FaultInjection, ConnectionResetAtEveryStep) {
         SCOPED_TRACE("reset at step " + std::to_string(step));
         FaultPeer peer(scene.port());
         ASSERT_TRUE(peer.connected());
+        if (step == 0) { // once the responder has taken the connection
+            peer.send(frameBytes(CMD_PING));
+            ASSERT_EQ(peer.readCommand(), CMD_PING_REPLY);
+        }
         if (step == 1)
             peer.send(Bytes(table.begin(), table.begin() + 100)); // inside the table
         if (step >= 2)
