@@ -1,12 +1,14 @@
 #pragma once
 
+#include <QStringList>
+
 namespace zapfer {
 
 class MainWindow;
 
 // The file-management commands of the context menus that work on the
-// FileList selection: Delete, New Folder, Move, Copy To and Properties.
-// Each one beeps until it is written.
+// FileList selection: Delete, New Folder, Move, Copy To and Properties. The
+// work itself runs off the GUI thread with a progress dialog when it is long.
 class FileCommands {
 public:
     explicit FileCommands(MainWindow& window) : m_window(window) {}
@@ -18,6 +20,10 @@ public:
     void showProperties(); // 40027
 
 private:
+    // Names of the selected FileList rows, in list order.
+    QStringList selectedNames() const;
+    void moveOrCopy(bool move);
+
     MainWindow& m_window;
 };
 

@@ -13,6 +13,10 @@ MessageHook& messageHook() {
     static MessageHook hook;
     return hook;
 }
+QuestionHook& questionHook() {
+    static QuestionHook hook;
+    return hook;
+}
 } // namespace
 
 void beep() {
@@ -31,6 +35,17 @@ void showMessage(QWidget* owner, QMessageBox::Icon icon, const QString& title,
     auto* box = new QMessageBox(icon, title, text, QMessageBox::Ok, owner);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
+}
+
+bool askYesNo(QWidget* owner, const QString& title, const QString& text) {
+    if (questionHook())
+        return questionHook()(owner, title, text);
+    return QMessageBox::question(owner, title, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+void setQuestionHook(QuestionHook hook) {
+    questionHook() = std::move(hook);
 }
 
 void setBeepHook(BeepHook hook) {

@@ -20,11 +20,17 @@ void beep();
 // keep arriving while it is up.
 void showMessage(QWidget* owner, QMessageBox::Icon icon, const QString& title, const QString& text);
 
+// A Yes/No question owned by `owner`, answered before it returns (it runs a
+// modal loop); true on Yes.
+bool askYesNo(QWidget* owner, const QString& title, const QString& text);
+
 using BeepHook = std::function<void()>;
 using MessageHook = std::function<void(QWidget* owner, QMessageBox::Icon icon, const QString& title,
                                        const QString& text)>;
-// Replace the real beep or box; an empty function restores it.
+using QuestionHook = std::function<bool(QWidget* owner, const QString& title, const QString& text)>;
+// Replace the real beep, box or question; an empty function restores it.
 void setBeepHook(BeepHook hook);
 void setMessageHook(MessageHook hook);
+void setQuestionHook(QuestionHook hook);
 
 } // namespace zapfer
