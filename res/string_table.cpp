@@ -69,6 +69,11 @@ constexpr std::array kStrings = std::to_array<StringEntry>({
     {40018, "Receiving Files"},
     {40101, "This cannot be undone: nothing is moved to a trash folder."},
     {40102, "The read-only setting of '%1' cannot be changed:\n\n%2"},
+    {40201, "about %1 s left"},
+    {40202, "Infrared sockets are not available on this system. Choose another communication "
+            "type under Settings."},
+    {40203, "'%1' is not a complete IPv4 address. Enter four numbers from 0 to 255 separated by "
+            "dots, such as 192.168.1.20."},
 });
 
 static_assert(std::is_sorted(kStrings.begin(), kStrings.end(),

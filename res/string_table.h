@@ -42,6 +42,15 @@ inline constexpr int CopyFilesTitle = 5018;
 inline constexpr int SameDirectory = 5023;
 inline constexpr int DeletionIsFinal = 40101;
 inline constexpr int ReadOnlyNotChanged = 40102; // name, the system's reason
+inline constexpr int FilesOfFormat = 5011;       // "%1 of %2 Files"
+inline constexpr int BytesOfFormat = 5012;       // "%1 of %2 Bytes"
+inline constexpr int TotalBytesOfFormat = 5013;  // "%1 of %2 Total Bytes"
+inline constexpr int RateFormat = 5014;          // "%1 bytes per second"
+inline constexpr int SentResult = 5024;          // "%1 of %2 files sent successfully"
+inline constexpr int SendResultTitle = 5025;
+inline constexpr int TimeLeftFormat = 40201; // "about %1 s left"
+inline constexpr int IrdaUnavailable = 40202;
+inline constexpr int BadPeerAddress = 40203; // the text entered
 } // namespace str
 
 } // namespace zapfer

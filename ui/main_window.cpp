@@ -10,6 +10,7 @@
 #include "serial_devices.h"
 #include "settings_store.h"
 #include "string_table.h"
+#include "transfer_commands.h"
 #include "window_buttons.h"
 
 #include <QApplication>
@@ -34,6 +35,12 @@ MainWindow::MainWindow(Settings& settings, QStringList volumes, QWidget* parent)
     white.setColor(QPalette::Window, Qt::white);
     setPalette(white);
     createChildren();
+    m_transfers = new TransferCommands(*this);
+    connect(m_transfers, &TransferCommands::sendFinished, this, &MainWindow::sendFinished);
+    connect(m_transfers, &TransferCommands::receiveFinished, this, [this](int done, int count) {
+        ++m_receivesFinished;
+        Q_EMIT receiveFinished(done, count);
+    });
     listCurDir();
     UpdateStatusLine();
     m_timer = new QTimer(this);
@@ -192,14 +199,16 @@ void MainWindow::updateLinkDisplay() {
     const auto type = static_cast<CommType>(m_settings.commType);
     setWindowTitle(QStringLiteral("%1 - %2").arg(loadString(str::ProductName),
                                                  loadString(str::CommTypeBase + int(type))));
-    m_commandButtons[2]->setEnabled(m_engine && m_engine->canSend());
+    // IRDA keeps Send pressable: it explains that infrared is not available.
+    m_commandButtons[2]->setEnabled(m_engine && (m_engine->canSend() || type == CommType::Irda));
 }
 
-// Once a second: the transfer progress (with the status dialog, later), then
-// the port monitor that opens a serial port as soon as it is free.
+// Once a second: the transfer progress, then the port monitor that opens a
+// serial port as soon as it is free.
 void MainWindow::StatusRefresh() {
     if (!m_engine)
         return;
+    m_transfers->refresh();
     const auto type = static_cast<CommType>(m_settings.commType);
     if (isSerial(type) && !m_engine->canSend()) {
         EngineSettings engineSettings = m_engine->settings();

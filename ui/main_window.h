@@ -23,6 +23,7 @@ class CommandButton;
 class ContextMenus;
 class FileListModel;
 struct FileRecord;
+class TransferCommands;
 
 // Zapfer's one window: PathButton and SortButton, the FileList, the SendList,
 // the seven command buttons and the status line, in a landscape layout above
@@ -42,6 +43,7 @@ public:
     // The engine the window drives; detach it before the engine is destroyed.
     void attachEngine(Engine* engine);
     void detachEngine();
+    Engine* engine() const { return m_engine; }
     // Opens the link of the current CommType, reporting a failure, and sets
     // the title and the Send button.
     void openLink();
@@ -94,6 +96,8 @@ public:
     CommandButton* commandButton(int position) const { return m_commandButtons[size_t(position)]; }
     // Receives finished since start.
     int receivesFinished() const { return m_receivesFinished; }
+    // Send and Receive with their dialogs.
+    TransferCommands* transfers() const { return m_transfers; }
 
     // EngineEvents (engine threads).
     void incomingTransfer() override;
@@ -106,6 +110,8 @@ public:
 Q_SIGNALS:
     // A receive has ended and the engine is listening again.
     void receiveFinished(int filesDone, int fileCount);
+    // A send has ended and has been reported.
+    void sendFinished(int filesDone, int fileCount);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -133,15 +139,16 @@ private:
     void runSelected();
     void openHelp();
     void showAbout();
-    // Filled in by the transfer and settings work.
     void sendFiles();
+    // Opens the Settings dialog; its OK applies the settings at once.
     void showSettings();
+    // Saves `chosen` and, when the type or its device changed, switches the link.
+    void applySettings(const Settings& chosen);
     // Reports, once, the files refused by the SendList and a full list.
     void reportRefusals(const QStringList& tooLarge, const QStringList& tooLong, bool full);
     void StatusRefresh();
     void updateLinkDisplay();
     void onReceive();
-    void onStatusDialogClosed();
     void showError(const QString& text, const QString& caption);
 
     Settings& m_settings;
@@ -162,9 +169,8 @@ private:
     QTimer* m_timer = nullptr;
 
     bool m_sortPopupOpen = false;
-    bool m_receiving = false;
+    TransferCommands* m_transfers = nullptr;
     int m_receivesFinished = 0;
-    QString m_receivingName;
 };
 
 } // namespace zapfer

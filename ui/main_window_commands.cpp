@@ -12,11 +12,13 @@
 #include "run_dialog.h"
 #include "settings_store.h"
 #include "string_table.h"
+#include "transfer_commands.h"
 #include "user_feedback.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QTreeView>
@@ -212,13 +214,8 @@ void MainWindow::showAbout() {
     dialog.exec();
 }
 
-// The Send command and the Settings dialog come with the transfer dialogs.
 void MainWindow::sendFiles() {
-    beep();
-}
-
-void MainWindow::showSettings() {
-    beep();
+    m_transfers->send();
 }
 
 // --- engine events: queued onto the GUI thread ---
@@ -229,17 +226,21 @@ void MainWindow::incomingTransfer() {
 }
 
 void MainWindow::closeConnectingDialog() {
-    // The Connecting dialog arrives with the send command.
+    QMetaObject::invokeMethod(
+        this, [this] { m_transfers->onConnectingClosedByEngine(); }, Qt::QueuedConnection);
 }
 
 void MainWindow::closeStatusDialog() {
     QMetaObject::invokeMethod(
-        this, [this] { onStatusDialogClosed(); }, Qt::QueuedConnection);
+        this, [this] { m_transfers->onStatusClosedByEngine(); }, Qt::QueuedConnection);
 }
 
 void MainWindow::fileStarted(const std::string& namePart) {
     QMetaObject::invokeMethod(
-        this, [this, name = QString::fromStdString(namePart)] { m_receivingName = name; },
+        this,
+        [this, name = QFile::decodeName(QByteArray::fromStdString(namePart))] {
+            m_transfers->onFileStarted(name);
+        },
         Qt::QueuedConnection);
 }
 
@@ -257,22 +258,9 @@ void MainWindow::linkMessage(const std::string& text, const std::string& caption
         Qt::QueuedConnection);
 }
 
-// A peer's file table was accepted: the engine receives in the background
-// until closeStatusDialog.
+// A peer's file table was accepted: the status dialog shows the receive.
 void MainWindow::onReceive() {
-    m_receiving = true;
-    m_receivingName.clear();
-}
-
-void MainWindow::onStatusDialogClosed() {
-    if (!m_receiving || !m_engine)
-        return;
-    m_receiving = false;
-    const ReceiveOutcome outcome = m_engine->finishReceive();
-    ++m_receivesFinished;
-    if (QDir(m_settings.curDir) == QDir(m_settings.destDir) && !m_settings.curDir.isEmpty())
-        listCurDir();
-    Q_EMIT receiveFinished(outcome.filesDone, outcome.fileCount);
+    m_transfers->receive();
 }
 
 void MainWindow::showError(const QString& text, const QString& caption) {

@@ -1,0 +1,231 @@
+#include "settings_dialog.h"
+
+#include "center_dialog.h"
+#include "directory_picker_dialog.h"
+#include "string_table.h"
+#include "user_feedback.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QNetworkInterface>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+
+namespace zapfer {
+
+namespace {
+
+// The types offered, in this order; RAW IR is kept when stored but not offered.
+constexpr CommType kOffered[] = {CommType::Irda, CommType::Usb, CommType::Com1,
+                                 CommType::Com2, CommType::Lan, CommType::Wan};
+
+std::optional<std::string>* storedDevice(StoredSerialDevices& devices, CommType type) {
+    switch (type) {
+    case CommType::Usb:
+        return &devices.usb;
+    case CommType::Com1:
+        return &devices.com1;
+    case CommType::Com2:
+        return &devices.com2;
+    case CommType::RawIr:
+        return &devices.rawIr;
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+std::optional<uint32_t> parsePeerAddress(const QString& text) {
+    if (text.isEmpty())
+        return 0u;
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return std::nullopt;
+    uint32_t address = 0;
+    for (const QString& part : parts) {
+        bool ok = false;
+        const uint value = part.toUInt(&ok);
+        if (!ok || part.isEmpty() || part.size() > 3 || value > 255 || !part[0].isDigit())
+            return std::nullopt;
+        address = (address << 8) | value;
+    }
+    return address;
+}
+
+QString formatPeerAddress(uint32_t address) {
+    if (address == 0)
+        return {};
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(address >> 24)
+        .arg((address >> 16) & 0xFF)
+        .arg((address >> 8) & 0xFF)
+        .arg(address & 0xFF);
+}
+
+QString localAddressText() {
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        const auto flags = interface.flags();
+        if (!(flags & QNetworkInterface::IsUp) || (flags & QNetworkInterface::IsLoopBack))
+            continue;
+        for (const QNetworkAddressEntry& entry : interface.addressEntries()) {
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                return entry.ip().toString();
+        }
+    }
+    return {};
+}
+
+SettingsDialog::SettingsDialog(const Settings& settings, QStringList volumes, QWidget* owner)
+    : QDialog(owner), m_settings(settings), m_volumes(std::move(volumes)) {
+    setWindowTitle(QStringLiteral("Settings"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    auto* grid = new QGridLayout(this);
+    int row = 0;
+    auto* destTitle = new QLabel(QStringLiteral("Destination for Received Files"), this);
+    destTitle->setObjectName(QStringLiteral("1002"));
+    destTitle->setAlignment(Qt::AlignCenter);
+    grid->addWidget(destTitle, row++, 0, 1, 3);
+    m_destDir = new QLineEdit(m_settings.destDir, this);
+    m_destDir->setObjectName(QStringLiteral("1001"));
+    m_destDir->setReadOnly(true);
+    grid->addWidget(m_destDir, row, 0, 1, 2);
+    auto* browseButton = new QPushButton(QStringLiteral("Browse"), this);
+    browseButton->setObjectName(QStringLiteral("1012"));
+    browseButton->setAutoDefault(false);
+    connect(browseButton, &QPushButton::clicked, this, &SettingsDialog::browse);
+    grid->addWidget(browseButton, row++, 2);
+
+    const auto check = [this, grid, &row](int id, const char* text, bool on) {
+        auto* box = new QCheckBox(QString::fromLatin1(text), this);
+        box->setObjectName(QString::number(id));
+        box->setChecked(on);
+        grid->addWidget(box, row++, 0, 1, 3);
+        return box;
+    };
+    m_promptDelete = check(1011, "Prompt for deletion of files", m_settings.promptDelete);
+    m_showResults =
+        check(1013, "Display results after sending/receiving files", m_settings.showResults);
+    m_overwrite = check(1014, "Overwrite files of same name", m_settings.overwriteFiles);
+
+    grid->addWidget(new QLabel(QStringLiteral("Communication Type:"), this), row, 0);
+    m_commType = new QComboBox(this);
+    m_commType->setObjectName(QStringLiteral("1020"));
+    const auto current = commTypeFromIndex(m_settings.commType);
+    for (CommType type : kOffered) {
+        m_commType->addItem(loadString(str::CommTypeBase + int(type)), uint(type));
+        if (current == type)
+            m_commType->setCurrentIndex(m_commType->count() - 1);
+    }
+    if (current == CommType::RawIr || !current)
+        m_commType->setCurrentIndex(-1);
+    connect(m_commType, &QComboBox::activated, this, &SettingsDialog::onTypeChosen);
+    grid->addWidget(m_commType, row, 1);
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("1"));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &SettingsDialog::accept);
+    grid->addWidget(ok, row++, 2);
+
+    grid->addWidget(new QLabel(QStringLiteral("Device:"), this), row, 0);
+    m_device = new QLineEdit(this);
+    m_device->setObjectName(QStringLiteral("SerialDevice"));
+    grid->addWidget(m_device, row++, 1, 1, 2);
+
+    grid->addWidget(new QLabel(QStringLiteral("My IP address:"), this), row, 0);
+    m_myIp = new QLineEdit(localAddressText(), this);
+    m_myIp->setObjectName(QStringLiteral("1022"));
+    m_myIp->setReadOnly(true);
+    m_myIp->setEnabled(false);
+    grid->addWidget(m_myIp, row++, 1);
+
+    grid->addWidget(new QLabel(QStringLiteral("Peer IP address:"), this), row, 0);
+    m_peerIp = new QLineEdit(formatPeerAddress(m_settings.peerIp), this);
+    m_peerIp->setObjectName(QStringLiteral("1021"));
+    // Every prefix of a dotted address with octets up to 255, nothing else.
+    const QString octet = QStringLiteral("(?:25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)");
+    const QString pattern =
+        QStringLiteral("(?:%1(?:\\.(?:%1(?:\\.(?:%1(?:\\.%1?)?)?)?)?)?)?").arg(octet);
+    m_peerIp->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), m_peerIp));
+    m_peerIp->setEnabled(current == CommType::Wan);
+    grid->addWidget(m_peerIp, row++, 1);
+
+    m_deviceType = current;
+    showDevice(current);
+    CenterDialog(this);
+}
+
+std::optional<CommType> SettingsDialog::selectedType() const {
+    const int index = m_commType->currentIndex();
+    if (index < 0)
+        return std::nullopt;
+    return commTypeFromIndex(m_commType->itemData(index).toUInt());
+}
+
+void SettingsDialog::onTypeChosen() {
+    const std::optional<CommType> type = selectedType();
+    m_peerIp->setEnabled(type == CommType::Wan);
+    keepDeviceText(m_deviceType);
+    m_deviceType = type;
+    showDevice(type);
+}
+
+void SettingsDialog::keepDeviceText(std::optional<CommType> type) {
+    if (!type)
+        return;
+    std::optional<std::string>* stored = storedDevice(m_settings.serialPorts, *type);
+    if (!stored)
+        return;
+    const std::string text = QFile::encodeName(m_device->text()).toStdString();
+    const std::string lookedUp = serialDeviceFor(*type, FindPorts(StoredSerialDevices{}));
+    if (text.empty())
+        stored->reset(); // looked up afresh
+    else if (*stored || text != lookedUp)
+        *stored = text;
+}
+
+void SettingsDialog::showDevice(std::optional<CommType> type) {
+    const bool serial = type && isSerial(*type);
+    m_device->setEnabled(serial);
+    m_device->setText(serial ? QFile::decodeName(QByteArray::fromStdString(
+                                   serialDeviceFor(*type, FindPorts(m_settings.serialPorts))))
+                             : QString());
+}
+
+void SettingsDialog::browse() {
+    QString path = m_settings.destDir;
+    if (SelectDirectoryDialog(this, path, m_volumes) == 1) {
+        m_settings.destDir = path;
+        m_destDir->setText(path);
+    }
+}
+
+Settings SettingsDialog::chosen() const {
+    Settings s = m_settings;
+    if (const std::optional<CommType> type = selectedType())
+        s.commType = uint32_t(*type);
+    if (const std::optional<uint32_t> address = parsePeerAddress(m_peerIp->text()))
+        s.peerIp = *address;
+    s.promptDelete = m_promptDelete->isChecked();
+    s.showResults = m_showResults->isChecked();
+    s.overwriteFiles = m_overwrite->isChecked();
+    s.destDir = m_destDir->text();
+    return s;
+}
+
+void SettingsDialog::accept() {
+    if (m_peerIp->isEnabled() && !parsePeerAddress(m_peerIp->text())) {
+        showMessage(this, QMessageBox::Critical, loadString(str::Error),
+                    loadString(str::BadPeerAddress).arg(m_peerIp->text()));
+        m_peerIp->setFocus();
+        return;
+    }
+    keepDeviceText(m_deviceType);
+    QDialog::accept();
+}
+
+} // namespace zapfer

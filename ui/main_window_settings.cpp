@@ -1,0 +1,54 @@
+// The Settings command: the dialog, and applying what it returns to the
+// settings, the engine and the link.
+
+#include "main_window.h"
+
+#include "serial_devices.h"
+#include "settings_dialog.h"
+#include "settings_store.h"
+
+#include <QFile>
+#include <QSettings>
+
+namespace zapfer {
+
+void MainWindow::showSettings() {
+    if (findChild<SettingsDialog*>())
+        return;
+    auto* dialog = new SettingsDialog(m_settings, m_volumes, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] { applySettings(dialog->chosen()); });
+    dialog->open();
+}
+
+void MainWindow::applySettings(const Settings& chosen) {
+    const uint32_t oldType = m_settings.commType;
+    const SerialDevices oldDevices = FindPorts(m_settings.serialPorts);
+    m_settings.destDir = chosen.destDir;
+    m_settings.promptDelete = chosen.promptDelete;
+    m_settings.showResults = chosen.showResults;
+    m_settings.overwriteFiles = chosen.overwriteFiles;
+    m_settings.peerIp = chosen.peerIp;
+    m_settings.serialPorts = chosen.serialPorts;
+    m_settings.commType = chosen.commType;
+    const auto type = static_cast<CommType>(m_settings.commType);
+    if (m_engine) {
+        EngineSettings engineSettings = m_engine->settings();
+        engineSettings.destDir = QFile::encodeName(m_settings.destDir).toStdString();
+        engineSettings.overwriteFiles = m_settings.overwriteFiles;
+        engineSettings.peerIp = m_settings.peerIp;
+        engineSettings.serialDevices = FindPorts(m_settings.serialPorts);
+        m_engine->setSettings(engineSettings);
+        // A new device for the serial type in use counts as a change of link.
+        const bool deviceChanged =
+            isSerial(type) && serialDeviceFor(type, engineSettings.serialDevices) !=
+                                  serialDeviceFor(type, oldDevices);
+        if (m_settings.commType != oldType || deviceChanged)
+            m_engine->selectCommType(type, true);
+    }
+    updateLinkDisplay();
+    QSettings store(QStringLiteral("Quorvel"), QStringLiteral("Zapfer"));
+    SaveSettings(m_settings, store);
+}
+
+} // namespace zapfer
