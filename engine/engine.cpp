@@ -360,38 +360,51 @@ SendOutcome Engine::finishSend() {
     m_lastSendFresh = false;
     lock.unlock();
 
-    LinkState link = m_state.LinkState;
-    if (link == LinkState::Connecting || link == LinkState::Connected || link == LinkState::Sending)
-        m_state.LinkState.compare_exchange_strong(link, LinkState::Listening);
-    m_state.ReceiveEnabled = 1;
-    m_state.AbortFlag = 0;
+    // Done on TransferThread: it may already serve the next peer, whose
+    // state must not be touched.
+    runOnTransferThread([this] {
+        m_state.ReceiveEnabled = 1;
+        if (receiveActive())
+            return;
+        LinkState link = m_state.LinkState;
+        if (link == LinkState::Connecting || link == LinkState::Connected ||
+            link == LinkState::Sending)
+            moveLinkState(LinkState::Listening);
+        m_state.AbortFlag = 0;
+    });
     wake();
     return outcome;
 }
 
 ReceiveOutcome Engine::finishReceive() {
-    runOnTransferThread([this] {
-        // A receive still open here was cancelled by the user (the serial
-        // responder keeps a transfer across steps).
-        if (m_state.AbortFlag && (m_currentFile || m_tableAccepted)) {
+    auto outcome = std::make_shared<ReceiveOutcome>();
+    // Done on TransferThread, between two commands: a late call must neither
+    // end nor disturb a receive from the next peer.
+    runOnTransferThread([this, outcome] {
+        // A receive still open here with AbortFlag set was cancelled by the
+        // user (the serial responder keeps a transfer across steps).
+        if (m_state.AbortFlag && receiveActive()) {
             if (isSerial(m_state.CommType))
                 stopSerialReceive();
             else
                 endReceive();
         }
+        {
+            std::lock_guard lock(m_outcomeMutex);
+            *outcome = m_lastReceive;
+        }
+        if (!receiveActive()) {
+            if (m_state.LinkState == LinkState::Receiving)
+                moveLinkState(LinkState::Listening);
+            m_state.AbortFlag = 0;
+        }
     });
-    ReceiveOutcome outcome;
-    {
-        std::lock_guard lock(m_outcomeMutex);
-        outcome = m_lastReceive;
-    }
-    if (!m_inTransfer) {
-        LinkState link = m_state.LinkState;
-        if (link == LinkState::Receiving)
-            m_state.LinkState.compare_exchange_strong(link, LinkState::Listening);
-        m_state.AbortFlag = 0;
-    }
-    return outcome;
+    return *outcome;
+}
+
+bool Engine::receiveActive() const {
+    return m_tableAccepted || m_currentFile ||
+           (m_dataSocket && m_state.ReceiveEnabled && !isSerial(m_state.CommType));
 }
 
 TransferProgress Engine::progress() const {

@@ -201,6 +201,8 @@ private:
     // Moves LinkState to `to` unless the engine is stopping: a late store must
     // never undo Stopped.
     void moveLinkState(LinkState to);
+    // TransferThread: a peer's transfer to this machine is under way.
+    bool receiveActive() const;
 
     void transferThreadMain();
     void echoResponderMain(int socket);
@@ -238,6 +240,7 @@ private:
 
     // Receiving (socket_responder.cpp, receiver_files.cpp).
     void SocketResponder();
+    bool awaitCommand();
     void serveFileTable(LinkKind link);
     void serveOpenFile(LinkKind link);
     void serveSocketBlock();

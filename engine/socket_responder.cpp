@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 
 namespace zapfer {
 
@@ -41,11 +43,12 @@ void Engine::SocketResponder() {
         const LinkState link = m_state.LinkState;
         if (link == LinkState::Listening || link == LinkState::Stopped)
             break;
-        if (m_tasksPending) { // the front end changes the link: this receive ends
-            m_state.AbortFlag = 1;
+        // Between two commands no read or write is in flight: the front
+        // end's requests run here (a link change ends this receive).
+        runPendingTasks();
+        if (!m_dataSocket)
             break;
-        }
-        const uint8_t code = ReceiveCommand();
+        const uint8_t code = awaitCommand() ? ReceiveCommand() : 0;
         const auto now = Clock::now();
         if (code != 0)
             lastCommand = now;
@@ -89,7 +92,8 @@ void Engine::SocketResponder() {
         if (!m_tableAccepted && !m_state.AbortFlag && m_state.LinkState != LinkState::Listening) {
             // A quiet or chattering peer without a table must not keep a
             // sender out: one read time-out is enough when another is waiting.
-            if (now - lastTable > kTableLimit || (code == 0 && peerWaiting(m_listenSocket.get())))
+            if (now - lastTable > kTableLimit ||
+                (code == 0 && !m_tasksPending && peerWaiting(m_listenSocket.get())))
                 m_state.AbortFlag = 1;
         }
         if (m_state.AbortFlag) {
@@ -100,6 +104,23 @@ void Engine::SocketResponder() {
     }
     endReceive();
     m_inTransfer = false;
+}
+
+// Waits up to one read time-out for the next command to begin, in short
+// steps, so that a request of the front end never waits for the peer.
+bool Engine::awaitCommand() {
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (m_readAheadStart == m_readAheadEnd && m_dataSocket) {
+        if (m_tasksPending || m_state.AbortFlag || Clock::now() >= deadline)
+            return false;
+        waitFor(m_dataSocket.get(), POLLIN, 100);
+        int waiting = 0;
+        if (::ioctl(m_dataSocket.get(), FIONREAD, &waiting) == 0 && waiting > 0)
+            return true;
+        if (::recv(m_dataSocket.get(), &waiting, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
+            return true; // closed: the read that follows finds out
+    }
+    return m_dataSocket.valid();
 }
 
 void Engine::serveSocketBlock() {
