@@ -6,6 +6,7 @@
 #include "file_list_model.h"
 #include "main_window.h"
 #include "transfer_commands.h"
+#include "window_buttons.h"
 #include "window_peer.h"
 #include "zapfer_app.h"
 
@@ -307,6 +308,37 @@ TEST_F(WindowTransfers, ReceiveCancelledInTheDialogLeavesNoPartialFile) {
     EXPECT_EQ(peer.waitExit(), 1);
     EXPECT_EQ(engine->state().LinkState.load(), LinkState::Listening);
     EXPECT_EQ(engine->state().AbortFlag.load(), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(WindowTransfers, NothingToSendBeepsAndIrdaExplainsItselfInsteadOfConnecting) {
+    MainWindow* window = startWindow(1);
+    ASSERT_NE(window, nullptr);
+    FeedbackRecorder feedback;
+    window->command(id::Send);
+    EXPECT_EQ(feedback.beeps, 1);
+    EXPECT_EQ(window->transfers()->connectingDialog(), nullptr);
+
+    m_app->shutdown();
+    QSettings store(QStringLiteral("Quorvel"), QStringLiteral("Zapfer"));
+    store.setValue(QStringLiteral("CommType"), 0);
+    store.sync();
+    window = startWindow(1);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Zapfer - IRDA"));
+    EXPECT_TRUE(window->commandButton(2)->isEnabled());
+    window->addPaths({makeFile(QStringLiteral("a.txt"), "a")});
+    window->command(id::Send);
+    EXPECT_EQ(window->transfers()->connectingDialog(), nullptr);
+    ASSERT_FALSE(feedback.messages.isEmpty());
+    EXPECT_TRUE(feedback.messages.last().startsWith(
+        QStringLiteral("Infrared sockets are not available on this system.")));
+    EXPECT_EQ(feedback.titles.last(), QStringLiteral("IRDA"));
+    EXPECT_EQ(window->sendList()->fileCount(), 1);
+    EXPECT_EQ(m_app->engine()->state().LinkState.load(), LinkState::Listening);
 }
 
 } // namespace
