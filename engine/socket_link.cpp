@@ -308,6 +308,9 @@ uint8_t Engine::ReceiveCommand(int silenceLimitMs, IoMode mode) {
 ssize_t Engine::receiveSome(uint8_t* out, size_t max) {
     if (m_readAheadStart == m_readAheadEnd) {
         m_readAheadStart = m_readAheadEnd = 0;
+        // Block data goes straight to its buffer: no copy through the read-ahead.
+        if (max >= 16 * 1024)
+            return ::recv(m_dataSocket.get(), out, max, MSG_DONTWAIT);
         const ssize_t n =
             ::recv(m_dataSocket.get(), m_readAhead.data(), m_readAhead.size(), MSG_DONTWAIT);
         if (n <= 0)
