@@ -51,6 +51,13 @@ bool Engine::serialPortReady() {
         m_state.AbortFlag = 1;
         endReceive();
     }
+    if (m_state.ReceiveEnabled) {
+        // The peer's link went with the device: staying Connected would keep
+        // this machine from sending once the device is back.
+        LinkState expected = LinkState::Connected;
+        m_state.LinkState.compare_exchange_strong(expected, LinkState::Listening);
+        m_peerName.fill(0);
+    }
     m_serialPort.reset();
     m_canSend = false;
     return false;
