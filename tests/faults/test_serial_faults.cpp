@@ -48,11 +48,15 @@ void sendBlocks(SerialPeer& peer, const Bytes& data, int32_t blockSize,
 }
 
 void closeLast(SerialFaultScene& scene, SerialPeer& peer) {
-    const int before = scene.responder.events.statusClosed;
+    RecordingEvents& events = scene.responder.events;
+    int before;
+    {
+        std::lock_guard lock(events.mutex);
+        before = events.statusClosed;
+    }
     peer.sendCommand(CMD_CLOSE_FILE);
     EXPECT_EQ(peer.readCommand(), CMD_OK);
-    EXPECT_TRUE(scene.responder.events.waitUntil(
-        [&] { return scene.responder.events.statusClosed > before; }));
+    EXPECT_TRUE(events.waitUntil([&] { return events.statusClosed > before; }));
 }
 
 // The sender's end of a refused or broken transfer: CMD_ABORT until it is
