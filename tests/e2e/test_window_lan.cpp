@@ -1,0 +1,228 @@
+// Two Zapfer windows, each in a network namespace of its own with its own X
+// server, beam files to each other: the sender finds the receiver by LAN
+// broadcast on the real ports 1755 and 1756. Screenshots of both screens are
+// kept for a person to look at.
+
+#include "child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <thread>
+#include <unistd.h>
+
+using namespace zapfer::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+bool run(const std::vector<std::string>& argv, std::string* failure) {
+    const RunResult result = runToEnd(argv, 20s);
+    if (result.status == 0)
+        return true;
+    if (failure->empty())
+        *failure = ::testing::PrintToString(argv) + ": " + result.err;
+    return false;
+}
+
+// Namespaces "r" (198.18.0.1) and "s" (198.18.0.2) joined by a veth pair,
+// deleted again on every way out.
+class Namespaces {
+public:
+    Namespaces() {
+        const std::string id = std::to_string(getpid());
+        const std::string names[2] = {"zapfer-win-r-" + id, "zapfer-win-s-" + id};
+        for (const auto& name : names) {
+            if (!run({"ip", "netns", "add", name}, &m_failure))
+                return;
+            m_created.push_back(name);
+        }
+        const std::string r = "wr" + id;
+        const std::string s = "ws" + id;
+        m_ready = run({"ip", "link", "add", r, "netns", names[0], "type", "veth", "peer", "name", s,
+                       "netns", names[1]},
+                      &m_failure) &&
+                  configure(names[0], r, "198.18.0.1/24") &&
+                  configure(names[1], s, "198.18.0.2/24");
+    }
+    ~Namespaces() {
+        for (const auto& name : m_created)
+            runToEnd({"ip", "netns", "del", name}, 20s);
+    }
+    Namespaces(const Namespaces&) = delete;
+    Namespaces& operator=(const Namespaces&) = delete;
+
+    bool ready() const { return m_ready; }
+    const std::string& failure() const { return m_failure; }
+    std::vector<std::string> in(int which) const {
+        return {"ip", "netns", "exec", m_created[size_t(which)]};
+    }
+
+private:
+    bool configure(const std::string& ns, const std::string& link, const std::string& address) {
+        return run({"ip", "-n", ns, "addr", "add", address, "broadcast", "+", "dev", link},
+                   &m_failure) &&
+               run({"ip", "-n", ns, "link", "set", link, "up"}, &m_failure) &&
+               run({"ip", "-n", ns, "link", "set", "lo", "up"}, &m_failure);
+    }
+
+    std::vector<std::string> m_created;
+    bool m_ready = false;
+    std::string m_failure;
+};
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+// One Zapfer window on an X server of its own inside namespace `prefix`.
+class Window {
+public:
+    Window(const std::vector<std::string>& prefix, const std::string& home, int display,
+           std::vector<std::string> env, const std::vector<std::string>& files)
+        : m_home(home), m_display(display) {
+        std::vector<std::string> x = prefix;
+        x.insert(x.end(), {"Xvfb", ":" + std::to_string(display), "-screen", "0", "800x600x24",
+                           "-nolisten", "tcp"});
+        m_x = std::make_unique<ChildProcess>(x);
+        if (!waitFor([display] { return std::filesystem::exists(socketOf(display)); }, 20s))
+            return;
+        std::vector<std::string> argv = prefix;
+        argv.insert(argv.end(),
+                    {"env", "HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config",
+                     "XDG_RUNTIME_DIR=" + home + "/runtime", "QT_QPA_PLATFORM=xcb",
+                     "DISPLAY=:" + std::to_string(display), "ZAPFER_TEST_TRANSFER_DIR=" + home,
+                     "LSAN_OPTIONS=suppressions=" ZAPFER_LSAN_SUPPRESSIONS});
+        argv.insert(argv.end(), env.begin(), env.end());
+        argv.push_back(ZAPFER_PATH);
+        argv.insert(argv.end(), files.begin(), files.end());
+        m_zapfer = std::make_unique<ChildProcess>(argv);
+    }
+    ~Window() {
+        m_zapfer.reset();
+        if (m_x)
+            m_x->signal(SIGTERM);
+        if (m_x)
+            m_x->waitExit(10s);
+        m_x.reset();
+        std::filesystem::remove(socketOf(m_display));
+        std::filesystem::remove("/tmp/.X" + std::to_string(m_display) + "-lock");
+    }
+
+    bool waitReady() {
+        return m_zapfer &&
+               waitFor([this] { return std::filesystem::exists(m_home + "/ready"); }, 30s);
+    }
+    std::string waitResult() {
+        const std::string path = m_home + "/result.txt";
+        if (!waitFor([&path] { return std::filesystem::exists(path); }, 90s))
+            return "<no result>";
+        return readFile(path);
+    }
+    // Ends it as a desktop session would: SIGTERM, then its exit status.
+    std::optional<int> quit() {
+        if (!m_zapfer)
+            return std::nullopt;
+        m_zapfer->signal(SIGTERM);
+        return m_zapfer->waitExit(20s);
+    }
+    std::string err() const { return m_zapfer ? m_zapfer->err() : "not started"; }
+
+    static std::string socketOf(int display) {
+        return "/tmp/.X11-unix/X" + std::to_string(display);
+    }
+
+private:
+    std::string m_home;
+    int m_display;
+    std::unique_ptr<ChildProcess> m_x;
+    std::unique_ptr<ChildProcess> m_zapfer;
+};
+
+int freeDisplay(int from) {
+    for (int d = from; d < from + 200; ++d) {
+        if (!std::filesystem::exists(Window::socketOf(d)) &&
+            !std::filesystem::exists("/tmp/.X" + std::to_string(d) + "-lock"))
+            return d;
+    }
+    return -1;
+}
+
+void makeHome(const std::string& home, const std::string& destDir) {
+    std::filesystem::create_directories(home + "/config/Quorvel");
+    std::filesystem::create_directories(home + "/runtime");
+    std::filesystem::permissions(home + "/runtime", std::filesystem::perms::owner_all);
+    // LAN, results shown, received files into destDir, shown in the FileList.
+    writeFile(home + "/config/Quorvel/Zapfer.conf", "[General]\nCommType=5\nPreferences=14\n"
+                                                    "DestDir=" +
+                                                        destDir + "\nCurDir=" + destDir + "\n");
+}
+
+} // namespace
+
+TEST(WindowLan, TwoWindowsBeamFilesFoundByBroadcastWithScreenshots) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to create network namespaces";
+    if (runToEnd({"sh", "-c", "command -v Xvfb"}, 10s).status != 0)
+        GTEST_SKIP() << "Xvfb is not installed";
+    const Namespaces namespaces;
+    if (!namespaces.ready())
+        GTEST_SKIP() << "network namespaces are not available here: " << namespaces.failure();
+
+    TempDir root;
+    const std::string source = root.file("source");
+    const std::string dest = root.file("dest");
+    std::filesystem::create_directories(source);
+    std::filesystem::create_directories(dest);
+    std::vector<std::string> files;
+    for (int i = 0; i < 3; ++i) {
+        files.push_back(source + "/photo-" + std::to_string(i) + ".jpg");
+        std::string bytes(size_t(200000 * (i + 1)), '\0');
+        for (size_t k = 0; k < bytes.size(); ++k)
+            bytes[k] = char((k * 31 + size_t(i)) >> 3);
+        writeFile(files.back(), bytes);
+    }
+    makeHome(root.file("receiver"), dest);
+    makeHome(root.file("sender"), source);
+
+    const int receiverDisplay = freeDisplay(500 + getpid() % 300);
+    ASSERT_GE(receiverDisplay, 0);
+    Window receiver(namespaces.in(0), root.file("receiver"), receiverDisplay, {}, {});
+    ASSERT_TRUE(receiver.waitReady()) << receiver.err();
+    const int senderDisplay = freeDisplay(receiverDisplay + 1);
+    ASSERT_GE(senderDisplay, 0);
+    Window sender(namespaces.in(1), root.file("sender"), senderDisplay,
+                  // Its own echo responder off 1755: the engine can still answer its
+                  // own probe when that arrives as the wait for one begins.
+                  {"ZAPFER_TEST_PRESS_SEND=1", "ZAPFER_TEST_TCP_PORT=0"}, files);
+    ASSERT_TRUE(sender.waitReady()) << sender.err();
+
+    EXPECT_EQ(sender.waitResult(), "3 of 3 files sent successfully") << sender.err();
+    EXPECT_EQ(receiver.waitResult(), "3 of 3 files received successfully") << receiver.err();
+    for (const std::string& file : files)
+        EXPECT_TRUE(readFile(dest + "/" + std::filesystem::path(file).filename().string()) ==
+                    readFile(file))
+            << file;
+
+    // The screenshots stay for a person to look at.
+    std::string shots = ZAPFER_SCREENSHOT_DEFAULT_DIR;
+    if (const char* dir = std::getenv("ZAPFER_SCREENSHOT_DIR"))
+        shots = dir;
+    std::filesystem::create_directories(shots);
+    for (const char* role : {"sender", "receiver"}) {
+        const std::string shot = root.file(role) + "/screen.png";
+        EXPECT_TRUE(std::filesystem::exists(shot)) << role;
+        std::filesystem::copy_file(shot, shots + "/lan_" + role + ".png",
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+
+    EXPECT_EQ(sender.quit(), 0) << sender.err();
+    EXPECT_EQ(receiver.quit(), 0) << receiver.err();
+}
