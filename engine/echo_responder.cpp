@@ -29,7 +29,10 @@ void Engine::echoResponderMain(int socket) {
         if (n < 0)
             continue;
         m_state.ProbeAddress = source.sin_addr.s_addr;
-        if (n == 4 && datagram[0] == 0x66)
+        // This machine's own probe (a broadcast comes back to its sender) is
+        // not answered: the sender would connect to itself.
+        const bool own = n == 4 && getLe32(datagram) == m_ownProbe.load();
+        if (n == 4 && datagram[0] == 0x66 && !own && m_state.LinkState != LinkState::Connecting)
             ::sendto(socket, datagram, 4, 0, reinterpret_cast<sockaddr*>(&source), length);
     }
     if (socket >= 0)

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <netinet/in.h>
 #include <poll.h>
+#include <random>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,7 +24,10 @@ bool isSocketType(CommType type) {
 Engine::Engine(EngineEvents& events, LinkConfig config)
     : m_events(events), m_config(std::move(config)),
       m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
-      m_stopFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+      m_stopFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    // Probe numbers start at random, so two machines' probes differ.
+    m_probeNonce = std::random_device{}();
+}
 
 Engine::~Engine() {
     stop();
@@ -238,6 +242,7 @@ void Engine::transferThreadMain() {
             break;
         case LinkState::Sending:
             m_inTransfer = true;
+            m_sentFiles.assign(m_sendFiles.size(), false);
             if (isSerial(type))
                 SerialSender();
             else

@@ -97,6 +97,7 @@ struct SendOutcome {
     int32_t transferIndex = -1; // entry in progress when stopped; -1: table never accepted
     int32_t filesDone = 0;
     int32_t fileCount = 0;
+    std::vector<bool> sent; // per entry: the file went through whole
 };
 
 struct ReceiveOutcome {
@@ -290,6 +291,8 @@ private:
     EngineSettings m_settings;
 
     std::atomic<bool> m_canSend{false};
+    std::atomic<uint32_t> m_probeNonce{0}; // numbers this engine's LAN probes
+    std::atomic<uint32_t> m_ownProbe{0};   // the last one sent, as it reads on the wire
     std::atomic<uint16_t> m_listenPort{0};
     std::atomic<uint16_t> m_echoPort{0};
 
@@ -316,6 +319,7 @@ private:
     // after LinkState became Sending.
     std::array<uint8_t, 65536> m_sendTable{};
     std::vector<SendFile> m_sendFiles;
+    std::vector<bool> m_sentFiles; // TransferThread, during a send
 
     // Thread plumbing.
     UniqueFd m_wakeFd; // eventfd: wakes TransferThread's waits; drained by it

@@ -31,7 +31,7 @@ void Engine::sendReply(LinkKind link, uint8_t code) {
     if (link == LinkKind::Socket)
         SendCommand(code, IoMode::EvenWhenAborting);
     else if (m_serialPort)
-        PortSendCommand(*m_serialPort, code);
+        PortSendCommand(*m_serialPort, code, m_wakeFd.get());
 }
 
 void Engine::serveFileTable(LinkKind link) {

@@ -77,7 +77,7 @@ bool Engine::serialWrite(const void* data, size_t length) {
 }
 
 bool Engine::serialCommand(uint8_t code) {
-    return serialPortReady() && PortSendCommand(*m_serialPort, code);
+    return serialPortReady() && PortSendCommand(*m_serialPort, code, m_wakeFd.get());
 }
 
 uint8_t Engine::serialReceiveCommand() {

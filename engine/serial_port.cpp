@@ -140,7 +140,9 @@ SerialPort::~SerialPort() {
 }
 
 size_t SerialPort::PortRead(uint8_t* buffer, size_t n, int wakeFd) {
-    if (n == 0)
+    // A lost device answers at once with nothing: its owner closes it and
+    // paces its own retries, and no read of a long message waits it out.
+    if (n == 0 || m_lost)
         return 0;
     const auto end = Clock::now() + std::chrono::milliseconds(serialReadTotalMs(n));
     auto deadline = end;
@@ -170,9 +172,11 @@ size_t SerialPort::PortRead(uint8_t* buffer, size_t n, int wakeFd) {
                 deadline = gapEnd < end ? gapEnd : end;
             } else if (count == 0 || !(errno == EAGAIN || errno == EINTR)) {
                 markLost(); // end of file or a failed device
+                break;
             }
         } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             markLost();
+            break;
         }
     }
     return got;
@@ -233,9 +237,9 @@ uint8_t PortReceiveCommand(SerialPort& port, int wakeFd) {
     return ReadSerialCommand(source);
 }
 
-bool PortSendCommand(SerialPort& port, uint8_t code) {
+bool PortSendCommand(SerialPort& port, uint8_t code, int wakeFd) {
     const Frame frame = BuildFrame(code);
-    return port.PortWrite(frame.data(), frame.size()) == frame.size();
+    return port.PortWrite(frame.data(), frame.size(), wakeFd) == frame.size();
 }
 
 } // namespace zapfer

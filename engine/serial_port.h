@@ -80,6 +80,6 @@ private:
 // when no valid frame arrived.
 uint8_t PortReceiveCommand(SerialPort& port, int wakeFd = -1);
 // One command frame out, in a single write; false when it did not all go.
-bool PortSendCommand(SerialPort& port, uint8_t code);
+bool PortSendCommand(SerialPort& port, uint8_t code, int wakeFd = -1);
 
 } // namespace zapfer

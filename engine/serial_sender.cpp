@@ -142,15 +142,20 @@ void Engine::serialSendFile(int index) {
         }
     }
     source.reset();
-    if (readable && m_state.BlocksDone == blocks && !m_state.AbortFlag)
-        m_state.FilesDone += 1;
+    const bool sent = readable && m_state.BlocksDone == blocks && !m_state.AbortFlag;
 
     while (!m_state.AbortFlag) {
         serialCommand(CMD_CLOSE_FILE);
         pause(kSerialCloseWaitMs);
         const uint8_t reply = serialReceiveCommand();
-        if (reply == CMD_OK)
+        if (reply == CMD_OK) {
+            // The peer keeps a file at its close: only then has it gone through.
+            if (sent) {
+                m_state.FilesDone += 1;
+                m_sentFiles[size_t(index)] = true;
+            }
             break;
+        }
         if (reply == CMD_ABORT)
             m_state.AbortFlag = 1;
     }

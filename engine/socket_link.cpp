@@ -133,7 +133,11 @@ uint32_t Engine::probeForPeer() {
                 network.push_back(htonl(host));
             return network;
         }();
-    const uint8_t probe[4] = {0x66, 'Z', 'a', 'p'};
+    // The three free bytes carry a number of this probe, so that this
+    // machine's own EchoResponder can tell it from a peer's and stay quiet.
+    const uint32_t nonce = m_probeNonce.fetch_add(1) + 1;
+    const uint8_t probe[4] = {0x66, uint8_t(nonce), uint8_t(nonce >> 8), uint8_t(nonce >> 16)};
+    m_ownProbe = getLe32(probe);
     for (const uint32_t target : targets) {
         const sockaddr_in address = ipv4Address(target, m_config.probePort);
         ::sendto(m_broadcastSocket.get(), probe, sizeof probe, 0,

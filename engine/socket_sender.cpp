@@ -119,12 +119,16 @@ void Engine::socketSendFile(int index) {
     UniqueFd source(::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     const bool sent = source && sendBlocks(source.get(), size);
     source.reset();
-    if (sent)
-        m_state.FilesDone += 1;
 
     while (!m_state.AbortFlag) {
-        if (SendCommand(CMD_CLOSE_FILE) && ReceiveCommand() == CMD_OK)
+        if (SendCommand(CMD_CLOSE_FILE) && ReceiveCommand() == CMD_OK) {
+            // The peer keeps a file at its close: only then has it gone through.
+            if (sent) {
+                m_state.FilesDone += 1;
+                m_sentFiles[size_t(index)] = true;
+            }
             break;
+        }
     }
 }
 
@@ -230,6 +234,7 @@ void Engine::finishSender(bool completed) {
             completed ? m_state.TransferFileCount.load() : m_state.TransferIndex.load();
         m_lastSend.filesDone = m_state.FilesDone;
         m_lastSend.fileCount = m_state.TransferFileCount;
+        m_lastSend.sent = m_sentFiles;
         m_lastSendFresh = true;
     }
     m_events.closeStatusDialog();

@@ -2,8 +2,9 @@
 # fuzz.sh TARGET [SECONDS] [extra libFuzzer options...]
 # Builds the libFuzzer targets of tests/fuzz with clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer) in build-fuzz and runs TARGET (command_reader,
-# file_table or socket_responder) for SECONDS (default 600). The working
-# corpus starts from tests/fuzz/corpus/TARGET; crashing or hanging inputs land
+# file_table, socket_responder or serial_responder) for SECONDS (default
+# 600). The working corpus starts from tests/fuzz/corpus/TARGET; crashing or
+# hanging inputs land
 # in build-fuzz/artifacts/TARGET: copy each into tests/fuzz/corpus/TARGET once
 # it is fixed, so the normal test run replays it.
 set -euo pipefail

@@ -139,19 +139,22 @@ void TransferCommands::onSendStatusFinished(int result) {
     // Bounded: the sender stops within a second of the abort.
     const SendOutcome outcome = engine->finishSend();
     fenceStaleCloses();
-    reportSend(outcome.peerError, outcome.aborted, outcome.transferIndex, outcome.filesDone,
-               outcome.fileCount);
+    reportSend(outcome);
 }
 
-void TransferCommands::reportSend(int peerError, bool aborted, int transferIndex, int filesDone,
-                                  int fileCount) {
+void TransferCommands::reportSend(const SendOutcome& outcome) {
+    const int peerError = outcome.peerError;
+    const int filesDone = outcome.filesDone;
+    const int fileCount = outcome.fileCount;
     if (peerError != PeerNoError) {
         showMessage(&m_window, QMessageBox::Critical, loadString(str::Error),
                     loadString(str::RefusalBase + peerError));
         Q_EMIT sendFinished(filesDone, fileCount);
         return;
     }
-    removeSent(aborted ? std::max(transferIndex, 0) : m_window.sendList()->fileCount());
+    removeSent(outcome.aborted ? std::max(outcome.transferIndex, 0)
+                               : m_window.sendList()->fileCount(),
+               outcome.sent);
     m_window.UpdateStatusLine();
     if (m_window.settings().showResults)
         showMessage(&m_window, QMessageBox::NoIcon, loadString(str::SendResultTitle),
@@ -160,16 +163,23 @@ void TransferCommands::reportSend(int peerError, bool aborted, int transferIndex
 }
 
 // Only the files that went through: a row the user had selected further
-// down was not sent and stays queued.
-void TransferCommands::removeSent(int count) {
+// down was not sent, nor was a file that could not be read when its turn
+// came (`sent` tells, entry by entry); they stay queued.
+void TransferCommands::removeSent(int count, const std::vector<bool>& sent) {
     SendList* list = m_window.sendList();
     count = std::min(count, list->fileCount());
     if (count <= 0)
         return;
     list->clearSelection();
-    for (int i = 0; i < count; ++i)
+    bool any = false;
+    for (int i = 0; i < count; ++i) {
+        if (size_t(i) < sent.size() && !sent[size_t(i)])
+            continue;
         list->topLevelItem(i)->setSelected(true);
-    list->removeSelected();
+        any = true;
+    }
+    if (any)
+        list->removeSelected();
 }
 
 void TransferCommands::onReceiveStatusFinished(int result) {

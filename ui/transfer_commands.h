@@ -1,10 +1,13 @@
 #pragma once
 
 #include "connecting_dialog.h"
+#include "engine.h"
 #include "transfer_status_dialog.h"
 
 #include <QObject>
 #include <QPointer>
+
+#include <vector>
 
 namespace zapfer {
 
@@ -45,9 +48,9 @@ private:
     void openStatusDialog(bool receiving);
     void onSendStatusFinished(int result);
     void onReceiveStatusFinished(int result);
-    void reportSend(int peerError, bool aborted, int transferIndex, int filesDone, int fileCount);
+    void reportSend(const SendOutcome& outcome);
     // Removes the top `count` SendList items: the files that went through.
-    void removeSent(int count);
+    void removeSent(int count, const std::vector<bool>& sent);
     // Engine closes queued before this point belong to a transfer that has
     // been finished; they must not close the next one's dialog.
     void fenceStaleCloses();

@@ -196,6 +196,7 @@ TEST(SocketTransfer, UnreadableFileIsSkippedAndTheRestGoesThrough) {
     const SendOutcome outcome = sender.engine.finishSend();
     EXPECT_FALSE(outcome.aborted);
     EXPECT_EQ(outcome.filesDone, 2);
+    EXPECT_EQ(outcome.sent, (std::vector<bool>{true, false, true})) << "tells which one was not";
     EXPECT_EQ(finishReceive(responder).filesDone, 2);
     EXPECT_EQ(listNames(dest.path()), (std::vector<std::string>{"f0.dat", "f2.dat"}));
 }

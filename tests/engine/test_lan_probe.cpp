@@ -1,0 +1,89 @@
+// LAN discovery on one machine: an engine never answers its own probe (a
+// broadcast comes back to the machine that sent it), but answers a peer's.
+
+#include "engine_harness.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <optional>
+
+using namespace zapfer;
+using namespace zapfer::test;
+
+namespace {
+class UdpSocket {
+public:
+    UdpSocket() : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    uint16_t port() const { return m_port; }
+    void sendTo(uint16_t port, const std::array<uint8_t, 4>& bytes) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::sendto(m_fd.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
+                 sizeof address);
+    }
+    std::optional<std::array<uint8_t, 4>> receive(int timeoutMs) {
+        pollfd fd{m_fd.get(), POLLIN, 0};
+        if (::poll(&fd, 1, timeoutMs) <= 0)
+            return std::nullopt;
+        std::array<uint8_t, 4> bytes{};
+        if (::recv(m_fd.get(), bytes.data(), bytes.size(), 0) != 4)
+            return std::nullopt;
+        return bytes;
+    }
+
+private:
+    UniqueFd m_fd;
+    uint16_t m_port = 0;
+};
+} // namespace
+
+TEST(LanProbe, AnEngineIgnoresItsOwnProbeButAnswersOthers) {
+    UdpSocket peer;
+    LinkConfig config;
+    config.listenPort = 0;
+    config.echoPort = 0;
+    config.listenAddress = loopback();
+    config.probePort = peer.port(); // this test sees the engine's probes
+    config.probeTargets = {loopback()};
+    RecordingEvents events;
+    Engine engine(events, config);
+    engine.selectCommType(CommType::Lan, true);
+    engine.start();
+
+    TempDir source;
+    writeFile(source / "a", {1});
+    ASSERT_TRUE(engine.beginSend({{(source / "a").string(), 1}}));
+    const auto probe = peer.receive(3000);
+    ASSERT_TRUE(probe) << "the engine probes while connecting";
+    EXPECT_EQ((*probe)[0], 0x66);
+    engine.cancel();
+    ASSERT_TRUE(events.waitUntil([&] { return events.connectingClosed > 0; }));
+    engine.finishSend();
+
+    // Its own probe coming back is not echoed; another one is.
+    peer.sendTo(engine.echoPort(), *probe);
+    EXPECT_FALSE(peer.receive(600)) << "the engine answered its own probe";
+    auto other = *probe;
+    other[1] ^= 0x5A;
+    peer.sendTo(engine.echoPort(), other);
+    const auto echo = peer.receive(3000);
+    ASSERT_TRUE(echo);
+    EXPECT_EQ(*echo, other);
+    engine.stop();
+}
