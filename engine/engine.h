@@ -237,6 +237,8 @@ private:
     void socketSendFile(int index);
     bool sendBlocks(int fd, int64_t size);
     void finishSender(bool completed);
+    // A refusal in `reply` sets PeerError and AbortFlag; true when it was one.
+    bool takeRefusal(uint8_t reply);
     void socketAbortExchange();
 
     // Receiving (socket_responder.cpp, receiver_files.cpp).

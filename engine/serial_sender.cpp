@@ -6,6 +6,7 @@
 #include "engine.h"
 
 #include "crc.h"
+#include "sender_common.h"
 #include "serial_timing.h"
 
 #include <cerrno>
@@ -13,28 +14,6 @@
 #include <unistd.h>
 
 namespace zapfer {
-
-namespace {
-// Exactly `length` bytes at `offset`; false on an error or a file that has
-// shrunk since the send started.
-bool readAt(int fd, uint8_t* buffer, size_t length, int64_t offset) {
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::pread(fd, buffer + done, length - done, offset + int64_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
-
-void refuse(EngineState& state, int32_t refusal) {
-    state.PeerError = refusal;
-    state.AbortFlag = 1;
-}
-} // namespace
 
 void Engine::SerialSender() {
     m_state.BytesDone = 0;
@@ -64,21 +43,11 @@ bool Engine::serialTableExchange() {
             serialWrite(m_ioBuffer.data() + kFrameSize, kTableHeaderSize - kFrameSize))
             serialWrite(m_ioBuffer.data() + kTableHeaderSize, length - kTableHeaderSize);
         pause(kSerialCommandWaitMs);
-        switch (serialReceiveCommand()) {
-        case CMD_OK:
+        const uint8_t reply = serialReceiveCommand();
+        if (reply == CMD_OK)
             return true;
-        case CMD_NO_SPACE:
-            refuse(m_state, PeerNoSpace);
-            break;
-        case CMD_NAME_CONFLICT:
-            refuse(m_state, PeerNameConflict);
-            break;
-        case CMD_CANNOT_CREATE:
-            refuse(m_state, PeerCannotCreate);
-            break;
-        default:
-            break; // CMD_BAD_TABLE, garbage or silence: send the table again
-        }
+        // A refusal ends the send; CMD_BAD_TABLE, garbage or silence sends it again.
+        takeRefusal(reply);
     }
     return false;
 }
@@ -99,7 +68,7 @@ void Engine::serialSendFile(int index) {
     case CMD_OK:
         break;
     case CMD_CANNOT_CREATE:
-        refuse(m_state, PeerCannotCreate);
+        takeRefusal(CMD_CANNOT_CREATE);
         return;
     case CMD_ABORT: // the receiving side has stopped
         m_state.AbortFlag = 1;

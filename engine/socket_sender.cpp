@@ -6,6 +6,7 @@
 
 #include "block_window.h"
 #include "crc.h"
+#include "sender_common.h"
 
 #include <cerrno>
 #include <chrono>
@@ -18,23 +19,6 @@
 #include <unistd.h>
 
 namespace zapfer {
-
-namespace {
-// Reads exactly `length` bytes at `offset`; false on an error or a file that
-// has shrunk since the send started.
-bool readAt(int fd, uint8_t* buffer, size_t length, int64_t offset) {
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::pread(fd, buffer + done, length - done, offset + int64_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
-} // namespace
 
 void Engine::SocketSender() {
     // Whatever a previous exchange left unread would be taken for a reply.
@@ -67,24 +51,11 @@ bool Engine::socketTableExchange() {
     while (!m_state.AbortFlag) {
         if (!SendAll(m_ioBuffer.data(), length))
             continue;
-        switch (ReceiveCommand()) {
-        case CMD_OK:
+        const uint8_t reply = ReceiveCommand();
+        if (reply == CMD_OK)
             return true;
-        case CMD_NO_SPACE:
-            m_state.PeerError = PeerNoSpace;
-            m_state.AbortFlag = 1;
-            break;
-        case CMD_NAME_CONFLICT:
-            m_state.PeerError = PeerNameConflict;
-            m_state.AbortFlag = 1;
-            break;
-        case CMD_CANNOT_CREATE:
-            m_state.PeerError = PeerCannotCreate;
-            m_state.AbortFlag = 1;
-            break;
-        default:
-            break; // CMD_BAD_TABLE, garbage or silence: send the table again
-        }
+        // A refusal ends the send; CMD_BAD_TABLE, garbage or silence sends it again.
+        takeRefusal(reply);
     }
     return false;
 }
@@ -106,11 +77,8 @@ void Engine::socketSendFile(int index) {
         const uint8_t reply = ReceiveCommand();
         if (reply == CMD_ACCEPTED)
             break;
-        if (reply == CMD_CANNOT_CREATE) {
-            m_state.PeerError = PeerCannotCreate;
-            m_state.AbortFlag = 1;
+        if (takeRefusal(reply))
             return;
-        }
     }
     m_events.fileStarted(FileNamePart(file.path));
 

@@ -1,0 +1,45 @@
+#include "sender_common.h"
+
+#include "engine.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace zapfer {
+
+bool readAt(int fd, uint8_t* buffer, size_t length, int64_t offset) {
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, buffer + done, length - done, offset + int64_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+int32_t refusalOf(uint8_t reply) {
+    switch (reply) {
+    case CMD_NO_SPACE:
+        return PeerNoSpace;
+    case CMD_NAME_CONFLICT:
+        return PeerNameConflict;
+    case CMD_CANNOT_CREATE:
+        return PeerCannotCreate;
+    default:
+        return PeerNoError;
+    }
+}
+
+bool Engine::takeRefusal(uint8_t reply) {
+    const int32_t refusal = refusalOf(reply);
+    if (refusal == PeerNoError)
+        return false;
+    m_state.PeerError = refusal;
+    m_state.AbortFlag = 1;
+    return true;
+}
+
+} // namespace zapfer
