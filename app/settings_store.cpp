@@ -1,11 +1,10 @@
 #include "settings_store.h"
 
 #include "comm_type.h"
+#include "default_destination.h"
 
-#include <QDir>
 #include <QFile>
 #include <QSettings>
-#include <QStandardPaths>
 
 namespace zapfer {
 
@@ -57,10 +56,7 @@ void Settings::setPreferences(uint32_t bits) {
 }
 
 QString defaultTransferDir() {
-    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    if (!downloads.isEmpty() && QDir(downloads).exists())
-        return downloads;
-    return QDir::homePath();
+    return QFile::decodeName(QByteArray::fromStdString(defaultDestination()));
 }
 
 Settings LoadSettings(QSettings& store) {
