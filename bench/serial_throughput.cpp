@@ -173,7 +173,7 @@ void measure(CommType type, int64_t bytes, const fs::path& dir) {
     receiver.finishReceive();
 
     const int32_t block = blockSizeFor(type);
-    const int32_t blocks = FileBlocks(LinkKind::Serial, bytes, block);
+    const int32_t blocks = FileBlocks(Dialect::Line, bytes, block);
     // Nominal table, open and close waits, and one pacing wait per block (a pty never
     // garbles, so no block is sent twice).
     const double pacingMs = 3.0 * kSerialCommandWaitMs + double(blocks) * blockPacingMs(type);

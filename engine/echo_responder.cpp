@@ -3,6 +3,8 @@
 
 #include "engine.h"
 
+#include "protocol.h"
+
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -28,10 +30,9 @@ void Engine::echoResponderMain(int socket) {
                                      reinterpret_cast<sockaddr*>(&source), &length);
         if (n < 0)
             continue;
-        m_state.ProbeAddress = source.sin_addr.s_addr;
         // This machine's own probe (a broadcast comes back to its sender) is
         // not answered: the sender would connect to itself.
-        const bool own = n == 4 && getLe32(datagram) == m_ownProbe.load();
+        const bool own = n == 4 && getLe32(datagram) == m_endpoint.ownProbe();
         if (n == 4 && datagram[0] == 0x66 && !own && m_state.LinkState != LinkState::Connecting)
             ::sendto(socket, datagram, 4, 0, reinterpret_cast<sockaddr*>(&source), length);
     }

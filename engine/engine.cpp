@@ -1,37 +1,21 @@
 #include "engine.h"
 
-#include "received_file.h"
-#include "serial_port.h"
+#include "serial_link.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <chrono>
 #include <netinet/in.h>
-#include <poll.h>
-#include <random>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace zapfer {
 
-namespace {
-bool isSocketType(CommType type) {
-    return linkKindOf(type) == LinkKind::Socket;
-}
-} // namespace
-
 Engine::Engine(EngineEvents& events, LinkConfig config)
-    : m_events(events), m_config(std::move(config)),
-      m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
-      m_stopFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    // Probe numbers start at random, so two machines' probes differ.
-    m_probeNonce = std::random_device{}();
-}
+    : m_events(events), m_config(std::move(config)), m_tasks(m_waker), m_endpoint(m_config),
+      m_stopFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 Engine::~Engine() {
     stop();
-    closeLinkHandles();
+    closeLinks();
 }
 
 void Engine::setSettings(const EngineSettings& settings) {
@@ -44,13 +28,6 @@ EngineSettings Engine::settings() const {
     return m_settings;
 }
 
-// --- tasks run on TransferThread --------------------------------------------
-
-void Engine::wake() {
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(m_wakeFd.get(), &one, sizeof one);
-}
-
 void Engine::moveLinkState(LinkState to) {
     LinkState current = m_state.LinkState;
     while (current != LinkState::Stopped && !m_state.LinkState.compare_exchange_weak(current, to)) {
@@ -59,97 +36,61 @@ void Engine::moveLinkState(LinkState to) {
 
 void Engine::setAbort() {
     m_state.AbortFlag = 1;
-    wake();
+    m_waker.wake();
 }
 
-void Engine::runOnTransferThread(const std::function<void()>& task) {
-    std::unique_lock lock(m_taskMutex);
-    if (!m_running || std::this_thread::get_id() == m_transferThread.get_id()) {
-        lock.unlock();
-        task();
-        return;
-    }
-    const uint64_t ticket = ++m_tasksQueued;
-    m_tasks.push_back(task);
-    m_tasksPending = true;
-    wake();
-    // TransferThread reaches a safe point within one exchange; the bound only
-    // guards against a thread that is gone.
-    m_taskDone.wait_for(lock, std::chrono::seconds(30),
-                        [&] { return m_tasksRun >= ticket || !m_running; });
-}
-
-void Engine::runPendingTasks() {
-    if (!m_tasksPending)
-        return;
-    std::vector<std::function<void()>> tasks;
-    {
-        std::lock_guard lock(m_taskMutex);
-        tasks.swap(m_tasks);
-        m_tasksPending = false;
-    }
-    for (const auto& task : tasks)
-        task();
-    {
-        std::lock_guard lock(m_taskMutex);
-        m_tasksRun += tasks.size();
-    }
-    m_taskDone.notify_all();
-}
-
-// --- link selection -----------------------------------------------------------
+// --- the choice of link -------------------------------------------------------
 
 bool Engine::selectCommType(CommType type, bool reportFailure) {
-    runOnTransferThread([this, type, reportFailure] { applyCommType(type, reportFailure); });
-    return m_canSend;
+    m_tasks.run([this, type, reportFailure] { applyCommType(type, reportFailure); });
+    return m_status.canSend;
 }
 
 bool Engine::retrySerialPort() {
-    runOnTransferThread([this] {
+    m_tasks.run([this] {
         const CommType type = m_state.CommType;
-        if (isSerial(type) && !m_serialPort)
-            m_canSend = openSerialLink(type, false);
+        if (isSerial(type) && !m_link)
+            m_status.canSend = openSerialLink(type, false);
     });
-    return m_canSend;
+    return m_status.canSend;
 }
 
 void Engine::applyCommType(CommType type, bool reportFailure) {
-    if (m_dataSocket || m_currentFile || m_tableAccepted) {
+    if (receiveActive() || (m_link && !isSerial(m_state.CommType))) {
         // A link change in the middle of a receive ends it.
         m_state.AbortFlag = 1;
         endReceive();
     }
-    closeLinkHandles();
+    closeLinks();
     m_state.CommType = type;
     m_state.BlockSize = blockSizeFor(type);
     if (type == CommType::Irda) {
-        m_canSend = false;
         if (reportFailure)
             m_events.linkMessage("Infrared sockets are not available on this system.",
                                  std::string(commTypeName(type)));
         return;
     }
-    if (isSocketType(type)) {
-        OpenListener(); // a failed listener still lets this machine send
-        m_canSend = true;
+    if (isSerial(type)) {
+        m_status.canSend = openSerialLink(type, reportFailure);
         return;
     }
-    m_canSend = openSerialLink(type, reportFailure);
+    m_endpoint.open(); // a failed listener still lets this machine send
+    m_status.listenPort = m_endpoint.port();
+    m_status.canSend = true;
 }
 
-void Engine::closeLinkHandles() {
-    m_listenSocket.reset();
-    m_broadcastSocket.reset();
-    m_listenPort = 0;
-    m_serialPort.reset();
-    m_canSend = false;
+void Engine::closeLinks() {
+    m_session.reset();
+    m_link.reset();
+    m_endpoint.close();
+    m_status.listenPort = 0;
+    m_status.canSend = false;
 }
 
 // --- lifetime -----------------------------------------------------------------
 
 void Engine::start() {
-    std::lock_guard lock(m_taskMutex);
-    if (m_running)
+    if (m_tasks.attached())
         return;
     m_state.ReceiveEnabled = 1;
     m_state.AbortFlag = 0;
@@ -168,13 +109,13 @@ void Engine::start() {
         if (::bind(echo.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
             socklen_t length = sizeof address;
             ::getsockname(echo.get(), reinterpret_cast<sockaddr*>(&address), &length);
-            m_echoPort = ntohs(address.sin_port);
+            m_status.echoPort = ntohs(address.sin_port);
         } else {
             echo.reset(); // the port is taken: this machine can still send and receive
         }
     }
-    m_running = true;
     m_transferThread = std::thread([this] { transferThreadMain(); });
+    m_tasks.attach(m_transferThread.get_id());
     m_echoThread = std::thread([this, fd = echo.release()] {
         UniqueFd socket(fd);
         echoResponderMain(socket.get());
@@ -187,95 +128,18 @@ void Engine::stop() {
     m_state.LinkState = LinkState::Stopped;
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(m_stopFd.get(), &one, sizeof one);
-    wake();
+    m_waker.wake();
     if (m_transferThread.joinable())
         m_transferThread.join();
     if (m_echoThread.joinable())
         m_echoThread.join();
-    {
-        std::lock_guard lock(m_taskMutex);
-        m_running = false;
-    }
-    runPendingTasks();
-    m_taskDone.notify_all();
-    if (m_currentFile || m_dataSocket || m_tableAccepted)
+    m_tasks.detach();
+    m_tasks.runPending();
+    if (receiveActive() || (m_link && !isSerial(m_state.CommType)))
         endReceive();
-    m_dataSocket.reset();
-    m_echoPort = 0;
-}
-
-// --- TransferThread -------------------------------------------------------------
-
-void Engine::transferThreadMain() {
-    for (;;) {
-        runPendingTasks();
-        const LinkState link = m_state.LinkState;
-        if (link == LinkState::Stopped || m_stopRequested)
-            break;
-        const CommType type = m_state.CommType;
-        if (m_state.ReceiveEnabled) {
-            if (isSerial(type)) {
-                SerialResponderStep();
-            } else if (link == LinkState::Listening || link == LinkState::Unnamed) {
-                m_dataSocket.reset(); // a link left over from a cancelled send
-                acceptPending();
-            } else if ((link == LinkState::Connected || link == LinkState::Receiving) &&
-                       m_dataSocket) {
-                SocketResponder();
-            } else {
-                pause(20);
-            }
-            continue;
-        }
-        switch (link) {
-        case LinkState::Connecting:
-            if (isSerial(type))
-                SerialDial();
-            else
-                SocketConnect();
-            m_events.closeConnectingDialog();
-            pause(20);
-            break;
-        case LinkState::Connected:
-            SerialKeepAlive();
-            pause(20);
-            break;
-        case LinkState::Sending:
-            m_inTransfer = true;
-            m_sentFiles.assign(m_sendFiles.size(), false);
-            if (isSerial(type))
-                SerialSender();
-            else
-                SocketSender();
-            m_inTransfer = false;
-            moveLinkState(LinkState::Listening);
-            m_state.ReceiveEnabled = 1;
-            {
-                std::lock_guard lock(m_outcomeMutex);
-                m_senderActive = false;
-            }
-            m_outcomeChanged.notify_all();
-            break;
-        default:
-            pause(20);
-            break;
-        }
-    }
-    runPendingTasks();
-}
-
-bool Engine::waitFor(int fd, short events, int timeoutMs) {
-    pollfd fds[2] = {{m_wakeFd.get(), POLLIN, 0}, {fd, events, 0}};
-    const int count = fd >= 0 ? 2 : 1;
-    int result;
-    do {
-        result = ::poll(fds, nfds_t(count), timeoutMs);
-    } while (result < 0 && errno == EINTR);
-    if (result > 0 && (fds[0].revents & POLLIN)) {
-        uint64_t value;
-        [[maybe_unused]] const ssize_t n = ::read(m_wakeFd.get(), &value, sizeof value);
-    }
-    return result > 0 && count == 2 && fds[1].revents != 0;
+    if (!isSerial(m_state.CommType))
+        m_link.reset();
+    m_status.echoPort = 0;
 }
 
 // --- sending ----------------------------------------------------------------------
@@ -290,12 +154,13 @@ bool Engine::beginSend(const std::vector<SendFile>& files, std::string* whyNot) 
         return refuse("There are no files to send.");
     if (files.size() > size_t(kMaxEntries))
         return refuse("At most 100 files can be sent at once.");
-    if (!m_canSend)
+    if (!m_status.canSend)
         return refuse("The communications link is not open.");
-    if (m_inTransfer || m_senderActive || m_state.ReceiveEnabled == 0 ||
+    if (m_inTransfer || m_outcomes.senderActive || m_state.ReceiveEnabled == 0 ||
         m_state.LinkState != LinkState::Listening)
         return refuse("A transfer is in progress.");
 
+    std::vector<uint8_t> table(files.size() * kEntrySize);
     int64_t total = 0;
     for (size_t i = 0; i < files.size(); ++i) {
         EntryBytes entry;
@@ -309,38 +174,33 @@ bool Engine::beginSend(const std::vector<SendFile>& files, std::string* whyNot) 
         case EntryError::EmptyName:
             return refuse(files[i].path + " is not a file.");
         }
-        std::copy(entry.begin(), entry.end(), m_sendTable.begin() + long(i * kEntrySize));
+        std::copy(entry.begin(), entry.end(), table.begin() + long(i * kEntrySize));
         total += files[i].size;
     }
-    m_sendFiles = files;
+    m_send.table = std::move(table);
+    m_send.files = files;
 
     LinkState expected = LinkState::Listening;
-    m_state.FilesDone = 0;
-    m_state.TransferFileCount = int32_t(files.size());
-    m_state.TransferTotalBytes = total;
-    m_state.TransferIndex = -1;
-    m_state.BytesDone = 0;
-    m_state.BlocksDone = 0;
-    m_state.FileBlocks = 0;
+    m_state.restart(int32_t(files.size()), total);
     m_state.PeerError = 0;
     m_state.AbortFlag = 0;
     if (!m_state.LinkState.compare_exchange_strong(expected, LinkState::Connecting))
         return refuse("A transfer is in progress.");
     m_state.ReceiveEnabled = 0;
-    wake();
+    m_waker.wake();
     return true;
 }
 
 void Engine::startSending() {
-    m_senderActive = true;
+    m_outcomes.senderActive = true;
     LinkState expected = LinkState::Connected;
     if (m_state.AbortFlag ||
         !m_state.LinkState.compare_exchange_strong(expected, LinkState::Sending)) {
-        std::lock_guard lock(m_outcomeMutex);
-        m_senderActive = false;
+        std::lock_guard lock(m_outcomes.mutex);
+        m_outcomes.senderActive = false;
         return;
     }
-    wake();
+    m_waker.wake();
 }
 
 void Engine::cancel() {
@@ -350,24 +210,24 @@ void Engine::cancel() {
 }
 
 SendOutcome Engine::finishSend() {
-    std::unique_lock lock(m_outcomeMutex);
-    const bool ran = m_outcomeChanged.wait_for(lock, std::chrono::seconds(10),
-                                               [this] { return !m_senderActive; });
+    std::unique_lock lock(m_outcomes.mutex);
+    const bool ran = m_outcomes.changed.wait_for(lock, std::chrono::seconds(10),
+                                                 [this] { return !m_outcomes.senderActive; });
     SendOutcome outcome;
-    if (ran && m_lastSend.fileCount > 0 && m_lastSendFresh) {
-        outcome = m_lastSend;
+    if (ran && m_outcomes.lastSend.fileCount > 0 && m_outcomes.lastSendFresh) {
+        outcome = m_outcomes.lastSend;
     } else {
         outcome.peerError = m_state.PeerError;
         outcome.aborted = true;
         outcome.transferIndex = -1;
         outcome.fileCount = m_state.TransferFileCount;
     }
-    m_lastSendFresh = false;
+    m_outcomes.lastSendFresh = false;
     lock.unlock();
 
     // Done on TransferThread: it may already serve the next peer, whose
     // state must not be touched.
-    runOnTransferThread([this] {
+    m_tasks.run([this] {
         m_state.ReceiveEnabled = 1;
         if (receiveActive())
             return;
@@ -377,7 +237,7 @@ SendOutcome Engine::finishSend() {
             moveLinkState(LinkState::Listening);
         m_state.AbortFlag = 0;
     });
-    wake();
+    m_waker.wake();
     return outcome;
 }
 
@@ -385,7 +245,7 @@ ReceiveOutcome Engine::finishReceive() {
     auto outcome = std::make_shared<ReceiveOutcome>();
     // Done on TransferThread, between two commands: a late call must neither
     // end nor disturb a receive from the next peer.
-    runOnTransferThread([this, outcome] {
+    m_tasks.run([this, outcome] {
         // A receive still open here with AbortFlag set was cancelled by the
         // user (the serial responder keeps a transfer across steps).
         if (m_state.AbortFlag && receiveActive()) {
@@ -395,8 +255,8 @@ ReceiveOutcome Engine::finishReceive() {
                 endReceive();
         }
         {
-            std::lock_guard lock(m_outcomeMutex);
-            *outcome = m_lastReceive;
+            std::lock_guard lock(m_outcomes.mutex);
+            *outcome = m_outcomes.lastReceive;
         }
         if (!receiveActive()) {
             if (m_state.LinkState == LinkState::Receiving)
@@ -408,8 +268,9 @@ ReceiveOutcome Engine::finishReceive() {
 }
 
 bool Engine::receiveActive() const {
-    return m_tableAccepted || m_currentFile ||
-           (m_dataSocket && m_state.ReceiveEnabled && !isSerial(m_state.CommType));
+    if (m_session && (m_session->tableAccepted() || m_session->fileOpen()))
+        return true;
+    return m_link && m_state.ReceiveEnabled && !isSerial(m_state.CommType);
 }
 
 TransferProgress Engine::progress() const {
@@ -424,14 +285,6 @@ TransferProgress Engine::progress() const {
     p.bytesDone = m_state.BytesDone;
     p.totalBytes = m_state.TransferTotalBytes;
     return p;
-}
-
-EntryBytes Engine::sendTableEntry(int index) const {
-    EntryBytes entry{};
-    if (index >= 0 && index < kMaxEntries)
-        std::copy_n(m_sendTable.begin() + long(index) * long(kEntrySize), kEntrySize,
-                    entry.begin());
-    return entry;
 }
 
 } // namespace zapfer

@@ -50,6 +50,13 @@ bool isSafeReceivedName(std::string_view name) {
     });
 }
 
+std::string storedReceivedName(std::string_view safeName) {
+    std::string stored(safeName);
+    const size_t dots = std::min(stored.find_first_not_of('.'), stored.size());
+    stored.replace(0, dots, dots, '_');
+    return stored;
+}
+
 EntryError EncodeTransferEntry(std::string_view localPath, int64_t size, EntryBytes& out) {
     if (size < 0 || size > kMaxFileSize)
         return EntryError::SizeOutOfRange;
@@ -132,11 +139,11 @@ std::array<uint8_t, kBlockReplySize> BuildBlockReply(uint8_t code, int32_t index
     return reply;
 }
 
-int32_t FileBlocks(LinkKind link, int64_t size, int32_t blockSize) {
+int32_t FileBlocks(Dialect dialect, int64_t size, int32_t blockSize) {
     if (size < 0 || blockSize <= 0)
         return 0;
     const int64_t blocks =
-        link == LinkKind::Socket ? (size + blockSize - 1) / blockSize : size / blockSize + 1;
+        dialect == Dialect::Stream ? (size + blockSize - 1) / blockSize : size / blockSize + 1;
     return static_cast<int32_t>(blocks);
 }
 

@@ -16,6 +16,12 @@
 
 namespace zapfer {
 
+// The two ways the protocol is spoken. A reliable stream pipelines blocks and
+// numbers its block replies; a serial line may lose bytes, so messages go out
+// in their pieces with pacing waits between them, a garbled frame throws the
+// waiting input away, and a file's last block is always short.
+enum class Dialect { Stream, Line };
+
 enum Command : uint8_t {
     CMD_PING = 80,
     CMD_PING_REPLY = 81,
@@ -82,6 +88,10 @@ std::string FileNamePart(std::string_view path, PathSource source = PathSource::
 // empty, not "." or "..", no control character and no separator.
 bool isSafeReceivedName(std::string_view name);
 
+// The name a safe received name is stored under: its leading dots become "_",
+// so that a peer can never plant a hidden file such as a shell profile.
+std::string storedReceivedName(std::string_view safeName);
+
 // --- file table entries -----------------------------------------------------
 struct TransferEntry {
     std::string name; // bytes, one per unit, up to the terminator
@@ -113,9 +123,9 @@ size_t BuildBlockMessage(int32_t index, std::span<const uint8_t> data, std::span
 std::array<uint8_t, kBlockReplySize> BuildBlockReply(uint8_t code, int32_t index);
 
 // --- block arithmetic --------------------------------------------------------
-// Socket link: ceil(size / blockSize). Serial link: size / blockSize + 1, so the
-// last block is always short (zero bytes when size is a multiple).
-int32_t FileBlocks(LinkKind link, int64_t size, int32_t blockSize);
+// Stream: ceil(size / blockSize). Line: size / blockSize + 1, so the last
+// block is always short (zero bytes when size is a multiple).
+int32_t FileBlocks(Dialect dialect, int64_t size, int32_t blockSize);
 // Length of block k of a file of `size` bytes.
 int32_t BlockLength(int32_t k, int64_t size, int32_t blockSize);
 

@@ -1,6 +1,7 @@
 #include "sender_common.h"
 
-#include "engine.h"
+#include "engine_state.h"
+#include "protocol.h"
 
 #include <cerrno>
 #include <unistd.h>
@@ -31,15 +32,6 @@ int32_t refusalOf(uint8_t reply) {
     default:
         return PeerNoError;
     }
-}
-
-bool Engine::takeRefusal(uint8_t reply) {
-    const int32_t refusal = refusalOf(reply);
-    if (refusal == PeerNoError)
-        return false;
-    m_state.PeerError = refusal;
-    m_state.AbortFlag = 1;
-    return true;
 }
 
 } // namespace zapfer

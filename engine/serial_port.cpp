@@ -217,6 +217,20 @@ size_t SerialPort::PortWrite(const uint8_t* data, size_t n, int wakeFd) {
     return done;
 }
 
+ssize_t SerialPort::readAvailable(uint8_t* buffer, size_t n) {
+    if (m_lost) {
+        errno = EIO;
+        return -1;
+    }
+    const ssize_t count = ::read(m_fd.get(), buffer, n);
+    if (count == 0 || (count < 0 && isGoneError(errno))) {
+        markLost();
+        errno = EIO;
+        return -1;
+    }
+    return count;
+}
+
 void SerialPort::purgeInput() {
     ::tcflush(m_fd.get(), TCIFLUSH);
 }

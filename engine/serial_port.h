@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 
 namespace zapfer {
 
@@ -43,6 +44,10 @@ public:
     // Writes all n bytes unless the device makes no progress for 5 s, fails,
     // or `wakeFd` becomes readable. Returns the count written.
     size_t PortWrite(const uint8_t* data, size_t n, int wakeFd = -1);
+
+    // Whatever has arrived, at most n bytes, without waiting; -1 with errno
+    // EAGAIN when nothing has.
+    ssize_t readAvailable(uint8_t* buffer, size_t n);
 
     void purgeInput();
     void purgeBoth();

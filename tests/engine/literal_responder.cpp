@@ -108,7 +108,7 @@ void LiteralResponder::serve() {
             index = i;
             size = DecodeTransferEntry(table.data() + size_t(i) * kEntrySize).size;
             blocksDone = 0;
-            fileBlocks = FileBlocks(LinkKind::Socket, size, m_options.blockSize);
+            fileBlocks = FileBlocks(Dialect::Stream, size, m_options.blockSize);
             file.assign(size_t(size), 0);
             reply(fd, CMD_ACCEPTED);
         } else if (code == CMD_BLOCK) {

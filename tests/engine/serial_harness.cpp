@@ -13,19 +13,6 @@
 #include <chrono>
 #include <cstring>
 
-namespace zapfer {
-
-std::string EngineTestAccess::peerName(Engine& engine) {
-    std::string name;
-    engine.runOnTransferThread([&] {
-        name.assign(engine.m_peerName.data(),
-                    ::strnlen(engine.m_peerName.data(), engine.m_peerName.size()));
-    });
-    return name;
-}
-
-} // namespace zapfer
-
 namespace zapfer::test {
 
 namespace fs = std::filesystem;

@@ -10,14 +10,6 @@
 #include <atomic>
 #include <thread>
 
-namespace zapfer {
-// Reads engine internals that have no public accessor, on TransferThread.
-class EngineTestAccess {
-public:
-    static std::string peerName(Engine& engine);
-};
-} // namespace zapfer
-
 namespace zapfer::test {
 
 // A pty in raw mode. The engine opens the slave by `path`; `slave` stays open

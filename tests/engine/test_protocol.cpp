@@ -66,7 +66,7 @@ TEST(WorkedExamples, LanTableOpenBlocksAndReplies) {
 
     const int32_t blockSize = blockSizeFor(CommType::Lan);
     ASSERT_EQ(blockSize, 32768);
-    ASSERT_EQ(FileBlocks(LinkKind::Socket, 40000, blockSize), 2);
+    ASSERT_EQ(FileBlocks(Dialect::Stream, 40000, blockSize), 2);
     ASSERT_EQ(BlockLength(0, 40000, blockSize), 32768);
     ASSERT_EQ(BlockLength(1, 40000, blockSize), 7232);
 
@@ -90,8 +90,8 @@ TEST(WorkedExamples, LanTableOpenBlocksAndReplies) {
 TEST(WorkedExamples, Com1ExactMultipleEndsWithEmptyBlock) {
     const int32_t blockSize = blockSizeFor(CommType::Com1);
     ASSERT_EQ(blockSize, 4096);
-    EXPECT_EQ(FileBlocks(LinkKind::Serial, 8192, blockSize), 3);
-    EXPECT_EQ(FileBlocks(LinkKind::Socket, 8192, blockSize), 2);
+    EXPECT_EQ(FileBlocks(Dialect::Line, 8192, blockSize), 3);
+    EXPECT_EQ(FileBlocks(Dialect::Stream, 8192, blockSize), 2);
     EXPECT_EQ(BlockLength(0, 8192, blockSize), 4096);
     EXPECT_EQ(BlockLength(1, 8192, blockSize), 4096);
     EXPECT_EQ(BlockLength(2, 8192, blockSize), 0);
@@ -111,8 +111,8 @@ TEST(BlockArithmetic, BoundariesOnBothLinks) {
     for (const Case c :
          {Case{0, 0, 1, 0}, Case{1, 1, 1, 1}, Case{32767, 1, 1, 32767}, Case{32768, 1, 2, 32768},
           Case{32769, 2, 2, 1}, Case{kMaxFileSize, 65536, 65536, 32767}}) {
-        EXPECT_EQ(FileBlocks(LinkKind::Socket, c.size, bs), c.socketBlocks) << c.size;
-        EXPECT_EQ(FileBlocks(LinkKind::Serial, c.size, bs), c.serialBlocks) << c.size;
+        EXPECT_EQ(FileBlocks(Dialect::Stream, c.size, bs), c.socketBlocks) << c.size;
+        EXPECT_EQ(FileBlocks(Dialect::Line, c.size, bs), c.serialBlocks) << c.size;
         if (c.socketBlocks > 0) {
             EXPECT_EQ(BlockLength(c.socketBlocks - 1, c.size, bs), c.lastSocketLength) << c.size;
         }
@@ -122,7 +122,7 @@ TEST(BlockArithmetic, BoundariesOnBothLinks) {
     // Every byte of a file is covered exactly once.
     for (int64_t size : {0, 1, 4095, 4096, 4097, 100000}) {
         int64_t sum = 0;
-        for (int32_t k = 0; k < FileBlocks(LinkKind::Serial, size, 4096); ++k)
+        for (int32_t k = 0; k < FileBlocks(Dialect::Line, size, 4096); ++k)
             sum += BlockLength(k, size, 4096);
         EXPECT_EQ(sum, size);
     }

@@ -25,7 +25,7 @@ void sendWholeFile(RawPeer& peer, const std::string& name, const std::vector<uin
     ASSERT_EQ(peer.readCommand(), CMD_OK) << name;
     peer.sendOpen(0);
     ASSERT_EQ(peer.readCommand(), CMD_ACCEPTED);
-    for (int32_t k = 0; k < FileBlocks(LinkKind::Socket, int64_t(data.size()), 32768); ++k) {
+    for (int32_t k = 0; k < FileBlocks(Dialect::Stream, int64_t(data.size()), 32768); ++k) {
         const size_t begin = size_t(k) * 32768;
         const size_t end = std::min(data.size(), begin + 32768);
         peer.sendBlock(k,

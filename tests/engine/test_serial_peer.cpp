@@ -76,7 +76,7 @@ TEST(SerialPeer, InitiatorSendsTheWorkedExampleBytes) {
     EXPECT_FALSE(outcome.aborted);
     EXPECT_EQ(outcome.filesDone, 1);
     EXPECT_EQ(peer.read(1, 300).size(), 0u) << "nothing follows a completed send";
-    EXPECT_EQ(EngineTestAccess::peerName(sender.engine), "Answering end");
+    EXPECT_EQ(sender.engine.peerName(), "Answering end");
 }
 
 // The same example with the engine as the responder; block 1 first arrives
@@ -96,7 +96,7 @@ TEST(SerialPeer, ResponderAnswersTheWorkedExample) {
 
     peer.sendTable({{"C:\\Docs\\ex.bin", 8192}});
     EXPECT_EQ(peer.readCommand(), CMD_OK);
-    EXPECT_EQ(EngineTestAccess::peerName(receiver.engine), "Caller");
+    EXPECT_EQ(receiver.engine.peerName(), "Caller");
     peer.sendOpen(0);
     EXPECT_EQ(peer.readCommand(), CMD_OK);
     peer.sendBlock(0, slice(content, 0, 4096));
@@ -250,7 +250,7 @@ TEST(SerialPeer, UnansweredKeepAlivesDropTheLink) {
         polls += peer.readCommand(200) == CMD_KEEPALIVE;
     EXPECT_EQ(sender.engine.state().LinkState, LinkState::Listening);
     EXPECT_EQ(polls, 3);
-    EXPECT_EQ(EngineTestAccess::peerName(sender.engine), "");
+    EXPECT_EQ(sender.engine.peerName(), "");
     const SendOutcome outcome = sender.engine.finishSend();
     EXPECT_TRUE(outcome.aborted);
     EXPECT_EQ(outcome.filesDone, 0);

@@ -66,8 +66,8 @@ TEST(SerialTransfer, FilesOfBoundarySizesArriveIdenticalAndNamesAreExchanged) {
         EXPECT_EQ(line.sender.engine.progress().bytesDone,
                   line.sender.engine.progress().totalBytes);
 
-        EXPECT_EQ(EngineTestAccess::peerName(line.sender.engine), "Receiving end");
-        EXPECT_EQ(EngineTestAccess::peerName(line.receiver.engine), "Sending end");
+        EXPECT_EQ(line.sender.engine.peerName(), "Receiving end");
+        EXPECT_EQ(line.receiver.engine.peerName(), "Sending end");
         EXPECT_TRUE(idle(line.sender.engine));
         EXPECT_TRUE(line.receiver.events.waitUntil([&] { return idle(line.receiver.engine); }));
         const std::vector<Sound> linkUpFirst = {Sound::LinkUp, Sound::Completed};

@@ -1,0 +1,252 @@
+// What the receiving side does with each message: table checks, destination
+// files, blocks, closing, aborts, the serial link set-up and the name exchange.
+
+#include "crc.h"
+#include "protocol.h"
+#include "receive_session.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace zapfer {
+
+void ReceiveSession::sendCode(uint8_t code) {
+    const Frame frame = BuildFrame(code);
+    m_sink.reply(frame);
+}
+
+void ReceiveSession::sendNameBlock() {
+    std::array<uint8_t, kNameBlockSize> block{};
+    const std::string owner = m_observer.policy().ownerName;
+    std::memcpy(block.data(), owner.data(), std::min(owner.size(), kNameBlockSize - 1));
+    m_sink.reply(block);
+}
+
+void ReceiveSession::serveTable(const uint8_t* entries) {
+    const size_t length = size_t(m_tableCount) * kEntrySize;
+    if (CheckFileTable(m_tableCount, m_tableCrc, std::span<const uint8_t>(entries, length)) !=
+        TableCheck::Valid) {
+        sendCode(CMD_BAD_TABLE);
+        return;
+    }
+    m_table.assign(entries, entries + length);
+    m_counters.restart(m_tableCount, 0);
+
+    // On a serial line even a table that is refused is shown.
+    const bool line = m_traits.dialect == Dialect::Line;
+    if (line && !m_announced) {
+        m_announced = true;
+        m_observer.incoming();
+    }
+    const uint8_t answer = checkTable();
+    if (answer != CMD_OK) {
+        m_destDir.reset();
+        sendCode(answer);
+        return;
+    }
+    m_tableAccepted = true;
+    m_namesWritten.clear();
+    sendCode(CMD_OK);
+    if (!line && !m_announced) {
+        m_announced = true;
+        m_observer.incoming();
+    }
+}
+
+uint8_t ReceiveSession::checkTable() {
+    m_policy = m_observer.policy();
+    m_entries.clear();
+    int64_t total = 0; // 64 bits: sizes that wrap 32 bits must not pass the space check
+    for (size_t i = 0; i < m_tableCount; ++i) {
+        const TransferEntry entry = DecodeTransferEntry(m_table.data() + i * kEntrySize);
+        const std::string name = FileNamePart(entry.name, PathSource::Wire);
+        // Only plain names are created, and only in the destination folder.
+        if (!isSafeReceivedName(name) || entry.size < 0)
+            return CMD_CANNOT_CREATE;
+        m_entries.push_back({entry.name, storedReceivedName(name), entry.size, false});
+        total += entry.size;
+    }
+    if (m_entries.empty())
+        return CMD_CANNOT_CREATE;
+    m_counters.TransferTotalBytes = total;
+
+    m_destDir.reset(::open(m_policy.destDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!m_destDir || ::faccessat(m_destDir.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
+        return CMD_CANNOT_CREATE;
+    if (!m_policy.overwriteFiles) {
+        for (const ReceivedEntry& entry : m_entries)
+            if (nameExists(m_destDir.get(), entry.nameAsStored))
+                return CMD_NAME_CONFLICT;
+    }
+    const int64_t available = freeBytes(m_destDir.get());
+    if (available >= 0 && available < total)
+        return CMD_NO_SPACE;
+    return CMD_OK;
+}
+
+void ReceiveSession::serveOpen(uint8_t index) {
+    if (!m_tableAccepted || index >= m_entries.size())
+        return; // no table, or no such entry: no answer
+    const bool stream = m_traits.dialect == Dialect::Stream;
+    if (m_file && stream) {
+        sendCode(CMD_ACCEPTED); // a repeated open changes nothing
+        return;
+    }
+    m_file.reset();
+    const ReceivedEntry& entry = m_entries[index];
+    const int32_t blocks = FileBlocks(m_traits.dialect, entry.size, m_traits.blockSize);
+    m_counters.TransferIndex = index;
+    m_counters.BlocksDone = 0;
+    m_counters.CurrentFileSize = entry.size;
+    m_counters.FileBlocks = blocks;
+    m_observer.fileStarted(entry.nameAsStored);
+    m_file = ReceivedFile::create(m_destDir.get(), entry.nameAsStored, entry.size, blocks);
+    if (!m_file) {
+        sendCode(CMD_CANNOT_CREATE);
+        m_observer.closeStatus();
+        m_observer.abortTransfer();
+        return;
+    }
+    sendCode(stream ? CMD_ACCEPTED : CMD_OK);
+}
+
+void ReceiveSession::serveBlockHeader(int32_t k, uint32_t crc, int64_t nowMs) {
+    m_blockIndex = k;
+    m_blockCrc = crc;
+    const int32_t blocks = m_counters.FileBlocks;
+    if (m_traits.dialect == Dialect::Stream) {
+        m_blockExpected = m_file && k >= 0 && k < blocks;
+    } else {
+        // Only the block last taken or the one after it is read; anything
+        // else is dropped with the waiting input.
+        const int32_t last = m_counters.BlocksDone;
+        m_blockExpected =
+            m_file && !m_stopped && k >= 0 && k < blocks && (k == last || k == last + 1);
+        if (!m_blockExpected) {
+            purge();
+            serveBlockData(nullptr, false);
+            return;
+        }
+    }
+    const int32_t length =
+        m_blockExpected ? BlockLength(k, m_counters.CurrentFileSize, m_traits.blockSize) : 0;
+    startStep(Step::BlockData, size_t(length), nowMs);
+}
+
+void ReceiveSession::serveBlockData(const uint8_t* data, bool arrived) {
+    const int32_t k = m_blockIndex;
+    const size_t length = m_stepBytes;
+    const bool good = arrived && m_blockExpected && BlockCrc(data, length) == m_blockCrc;
+    const bool stream = m_traits.dialect == Dialect::Stream;
+    if (!stream && m_stopped) {
+        sendCode(CMD_ABORT);
+        return;
+    }
+    // A block not stored is never acknowledged: the sender repeats it.
+    if (!good) {
+        if (stream)
+            m_sink.reply(BuildBlockReply(CMD_BLOCK_BAD, k));
+        else
+            sendCode(CMD_BLOCK_BAD);
+        return;
+    }
+    if (!m_file->storeBlock(k, int64_t(k) * m_traits.blockSize, data, length)) {
+        // The disk failed under us (full despite the reservation, I/O error).
+        m_observer.closeStatus();
+        m_observer.abortTransfer();
+        if (!stream)
+            sendCode(CMD_ABORT);
+        return;
+    }
+    // A stream counts the blocks taken; a serial line the index of the last.
+    m_counters.BlocksDone = stream ? k + 1 : k;
+    m_counters.BytesDone += int64_t(length);
+    if (stream)
+        m_sink.reply(BuildBlockReply(CMD_BLOCK_OK, k));
+    else
+        sendCode(CMD_BLOCK_OK);
+}
+
+void ReceiveSession::serveClose() {
+    if (m_file) {
+        const std::string name = m_file->name();
+        // Replacing is allowed with the preference on, or over a file this
+        // same transfer wrote (two entries with one name: the later wins).
+        const bool replace =
+            m_policy.overwriteFiles ||
+            std::find(m_namesWritten.begin(), m_namesWritten.end(), name) != m_namesWritten.end();
+        if (m_file->commit(replace)) {
+            m_counters.FilesDone += 1;
+            m_namesWritten.push_back(name);
+            const int32_t index = m_counters.TransferIndex;
+            if (index >= 0 && size_t(index) < m_entries.size())
+                m_entries[size_t(index)].stored = true;
+        }
+        m_file.reset();
+    }
+    sendCode(CMD_OK);
+    if (m_tableAccepted && m_counters.TransferIndex == m_counters.TransferFileCount - 1) {
+        m_observer.closeStatus();
+        m_announced = false;
+        m_observer.transferComplete();
+        if (m_traits.dialect == Dialect::Line)
+            end(false);
+        else
+            m_tableAccepted = false;
+    }
+}
+
+void ReceiveSession::serveAbort() {
+    m_observer.abortTransfer();
+    m_peerAborted = true;
+    sendCode(CMD_ACCEPTED);
+    m_observer.closeStatus();
+    m_announced = false;
+    m_observer.sound(Sound::Interrupted);
+    if (m_traits.dialect == Dialect::Line)
+        end(true);
+}
+
+void ReceiveSession::serveConnect() {
+    // A new link ends whatever the previous one left unfinished.
+    if (m_file || m_tableAccepted) {
+        m_observer.abortTransfer();
+        end(true);
+    } else if (m_announced) {
+        end(false); // a refused table's receive dialog
+    }
+    m_stopped = false;
+    m_peerAborted = false;
+    m_observer.linkRequested();
+    sendCode(CMD_ACCEPTED);
+    m_observer.sound(Sound::LinkUp);
+}
+
+void ReceiveSession::stopByUser() {
+    m_stopped = true;
+    end(true);
+}
+
+void ReceiveSession::end(bool aborted) {
+    m_file.reset(); // an unfinished file never reaches its final name
+    m_tableAccepted = false;
+    if (m_destDir && !m_namesWritten.empty())
+        ::fsync(m_destDir.get()); // makes the renames of this transfer durable
+    m_namesWritten.clear();
+    m_destDir.reset();
+    ReceiveOutcome outcome;
+    outcome.aborted = aborted;
+    outcome.filesDone = m_counters.FilesDone;
+    outcome.fileCount = m_counters.TransferFileCount;
+    outcome.files = m_entries;
+    m_observer.receiveEnded(outcome);
+    if (m_announced) {
+        // The receive dialog is still up for a transfer that ended early.
+        m_observer.closeStatus();
+        m_announced = false;
+    }
+}
+
+} // namespace zapfer

@@ -1,0 +1,190 @@
+#pragma once
+
+// The receiving side of the protocol as a state machine: it is fed the bytes
+// that arrive from the peer, serves every complete message (file table, open,
+// block, close, abort, the link set-up and the name exchange) and writes its
+// replies to a sink. It owns the accepted table and the file being received.
+// It has no socket, thread or clock of its own: the driver passes the time in
+// and calls tick() when deadline() has come, so that a message left half-sent
+// is given up as the link's read time-outs would.
+
+#include "engine_events.h"
+#include "link.h"
+#include "received_file.h"
+#include "transfer_counters.h"
+#include "unique_fd.h"
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace zapfer {
+
+// Where replies go; a serial driver also purges the line and paces.
+class ReplySink {
+public:
+    virtual ~ReplySink() = default;
+    virtual void reply(std::span<const uint8_t> bytes) = 0;
+    // Throw away whatever input waits in the device (the session drops what
+    // it holds itself).
+    virtual void discardInput() {}
+    // The responder's pacing wait of a serial line.
+    virtual void pace(int ms) { (void)ms; }
+};
+
+// What the session takes from the settings when a table arrives.
+struct ReceivePolicy {
+    std::string destDir;
+    bool overwriteFiles = false;
+    std::string ownerName = "No Name";
+};
+
+// How a receive ended, with each file of its table.
+struct ReceivedEntry {
+    std::string nameAsSent;
+    std::string nameAsStored;
+    int64_t size = 0;
+    bool stored = false;
+};
+
+struct ReceiveOutcome {
+    bool aborted = false;
+    int32_t filesDone = 0;
+    int32_t fileCount = 0;
+    std::vector<ReceivedEntry> files;
+};
+
+// What the session tells the engine.
+class SessionObserver {
+public:
+    virtual ~SessionObserver() = default;
+    virtual ReceivePolicy policy() = 0;
+    // A table arrived that the user should see (the receive dialog opens).
+    virtual void incoming() = 0;
+    virtual void fileStarted(const std::string& storedName) = 0;
+    virtual void closeStatus() = 0;
+    virtual void sound(Sound sound) = 0;
+    // The transfer must stop: the peer aborted, or a file could not be
+    // created or written.
+    virtual void abortTransfer() = 0;
+    // The last file of the table was closed.
+    virtual void transferComplete() = 0;
+    // A serial initiator asks for a new link.
+    virtual void linkRequested() = 0;
+    // The receive ended (complete, aborted or cut): the outcome.
+    virtual void receiveEnded(const ReceiveOutcome& outcome) = 0;
+    // The peer sent its name block.
+    virtual void peerNamed(const std::string& name) { (void)name; }
+};
+
+class ReceiveSession {
+public:
+    ReceiveSession(const LinkTraits& traits, TransferCounters& counters, SessionObserver& observer,
+                   ReplySink& sink);
+    ~ReceiveSession();
+    ReceiveSession(const ReceiveSession&) = delete;
+    ReceiveSession& operator=(const ReceiveSession&) = delete;
+
+    // Bytes from the peer, arrived at `nowMs`.
+    void feed(std::span<const uint8_t> bytes, int64_t nowMs);
+    // Time has passed with no bytes: a message incomplete past its limit is
+    // given up.
+    void tick(int64_t nowMs);
+    // When tick() must next be called; max() when nothing waits on time.
+    int64_t deadline() const { return m_deadline; }
+    bool midMessage() const { return m_step != Step::Command || !m_pending.empty(); }
+    // nowMs of the last whole command, and of the last file table.
+    int64_t lastCommandMs() const { return m_lastCommandMs; }
+    int64_t lastTableMs() const { return m_lastTableMs; }
+
+    bool tableAccepted() const { return m_tableAccepted; }
+    bool fileOpen() const { return m_file != nullptr; }
+    bool announced() const { return m_announced; }
+    // The peer said CMD_ABORT: it needs no abort of ours.
+    bool peerAborted() const { return m_peerAborted; }
+
+    // Ends the receive under way: a partial file is deleted, the folder
+    // synced, the outcome reported. `aborted`: it did not end by itself.
+    void end(bool aborted);
+    // The local side stopped a serial receive: the sender's next open, block
+    // or close is answered CMD_ABORT until a new link or table starts.
+    void stopByUser();
+
+private:
+    enum class Step {
+        Command,         // the next command frame
+        FrameCompletion, // the rest of a frame the stream was out of step in
+        TableHeader,
+        TableEntries,
+        OpenIndex,
+        StreamBlockHeader,
+        LineBlockIndex,
+        LineBlockCrc,
+        BlockData,
+        NameBlock,
+        Ignored, // arguments of a refused command, read and dropped
+    };
+
+    void process(int64_t nowMs);
+    // The bytes the current step needs; 0 when it needs none.
+    size_t need() const;
+    void startStep(Step step, size_t bytes, int64_t nowMs);
+    void finishStep(const uint8_t* bytes, int64_t nowMs);
+    void giveUpStep();
+    void updateDeadline();
+    void command(uint8_t code, int64_t nowMs);
+    void frame(const uint8_t* bytes, int64_t nowMs);
+    void purge();
+
+    // Serving (receive_serving.cpp).
+    void serveTable(const uint8_t* entries);
+    uint8_t checkTable();
+    void serveOpen(uint8_t index);
+    void serveBlockHeader(int32_t k, uint32_t crc, int64_t nowMs);
+    void serveBlockData(const uint8_t* data, bool arrived);
+    void serveClose();
+    void serveAbort();
+    void serveConnect();
+    void sendCode(uint8_t code);
+    void sendNameBlock();
+
+    LinkTraits m_traits;
+    TransferCounters& m_counters;
+    SessionObserver& m_observer;
+    ReplySink& m_sink;
+
+    // Parsing.
+    std::vector<uint8_t> m_pending; // bytes fed and not yet taken
+    Step m_step = Step::Command;
+    size_t m_stepBytes = 0;
+    int64_t m_stepStartMs = 0;
+    int64_t m_lastByteMs = 0;
+    int64_t m_deadline = std::numeric_limits<int64_t>::max();
+    int64_t m_lastCommandMs = 0;
+    int64_t m_lastTableMs = 0;
+    bool m_purged = false; // the input was thrown away while serving a piece
+    std::array<uint8_t, 4> m_frame{};
+    uint8_t m_tableCount = 0;
+    uint32_t m_tableCrc = 0;
+    int32_t m_blockIndex = 0;
+    uint32_t m_blockCrc = 0;
+    bool m_blockExpected = false;
+
+    // The receive.
+    ReceivePolicy m_policy;
+    std::vector<uint8_t> m_table;
+    std::vector<ReceivedEntry> m_entries;
+    std::vector<std::string> m_namesWritten; // names this receive has created
+    UniqueFd m_destDir;
+    std::unique_ptr<ReceivedFile> m_file;
+    bool m_tableAccepted = false;
+    bool m_announced = false;
+    bool m_peerAborted = false;
+    bool m_stopped = false; // stopByUser, until a new link or table
+};
+
+} // namespace zapfer

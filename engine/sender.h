@@ -1,0 +1,58 @@
+#pragma once
+
+// The sending side over any link: the file table, then per file an open, its
+// blocks and a close, and the abort exchange when the send stops early. Only
+// the block pump differs with the link: pipelined go-back-N on a stream, paced
+// stop-and-wait on a serial line.
+
+#include "engine_state.h"
+#include "link.h"
+#include "waker.h"
+
+#include <atomic>
+#include <span>
+#include <vector>
+
+namespace zapfer {
+
+class EngineEvents;
+
+class Sender {
+public:
+    Sender(Link& link, EngineState& state, EngineEvents& events, Waker& waker,
+           const std::atomic<bool>& stopping);
+
+    // Sends `files`, whose table entries are `table`. Returns how it went;
+    // the caller announces the end.
+    SendOutcome run(const std::vector<SendFile>& files, std::span<const uint8_t> table);
+
+private:
+    bool tableExchange(std::span<const uint8_t> table);
+    void sendFile(int index, const SendFile& file);
+    bool openOnPeer(int index);
+    void closeOnPeer(int index, bool sent);
+    void abortExchange();
+    // Writes a message: at once on a stream, piece by piece on a serial line.
+    bool sendMessage(std::span<const uint8_t> bytes, std::initializer_list<size_t> pieces);
+    // A refusal in `reply` sets PeerError and AbortFlag; true when it was one.
+    bool takeRefusal(uint8_t reply);
+    bool aborted() const { return m_state.AbortFlag != 0; }
+
+    Link& m_link;
+    EngineState& m_state;
+    EngineEvents& m_events;
+    Waker& m_waker;
+    const std::atomic<bool>& m_stopping;
+    const LinkTraits& m_traits;
+    std::vector<bool> m_sent;
+    std::vector<uint8_t> m_buffer;
+};
+
+// Every block of the open file `fd` of `size` bytes, until all are
+// acknowledged (true) or the send stops (false).
+bool pumpPipelined(Link& link, EngineState& state, Waker& waker, int fd, int64_t size,
+                   std::vector<uint8_t>& buffer);
+bool pumpPaced(Link& link, EngineState& state, Waker& waker, int fd, int64_t size,
+               std::vector<uint8_t>& buffer);
+
+} // namespace zapfer

@@ -1,0 +1,170 @@
+#include "socket_endpoint.h"
+
+#include "protocol.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <random>
+#include <sys/socket.h>
+
+namespace zapfer {
+
+namespace {
+sockaddr_in ipv4Address(uint32_t networkOrderAddress, uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = networkOrderAddress;
+    return address;
+}
+
+void setNoDelay(int fd) {
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+// 255.255.255.255 and the broadcast address of every IPv4 interface that is up.
+std::vector<uint32_t> broadcastTargets() {
+    std::vector<uint32_t> targets{htonl(INADDR_BROADCAST)};
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return targets;
+    for (const ifaddrs* ifa = list; ifa; ifa = ifa->ifa_next) {
+        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET || !ifa->ifa_broadaddr)
+            continue;
+        if (!(ifa->ifa_flags & IFF_UP) || !(ifa->ifa_flags & IFF_BROADCAST))
+            continue;
+        const uint32_t address =
+            reinterpret_cast<const sockaddr_in*>(ifa->ifa_broadaddr)->sin_addr.s_addr;
+        if (std::find(targets.begin(), targets.end(), address) == targets.end())
+            targets.push_back(address);
+    }
+    ::freeifaddrs(list);
+    return targets;
+}
+} // namespace
+
+int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Probe numbers start at random, so two machines' probes differ.
+SocketEndpoint::SocketEndpoint(const LinkConfig& config)
+    : m_config(config), m_probeNumber(std::random_device{}()) {}
+
+int64_t SocketEndpoint::msLeft(int64_t deadlineMs) const {
+    return std::max<int64_t>(0, deadlineMs - steadyMs());
+}
+
+bool SocketEndpoint::open() {
+    UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!listener)
+        return false;
+    const int on = 1;
+    // A restart right after a transfer must not fail on the old connection's TIME_WAIT.
+    ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address = ipv4Address(htonl(m_config.listenAddress), m_config.listenPort);
+    if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener.get(), 5) != 0)
+        return false;
+    socklen_t length = sizeof address;
+    ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length);
+
+    UniqueFd broadcast(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (broadcast)
+        ::setsockopt(broadcast.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+
+    m_listener = std::move(listener);
+    m_broadcast = std::move(broadcast);
+    m_port = ntohs(address.sin_port);
+    return true;
+}
+
+void SocketEndpoint::close() {
+    m_listener.reset();
+    m_broadcast.reset();
+    m_port = 0;
+}
+
+bool SocketEndpoint::peerWaiting() const {
+    if (!m_listener)
+        return false;
+    pollfd fd{m_listener.get(), POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN);
+}
+
+UniqueFd SocketEndpoint::accept(Waker& waker) {
+    if (!m_listener) {
+        waker.pause(100);
+        return UniqueFd();
+    }
+    if (!waker.waitFor(m_listener.get(), POLLIN, 100))
+        return UniqueFd();
+    UniqueFd accepted(::accept4(m_listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (accepted)
+        setNoDelay(accepted.get());
+    return accepted;
+}
+
+uint32_t SocketEndpoint::sendProbe() {
+    std::vector<uint32_t> targets;
+    if (m_config.probeTargets.empty()) {
+        targets = broadcastTargets();
+    } else {
+        for (const uint32_t host : m_config.probeTargets)
+            targets.push_back(htonl(host));
+    }
+    // The three free bytes carry a number of this probe, so that this
+    // machine's own EchoResponder can tell it from a peer's and stay quiet.
+    const uint32_t number = m_probeNumber.fetch_add(1) + 1;
+    const uint8_t probe[4] = {0x66, uint8_t(number), uint8_t(number >> 8), uint8_t(number >> 16)};
+    m_ownProbe = getLe32(probe);
+    for (const uint32_t target : targets) {
+        const sockaddr_in address = ipv4Address(target, m_config.probePort);
+        ::sendto(m_broadcast.get(), probe, sizeof probe, 0,
+                 reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+    return number;
+}
+
+bool receiveAnswer(int fd, uint32_t& address) {
+    uint8_t answer[16];
+    sockaddr_in source{};
+    socklen_t length = sizeof source;
+    const ssize_t n =
+        ::recvfrom(fd, answer, sizeof answer, 0, reinterpret_cast<sockaddr*>(&source), &length);
+    if (n < 0)
+        return false;
+    address = source.sin_addr.s_addr;
+    return true;
+}
+
+UniqueFd startConnect(uint32_t address, uint16_t port, bool& connectedAlready) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd)
+        return fd;
+    setNoDelay(fd.get());
+    const sockaddr_in target = ipv4Address(address, port);
+    connectedAlready =
+        ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0;
+    if (!connectedAlready && errno != EINPROGRESS)
+        return UniqueFd();
+    return fd;
+}
+
+bool connectSucceeded(int fd) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    return error == 0;
+}
+
+} // namespace zapfer

@@ -1,0 +1,30 @@
+#include "waker.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/eventfd.h>
+
+namespace zapfer {
+
+Waker::Waker() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+void Waker::wake() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(m_fd.get(), &one, sizeof one);
+}
+
+bool Waker::waitFor(int fd, short events, int timeoutMs) {
+    pollfd fds[2] = {{m_fd.get(), POLLIN, 0}, {fd, events, 0}};
+    const int count = fd >= 0 ? 2 : 1;
+    int result;
+    do {
+        result = ::poll(fds, nfds_t(count), timeoutMs);
+    } while (result < 0 && errno == EINTR);
+    if (result > 0 && (fds[0].revents & POLLIN)) {
+        uint64_t value;
+        [[maybe_unused]] const ssize_t n = ::read(m_fd.get(), &value, sizeof value);
+    }
+    return result > 0 && count == 2 && fds[1].revents != 0;
+}
+
+} // namespace zapfer
