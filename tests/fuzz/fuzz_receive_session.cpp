@@ -1,0 +1,141 @@
+// The receive session fed from memory: any byte stream, cut into any pieces,
+// with any pauses between them, on either dialect. Nothing but memory and a
+// scratch destination folder is involved, so it runs thousands of times a
+// second.
+//
+// Input: a flags byte (bit 0: serial line, bit 1: overwrite, bit 2: start
+// with a proper table and open of one file, so that blocks and closes are
+// reached), then chunks of [length byte][pause in 10 ms units][bytes].
+
+#include "crc.h"
+#include "fuzz_check.h"
+#include "protocol.h"
+#include "receive_session.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <limits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace zapfer;
+
+const std::string& scratchFolder() {
+    static const std::string folder = [] {
+        char pattern[] = "/tmp/zapfer-fuzz-session-XXXXXX";
+        const char* made = ::mkdtemp(pattern);
+        FUZZ_CHECK(made != nullptr);
+        return std::string(made);
+    }();
+    return folder;
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    FUZZ_CHECK(dir != nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+class Observer : public SessionObserver {
+public:
+    explicit Observer(bool overwrite) : m_overwrite(overwrite) {}
+    ReceivePolicy policy() override { return {scratchFolder(), m_overwrite, "Fuzz"}; }
+    void incoming() override {}
+    void fileStarted(const std::string& name) override {
+        FUZZ_CHECK(isSafeReceivedName(name));
+        FUZZ_CHECK(name[0] != '.');
+    }
+    void closeStatus() override {}
+    void sound(Sound) override {}
+    void abortTransfer() override {}
+    void transferComplete() override {}
+    void linkRequested() override {}
+    void receiveEnded(const ReceiveOutcome& outcome) override {
+        FUZZ_CHECK(outcome.filesDone >= 0 && outcome.filesDone <= 255);
+    }
+
+private:
+    bool m_overwrite;
+};
+
+class Sink : public ReplySink {
+public:
+    void reply(std::span<const uint8_t> bytes) override {
+        // A command, a numbered block reply, or the owner's name block.
+        FUZZ_CHECK(bytes.size() == kFrameSize || bytes.size() == kBlockReplySize ||
+                   bytes.size() == kNameBlockSize);
+        if (bytes.size() != kNameBlockSize)
+            FUZZ_CHECK(FrameCommand(bytes.data()) != 0);
+    }
+};
+
+std::vector<uint8_t> properStart() {
+    std::vector<uint8_t> bytes;
+    EntryBytes entry;
+    EncodeTransferEntry("C:\\fuzz\\file.bin", 70000, entry);
+    std::vector<uint8_t> message(kTableHeaderSize + kEntrySize);
+    const size_t length = BuildFileTableMessage(entry, message);
+    bytes.insert(bytes.end(), message.begin(), message.begin() + long(length));
+    const auto open = BuildOpenMessage(0);
+    bytes.insert(bytes.end(), open.begin(), open.end());
+    return bytes;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return 0;
+    const uint8_t flags = data[0];
+    LinkTraits traits;
+    traits.dialect = (flags & 1) ? Dialect::Line : Dialect::Stream;
+    traits.blockSize = (flags & 1) ? 4096 : 32768;
+    traits.silenceLimitMs = (flags & 1) ? 100 : 2000;
+    TransferCounters counters;
+    Observer observer((flags & 2) != 0);
+    Sink sink;
+    int64_t now = 1'000'000;
+    {
+        ReceiveSession session(traits, counters, observer, sink);
+        if (flags & 4) {
+            const std::vector<uint8_t> start = properStart();
+            session.feed(start, now);
+        }
+        size_t at = 1;
+        while (at + 2 <= size) {
+            const size_t length = data[at];
+            now += int64_t(data[at + 1]) * 10;
+            at += 2;
+            const size_t take = std::min(length, size - at);
+            session.tick(now);
+            session.feed(std::span<const uint8_t>(data + at, take), now);
+            at += take;
+            // Between messages nothing waits on time.
+            FUZZ_CHECK(session.midMessage() ||
+                       session.deadline() == std::numeric_limits<int64_t>::max());
+        }
+        // A message left half-sent is given up once its time is over.
+        session.tick(now + 60'000);
+        FUZZ_CHECK(!session.midMessage());
+        session.end(true);
+    }
+    // Nothing half-written stays, and nothing hidden was ever made.
+    for (const std::string& name : namesIn(scratchFolder())) {
+        FUZZ_CHECK(name[0] != '.');
+        ::unlink((scratchFolder() + "/" + name).c_str());
+    }
+    return 0;
+}
