@@ -50,6 +50,13 @@ bool isSafeReceivedName(std::string_view name) {
     });
 }
 
+std::string storedReceivedName(std::string_view safeName) {
+    std::string stored(safeName);
+    const size_t dots = std::min(stored.find_first_not_of('.'), stored.size());
+    stored.replace(0, dots, dots, '_');
+    return stored;
+}
+
 EntryError EncodeTransferEntry(std::string_view localPath, int64_t size, EntryBytes& out) {
     if (size < 0 || size > kMaxFileSize)
         return EntryError::SizeOutOfRange;

@@ -82,6 +82,10 @@ std::string FileNamePart(std::string_view path, PathSource source = PathSource::
 // empty, not "." or "..", no control character and no separator.
 bool isSafeReceivedName(std::string_view name);
 
+// The name a safe received name is stored under: its leading dots become "_",
+// so that a peer can never plant a hidden file such as a shell profile.
+std::string storedReceivedName(std::string_view safeName);
+
 // --- file table entries -----------------------------------------------------
 struct TransferEntry {
     std::string name; // bytes, one per unit, up to the terminator

@@ -95,7 +95,7 @@ uint8_t Engine::checkReceivedTable(LinkKind link) {
         // Only plain names are created, and only in the destination folder.
         if (!isSafeReceivedName(name) || entry.size < 0)
             return CMD_CANNOT_CREATE;
-        m_receivedNames.push_back(std::move(name));
+        m_receivedNames.push_back(storedReceivedName(name));
         total += entry.size;
     }
     if (count == 0)
