@@ -182,6 +182,11 @@ ParseResult parseArguments(int argc, const char* const* argv, const StoredSettin
             result.options = CliOptions{};
             return result;
         }
+        if (arg == "--version") {
+            result.options = CliOptions{};
+            result.options->command = CliCommand::Version;
+            return result;
+        }
     }
     if (args.empty())
         return fail("no command given");
@@ -284,7 +289,7 @@ SerialDevices serialDevicesOf(const CliOptions& options) {
 
 std::string usageText() {
     std::string text = "Usage: zapfer-cli receive [OPTIONS]\n"
-                       "       zapfer-cli send [OPTIONS] FILE...\n"
+                       "  or:  zapfer-cli send [OPTIONS] FILE...\n"
                        "\n"
                        "Beams files to a peer running Zapfer, or receives them, without a "
                        "window.\n"
@@ -316,10 +321,13 @@ std::string usageText() {
     section("Options of send", ForSend);
     section("Options of both", ForBoth);
     text += "  --help              show this text and exit\n"
+            "  --version           show the version and exit\n"
             "\n"
-            "Exit status: 0 success; 1 the transfer failed or was refused, or the link could\n"
-            "not be opened (a busy, missing or forbidden serial device, a taken TCP port);\n"
-            "2 bad arguments.\n";
+            "Exit status:\n"
+            "  0  success\n"
+            "  1  the transfer failed or was refused, or the link could not be opened\n"
+            "     (a busy, missing or forbidden serial device, a taken TCP port)\n"
+            "  2  bad arguments, or a destination that is not a writable folder\n";
     return text;
 }
 

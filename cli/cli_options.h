@@ -14,7 +14,7 @@
 
 namespace zapfer::cli {
 
-enum class CliCommand { Help, Send, Receive };
+enum class CliCommand { Help, Version, Send, Receive };
 
 struct CliOptions {
     CliCommand command = CliCommand::Help;

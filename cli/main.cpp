@@ -23,6 +23,9 @@ int main(int argc, char** argv) {
     case CliCommand::Help:
         std::fputs(usageText().c_str(), stdout);
         return 0;
+    case CliCommand::Version:
+        std::printf("zapfer-cli %s\n", ZAPFER_VERSION);
+        return 0;
     case CliCommand::Send:
         return runSend(*parsed.options);
     case CliCommand::Receive:

@@ -1,5 +1,7 @@
 #include "stored_settings.h"
 
+#include "default_destination.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -132,6 +134,10 @@ StoredSettings readStoredSettings(const std::string& path) {
         else if (key == "RawIrPort")
             stored.rawIrPort = value;
     }
+    // As in the window: with no folder chosen, files go to the download
+    // folder, never to wherever zapfer-cli happens to be started.
+    if (!stored.destDir)
+        stored.destDir = defaultDestination();
     return stored;
 }
 

@@ -26,7 +26,8 @@ struct StoredSettings {
 // $XDG_CONFIG_HOME/Quorvel/Zapfer.conf, else ~/.config/Quorvel/Zapfer.conf.
 std::string storedSettingsPath();
 
-// Values missing, unreadable or not of their type stay empty.
+// Values missing, unreadable or not of their type stay empty, except the
+// destination: absent, it is the default destination (created when missing).
 StoredSettings readStoredSettings(const std::string& path);
 
 // One INI value as QSettings writes it: quotes removed, escapes undone.

@@ -2,6 +2,7 @@
 // for a peer, while a LAN or WAN type is selected and no send is connecting.
 
 #include "engine.h"
+#include "probe_limiter.h"
 
 #include "protocol.h"
 
@@ -15,6 +16,7 @@ void Engine::echoResponderMain(int socket) {
     const auto stopped = [this] {
         return m_stopRequested || m_state.LinkState == LinkState::Stopped;
     };
+    ProbeLimiter limiter;
     while (!stopped()) {
         const CommType type = m_state.CommType;
         const bool answering = socket >= 0 && m_state.LinkState != LinkState::Connecting &&
@@ -33,7 +35,11 @@ void Engine::echoResponderMain(int socket) {
         // This machine's own probe (a broadcast comes back to its sender) is
         // not answered: the sender would connect to itself.
         const bool own = n == 4 && getLe32(datagram) == m_endpoint.ownProbe();
-        if (n == 4 && datagram[0] == 0x66 && !own && m_state.LinkState != LinkState::Connecting)
+        const bool answerable =
+            isProbeSourcePortAnswerable(ntohs(source.sin_port), m_status.echoPort, m_config.probePort);
+        if (n == 4 && datagram[0] == 0x66 && !own && answerable &&
+            m_state.LinkState != LinkState::Connecting &&
+            limiter.allow(source.sin_addr.s_addr, ProbeLimiter::Clock::now()))
             ::sendto(socket, datagram, 4, 0, reinterpret_cast<sockaddr*>(&source), length);
     }
     if (socket >= 0)

@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev zlib1g-dev libcanberra-dev
     libgtest-dev
     socat xvfb xauth iproute2 procps
+    lintian desktop-file-utils appstream help2man librsvg2-bin man-db dpkg-dev file bash-completion systemd
 )
 
 missing=()

@@ -23,3 +23,6 @@ run_suite() {
 run_suite build-tsan -DZAPFER_GUI=OFF -DZAPFER_SANITIZE=thread
 run_suite build-asan -DZAPFER_SANITIZE=address,undefined
 run_suite build
+
+# The Debian package: built without tests, then checked as a Debian system would.
+"$root/scripts/check_package.sh"

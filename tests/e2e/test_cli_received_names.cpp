@@ -1,0 +1,64 @@
+// zapfer-cli receive against a hand-driven peer: a dot-file is stored visible
+// under the name it reports, and with no folder chosen files go to the
+// download folder, never to the home folder or wherever it was started.
+
+#include "cli_peers.h"
+#include "raw_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace zapfer;
+using namespace zapfer::testing;
+using namespace std::chrono_literals;
+
+namespace {
+const std::string kProfile = "echo owned\n";
+
+// Sends kProfile as `wireName`, the only file of one table, to port.
+void sendProfile(const std::string& port, const std::string& wireName) {
+    test::RawPeer peer(uint16_t(std::stoi(port)));
+    ASSERT_TRUE(peer.connected());
+    peer.sendTable({{wireName, int32_t(kProfile.size())}});
+    ASSERT_EQ(peer.readCommand(), CMD_OK);
+    peer.sendOpen(0);
+    ASSERT_EQ(peer.readCommand(), CMD_ACCEPTED);
+    peer.sendBlock(0, std::vector<uint8_t>(kProfile.begin(), kProfile.end()));
+    ASSERT_EQ(peer.readCommand(), CMD_BLOCK_OK);
+    ASSERT_EQ(peer.read(4).size(), 4u);
+    peer.sendCommand(CMD_CLOSE_FILE);
+    ASSERT_EQ(peer.readCommand(), CMD_OK);
+}
+} // namespace
+
+TEST(CliReceivedNames, ADotFileIsStoredAndReportedWithAnUnderscore) {
+    TempDir dest;
+    Receiver receiver = startReceiver(dest.path());
+    ASSERT_FALSE(receiver.port.empty()) << receiver.process->err();
+    sendProfile(receiver.port, "C:\\Users\\bob\\.bash_profile");
+    const auto line = receiver.process->waitForLine("receiving ", 10s);
+    ASSERT_TRUE(line) << receiver.process->out();
+    EXPECT_EQ(*line, "receiving _bash_profile");
+    ASSERT_TRUE(receiver.process->waitForLine("1 of 1 files received successfully", 10s))
+        << receiver.process->out();
+    EXPECT_EQ(listDir(dest.path()), std::vector<std::string>{"_bash_profile"});
+    EXPECT_EQ(readFile(dest.file("_bash_profile")), kProfile);
+    EXPECT_FALSE(std::filesystem::exists(dest.file(".bash_profile")));
+}
+
+TEST(CliReceivedNames, WithNoFolderChosenFilesGoToTheDownloadFolder) {
+    TempDir home; // no settings, no user-dirs.dirs, no Downloads yet
+    TempDir startedIn;
+    const std::vector<std::string> prefix = {
+        "env", "-u", "XDG_CONFIG_HOME", "-C", startedIn.path(), "HOME=" + home.path()};
+    ChildProcess receiver(cliCommand({"receive", "--port", "0", "--echo-port", "0"}, prefix));
+    const std::string lead = "listening on port ";
+    const auto listening = receiver.waitForLine(lead, 20s);
+    ASSERT_TRUE(listening) << receiver.err();
+    sendProfile(listening->substr(lead.size()), "notes.txt");
+    ASSERT_TRUE(receiver.waitForLine("1 of 1 files received successfully", 10s)) << receiver.out();
+    EXPECT_EQ(readFile(home.file("Downloads/notes.txt")), kProfile);
+    EXPECT_EQ(listDir(home.path()), std::vector<std::string>{"Downloads"});
+    EXPECT_TRUE(listDir(startedIn.path()).empty());
+}
