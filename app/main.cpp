@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quorvel"));
     QApplication::setApplicationName(QStringLiteral("Zapfer"));
-    QApplication::setDesktopFileName(QStringLiteral("zapfer"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.quorvel.Zapfer"));
     QStringList files = QApplication::arguments();
     files.removeFirst();
 
