@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -108,4 +109,76 @@ TEST(CliStalledPeers, APeerThatStopsReadingIsDroppedAndTheNextSenderGetsIn) {
         << receiver.process->out();
     EXPECT_EQ(readFile(dest.file("after.txt")), "the next sender\n");
     EXPECT_TRUE(partFiles(dest.path()).empty());
+}
+
+TEST(CliStalledPeers, APauseInsideABlockEndsTheConnectionAndNothingInItIsObeyed) {
+    TempDir dest;
+    Receiver receiver = startReceiver(dest.path());
+    ASSERT_FALSE(receiver.port.empty()) << receiver.process->err();
+
+    // The file's own content holds a whole transfer of another file.
+    std::vector<uint8_t> content(40000, 'x');
+    {
+        const EntryBytes entry = test::rawEntry("planted.txt", 5);
+        std::vector<uint8_t> inner(kTableHeaderSize + kEntrySize);
+        BuildFileTableMessage(entry, inner);
+        const auto open = BuildOpenMessage(0);
+        inner.insert(inner.end(), open.begin(), open.end());
+        std::vector<uint8_t> block(kBlockHeaderSize + 5);
+        BuildBlockMessage(0, std::vector<uint8_t>{'o', 'w', 'n', 'e', 'd'}, block);
+        inner.insert(inner.end(), block.begin(), block.end());
+        const Frame close = BuildFrame(CMD_CLOSE_FILE);
+        inner.insert(inner.end(), close.begin(), close.end());
+        std::copy(inner.begin(), inner.end(), content.begin() + 1000);
+    }
+    test::RawPeer peer(portOf(receiver));
+    peer.sendTable({{"real.bin", int32_t(content.size())}});
+    ASSERT_EQ(peer.readCommand(), CMD_OK);
+    peer.sendOpen(0);
+    ASSERT_EQ(peer.readCommand(), CMD_ACCEPTED);
+    std::vector<uint8_t> message(kBlockHeaderSize + 32768);
+    BuildBlockMessage(0, std::span<const uint8_t>(content.data(), 32768), message);
+    peer.send(std::vector<uint8_t>(message.begin(), message.begin() + 500));
+    std::this_thread::sleep_for(2500ms);
+    peer.send(std::vector<uint8_t>(message.begin() + 500, message.end()));
+
+    // The sender is told to stop, and the connection ends.
+    EXPECT_EQ(peer.readCommand(), CMD_ABORT);
+    EXPECT_TRUE(peer.closedByPeer(5000));
+    EXPECT_TRUE(receiver.process->waitForLine("transfer interrupted", 10s))
+        << receiver.process->out();
+    const std::vector<std::string> names = listDir(dest.path());
+    EXPECT_TRUE(names.empty()) << "no planted file, no partial file: " << names.front();
+}
+
+TEST(CliStalledPeers, ATricklingPeerWithAnAcceptedTableIsDroppedForTheNextSender) {
+    TempDir dest;
+    Receiver receiver = startReceiver(dest.path());
+    ASSERT_FALSE(receiver.port.empty()) << receiver.process->err();
+
+    test::RawPeer trickler(portOf(receiver));
+    trickler.sendTable({{"slow.bin", 40000}});
+    ASSERT_EQ(trickler.readCommand(), CMD_OK);
+    trickler.sendOpen(0);
+    ASSERT_EQ(trickler.readCommand(), CMD_ACCEPTED);
+    // One byte of a block every 1.9 s: each within the silence limit.
+    std::vector<uint8_t> block(kBlockHeaderSize + 32768);
+    BuildBlockMessage(0, std::vector<uint8_t>(32768, 's'), block);
+    std::atomic<bool> dropped{false};
+    std::thread trickle([&] {
+        for (size_t i = 0; i < 25 && !dropped; ++i) {
+            trickler.send({block[i]});
+            dropped = trickler.closedByPeer(1900);
+        }
+    });
+
+    const auto started = Clock::now();
+    sendWholeFile(portOf(receiver), "next.txt", "the next sender\n", 20'000);
+    const auto waited = Clock::now() - started;
+    trickle.join();
+    EXPECT_TRUE(dropped);
+    EXPECT_LT(waited, 20s);
+    ASSERT_TRUE(receiver.process->waitForLine("1 of 1 files received successfully", 10s))
+        << receiver.process->out();
+    EXPECT_EQ(listDir(dest.path()), std::vector<std::string>{"next.txt"});
 }
