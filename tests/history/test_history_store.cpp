@@ -174,6 +174,29 @@ TEST(HistoryStore, PrunesTheOldestTransfersWithTheirFiles) {
               "0");
 }
 
+TEST(HistoryStore, ADatabaseLockedPastTheTimeoutIsAnErrorAndTheNextWriteWorks) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    HistoryOptions options;
+    options.busyTimeoutMs = 100;
+    auto store = HistoryStore::open(path, options);
+    ASSERT_TRUE(store) << store.error().text;
+
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    auto blocked = store.value().recordTransfer(sampleTransfer(), {});
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(holder);
+    ASSERT_FALSE(blocked);
+    EXPECT_EQ(blocked.error().kind, HistoryError::Kind::Busy) << blocked.error().text;
+
+    // Nothing of the refused write is left half done in the connection.
+    auto later = store.value().recordTransfer(sampleTransfer(), {file("a", FileResult::Sent, 1u)});
+    ASSERT_TRUE(later) << later.error().text;
+    EXPECT_EQ(store.value().transferCount().value(), 1);
+}
+
 // Sets an environment variable for one scope, restoring the old value.
 class ScopedEnv {
 public:
