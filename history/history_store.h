@@ -54,7 +54,7 @@ public:
     HistoryResult<std::int64_t> recordTransfer(const TransferRecord& transfer,
                                                const std::vector<FileRecord>& files);
 
-    // Newest first.
+    // Newest first; a negative limit gives them all.
     HistoryResult<std::vector<StoredTransfer>> recentTransfers(int limit);
     HistoryResult<std::vector<FileRecord>> filesOf(std::int64_t transferId);
     // The files "send again" resends: those neither sent nor stored.
