@@ -53,9 +53,7 @@ bool isExecutableFile(const QString& path) {
 } // namespace
 
 BrowserMenus::BrowserMenus(BrowserPane& pane, Settings& settings)
-    : QObject(&pane),
-      m_pane(pane),
-      m_settings(settings),
+    : QObject(&pane), m_pane(pane), m_settings(settings),
       m_pathButton(new CaptionButton(id::PathButton, CaptionButton::Align::Left, pane.owner())),
       m_sortButton(new CaptionButton(id::SortButton, CaptionButton::Align::Right, pane.owner())),
       m_contextMenus(new ContextMenus(pane.owner())) {
@@ -112,8 +110,8 @@ void BrowserMenus::onContextMenuHidden() {
 
 void BrowserMenus::runPathPopup() {
     m_menuBusy = true;
-    const int k = PathPopup(m_pane.owner(), m_settings.curDir, m_pane.volumes(),
-                            m_pathButton, [this](bool open) { setPathPopupOpen(open); });
+    const int k = PathPopup(m_pane.owner(), m_settings.curDir, m_pane.volumes(), m_pathButton,
+                            [this](bool open) { setPathPopupOpen(open); });
     m_menuBusy = false;
     applyPathPopupChoice(k);
 }

@@ -22,13 +22,8 @@
 namespace zapfer {
 
 BrowserPane::BrowserPane(QWidget* owner, Settings& settings, QStringList volumes)
-    : QObject(owner),
-      m_owner(owner),
-      m_settings(settings),
-      m_volumes(std::move(volumes)),
-      m_model(new FileListModel(this)),
-      m_fileList(new QTreeView(owner)),
-      m_menus(nullptr) {
+    : QObject(owner), m_owner(owner), m_settings(settings), m_volumes(std::move(volumes)),
+      m_model(new FileListModel(this)), m_fileList(new QTreeView(owner)), m_menus(nullptr) {
     m_fileList->setObjectName(QString::number(id::FileList));
     m_fileList->setModel(m_model);
     m_fileList->setRootIsDecorated(false);

@@ -9,9 +9,7 @@
 namespace zapfer {
 
 EngineEventBridge::EngineEventBridge(QWidget* owner, TransferController& transfers)
-    : QObject(owner),
-      m_owner(owner),
-      m_transfers(transfers) {}
+    : QObject(owner), m_owner(owner), m_transfers(transfers) {}
 
 void EngineEventBridge::incomingTransfer() {
     QMetaObject::invokeMethod(

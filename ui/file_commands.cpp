@@ -83,7 +83,8 @@ void FileCommands::moveOrCopy(bool move) {
         return;
     }
     CopyToDialog dialog(move ? CopyToDialog::Mode::Move : CopyToDialog::Mode::Copy,
-                        m_browser.settings().curDir, names, m_browser.settings().destDir, m_browser.owner());
+                        m_browser.settings().curDir, names, m_browser.settings().destDir,
+                        m_browser.owner());
     dialog.setBrowseHandler([this, &dialog](QString& path) {
         return SelectDirectoryDialog(&dialog, path, m_browser.volumes()) == DialogResult::Ok;
     });

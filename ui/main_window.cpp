@@ -26,9 +26,7 @@
 namespace zapfer {
 
 MainWindow::MainWindow(Settings& settings, QStringList volumes, QWidget* parent)
-    : QWidget(parent),
-      m_settings(settings),
-      m_browser(new BrowserPane(this, settings, volumes)),
+    : QWidget(parent), m_settings(settings), m_browser(new BrowserPane(this, settings, volumes)),
       m_sendList(new SendListController(this)),
       m_transfers(new TransferController(this, settings, *m_sendList)),
       m_events(new EngineEventBridge(this, *m_transfers)),

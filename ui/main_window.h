@@ -44,7 +44,7 @@ public:
     Engine* engine() const;
     // Opens the link of the CommType (reporting a failure); title, Send button.
     void openLink();
-    int menuBarHeight() const; // portrait splits the height around it
+    int menuBarHeight() const;              // portrait splits the height around it
     int addPaths(const QStringList& paths); // command line, hand-over
     void UpdateStatusLine();
 

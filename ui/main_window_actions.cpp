@@ -67,8 +67,7 @@ void MainWindow::createActions() {
         {id::SortButton, [menus] { menus->runSortPopup(); }},
         {id::AddToSendList,
          [this, browser] {
-             m_sendList->addRows(browser->selectedRows(), *browser->model(),
-                                 m_settings.curDir);
+             m_sendList->addRows(browser->selectedRows(), *browser->model(), m_settings.curDir);
          }},
         {id::RemoveFromSendList, [this] { m_sendList->removeSelected(); }},
         {id::Delete, [files] { files->deleteSelected(); }},
@@ -96,8 +95,7 @@ void MainWindow::createActions() {
 }
 
 void MainWindow::trigger(int commandId) {
-    if (auto* action =
-            findChild<QAction*>(QString::number(commandId), Qt::FindDirectChildrenOnly))
+    if (auto* action = findChild<QAction*>(QString::number(commandId), Qt::FindDirectChildrenOnly))
         action->trigger();
 }
 

@@ -15,9 +15,7 @@
 namespace zapfer {
 
 SendListController::SendListController(QWidget* owner)
-    : QObject(owner),
-      m_owner(owner),
-      m_model(new SendListModel(this)),
+    : QObject(owner), m_owner(owner), m_model(new SendListModel(this)),
       m_view(new QTreeView(owner)) {
     m_view->setObjectName(QString::number(id::SendList));
     m_view->setModel(m_model);

@@ -35,10 +35,10 @@ SendListModel::AddResult SendListModel::addFile(const QString& path, const QIcon
     if (fileCount() >= kMaxFiles)
         return AddResult::Full;
     beginInsertRows({}, 0, 0);
-    m_entries.insert(m_entries.begin(),
-                     {info.filePath(), info.fileName(), size,
-                      icon.isNull() ? QFileIconProvider().icon(QAbstractFileIconProvider::File)
-                                    : icon});
+    m_entries.insert(
+        m_entries.begin(),
+        {info.filePath(), info.fileName(), size,
+         icon.isNull() ? QFileIconProvider().icon(QAbstractFileIconProvider::File) : icon});
     m_totalBytes += size;
     endInsertRows();
     Q_EMIT contentsChanged();

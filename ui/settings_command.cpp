@@ -11,10 +11,7 @@
 namespace zapfer {
 
 SettingsCommand::SettingsCommand(QWidget* owner, Settings& settings, QStringList volumes)
-    : QObject(owner),
-      m_owner(owner),
-      m_settings(settings),
-      m_volumes(std::move(volumes)) {}
+    : QObject(owner), m_owner(owner), m_settings(settings), m_volumes(std::move(volumes)) {}
 
 void SettingsCommand::show() {
     if (m_owner->findChild<SettingsDialog*>())

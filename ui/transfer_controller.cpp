@@ -16,10 +16,7 @@ namespace zapfer {
 
 TransferController::TransferController(QWidget* owner, const Settings& settings,
                                        SendListController& sendList)
-    : QObject(owner),
-      m_owner(owner),
-      m_settings(settings),
-      m_sendList(sendList) {}
+    : QObject(owner), m_owner(owner), m_settings(settings), m_sendList(sendList) {}
 
 void TransferController::send() {
     Engine* engine = m_engine;

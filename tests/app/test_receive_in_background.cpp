@@ -2,8 +2,8 @@
 
 #include "file_list_model.h"
 #include "main_window.h"
-#include "zapfer_app.h"
 #include "window_parts.h"
+#include "zapfer_app.h"
 
 #include <QDir>
 #include <QFile>

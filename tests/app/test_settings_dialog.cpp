@@ -1,12 +1,12 @@
 // The Settings dialog on a running window: the controls, the address check,
 // Esc, saving, and switching the link (serial port, listener) on OK.
 
-#include "feedback_recorder.h"
 #include "control_ids.h"
+#include "feedback_recorder.h"
 #include "main_window.h"
 #include "settings_dialog.h"
-#include "zapfer_app.h"
 #include "window_parts.h"
+#include "zapfer_app.h"
 
 #include <QCheckBox>
 #include <QComboBox>

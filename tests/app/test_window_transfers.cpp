@@ -1,14 +1,14 @@
 // The window's Send and Receive commands against a real zapfer-cli peer over
 // 127.0.0.1: the dialogs, the SendList afterwards and the reported results.
 
-#include "feedback_recorder.h"
 #include "control_ids.h"
+#include "feedback_recorder.h"
 #include "file_list_model.h"
 #include "main_window.h"
 #include "window_buttons.h"
+#include "window_parts.h"
 #include "window_peer.h"
 #include "zapfer_app.h"
-#include "window_parts.h"
 
 #include <QDir>
 #include <QFile>

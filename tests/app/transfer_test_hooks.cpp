@@ -58,7 +58,8 @@ void attach(const QString& dir, int triesLeft) {
                      [window, dir] { reportResult(window, dir); });
     if (qEnvironmentVariable("ZAPFER_TEST_PRESS_SEND") == QStringLiteral("1"))
         QTimer::singleShot(500, window, [window] {
-            window->findChild<QAction*>(QString::number(zapfer::id::Send), Qt::FindDirectChildrenOnly)
+            window
+                ->findChild<QAction*>(QString::number(zapfer::id::Send), Qt::FindDirectChildrenOnly)
                 ->trigger();
         });
     writeFile(QDir(dir).filePath(QStringLiteral("ready")),

@@ -23,9 +23,7 @@ protected:
         m_dirFd.reset(open(m_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         ASSERT_TRUE(m_dirFd.valid());
     }
-    void TearDown() override {
-        std::system(("rm -rf '" + m_dir + "'").c_str());
-    }
+    void TearDown() override { std::system(("rm -rf '" + m_dir + "'").c_str()); }
     void write(const std::string& name, const std::string& text) {
         std::ofstream(m_dir + "/" + name) << text;
     }

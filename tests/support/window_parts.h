@@ -42,8 +42,7 @@ inline QLabel* statusLineOf(QWidget& window) {
 }
 // The command button at `position` (0 = first placed).
 inline CommandButton* commandButtonOf(QWidget& window, int position) {
-    return window.findChild<CommandButton*>(
-        QString::number(kCommandButtonIds[size_t(position)]));
+    return window.findChild<CommandButton*>(QString::number(kCommandButtonIds[size_t(position)]));
 }
 // Runs a command as a button, a menu item or a key would.
 inline void command(QWidget& window, int commandId) {

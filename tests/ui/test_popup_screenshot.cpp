@@ -50,7 +50,8 @@ TEST_F(WindowTest, BothPopupsOpenOverTheWindowRender) {
     menusOf(w).setSortPopupOpen(true);
     const std::unique_ptr<QMenu> pathPopup(makePathPopupMenu(&w, sub, browserOf(w).volumes()));
     const std::unique_ptr<QMenu> sortPopup(menusOf(w).makeSortPopup(&w));
-    pathPopup->popup(menusOf(w).pathButton()->mapToGlobal(QPoint(0, menusOf(w).pathButton()->height())));
+    pathPopup->popup(
+        menusOf(w).pathButton()->mapToGlobal(QPoint(0, menusOf(w).pathButton()->height())));
     sortPopup->popup(menusOf(w).sortPopupPosition(sortPopup.get()));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {

@@ -171,11 +171,12 @@ TEST_F(SendListCommands, AddPathListAddsTheFilesOfAFolderAndTwoNames) {
     makeFile(QStringLiteral("Docs/a.txt"), 3);
     makeFile(QStringLiteral("Docs/b.txt"), 4);
     MainWindow& w = window();
-    EXPECT_EQ(sendListOf(w).addPathList({m_dir.filePath(QStringLiteral("Docs")), QStringLiteral("a.txt"),
-                             QStringLiteral("b.txt")}),
+    EXPECT_EQ(sendListOf(w).addPathList({m_dir.filePath(QStringLiteral("Docs")),
+                                         QStringLiteral("a.txt"), QStringLiteral("b.txt")}),
               2);
-    EXPECT_EQ(sendListOf(w).model()->paths(), (QStringList{m_dir.filePath(QStringLiteral("Docs/b.txt")),
-                                                  m_dir.filePath(QStringLiteral("Docs/a.txt"))}));
+    EXPECT_EQ(sendListOf(w).model()->paths(),
+              (QStringList{m_dir.filePath(QStringLiteral("Docs/b.txt")),
+                           m_dir.filePath(QStringLiteral("Docs/a.txt"))}));
     EXPECT_EQ(statusLineOf(w)->text(), QStringLiteral("Files: 2  Bytes: 7B"));
     EXPECT_TRUE(m_feedback.messages.isEmpty());
     EXPECT_EQ(m_feedback.beeps, 0);

@@ -44,7 +44,10 @@ protected:
     QPoint center(const QString& name) {
         const int row = rowOf(name);
         EXPECT_GE(row, 0) << name.toStdString();
-        return browserOf(window()).fileList()->visualRect(browserOf(window()).model()->index(row, 0)).center();
+        return browserOf(window())
+            .fileList()
+            ->visualRect(browserOf(window()).model()->index(row, 0))
+            .center();
     }
 
     void selectOnly(const QStringList& names) {
@@ -57,7 +60,8 @@ protected:
 
     QStringList selectedNames() {
         QStringList out;
-        for (const QModelIndex& row : browserOf(window()).fileList()->selectionModel()->selectedRows())
+        for (const QModelIndex& row :
+             browserOf(window()).fileList()->selectionModel()->selectedRows())
             out.append(browserOf(window()).model()->record(row.row()).name);
         out.sort();
         return out;
@@ -74,12 +78,14 @@ TEST_F(WindowCommands, TheClickThatClosesAContextMenuDoesNotEnterAFolder) {
     QWidget* viewport = browserOf(w).fileList()->viewport();
 
     QTest::mouseClick(viewport, Qt::RightButton, {}, center(QStringLiteral("a.txt")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return menusOf(w).contextMenus()->single()->isVisible(); }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return menusOf(w).contextMenus()->single()->isVisible(); }, 5000));
     EXPECT_TRUE(menusOf(w).menuBusy());
     EXPECT_EQ(selectedNames(), QStringList{QStringLiteral("a.txt")});
 
     QTest::mouseClick(viewport, Qt::LeftButton, {}, center(QStringLiteral("Sub")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !menusOf(w).contextMenus()->single()->isVisible(); }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !menusOf(w).contextMenus()->single()->isVisible(); }, 5000));
     QTest::qWait(50);
     EXPECT_EQ(m_settings.curDir, m_dir.path());
     EXPECT_FALSE(menusOf(w).menuBusy());
