@@ -12,9 +12,19 @@ namespace {
 constexpr unsigned ForSend = 1;
 constexpr unsigned ForReceive = 2;
 constexpr unsigned ForBoth = ForSend | ForReceive;
+constexpr unsigned ForHistory = 4;
 
 unsigned maskOf(CliCommand command) {
-    return command == CliCommand::Send ? ForSend : command == CliCommand::Receive ? ForReceive : 0;
+    switch (command) {
+    case CliCommand::Send:
+        return ForSend;
+    case CliCommand::Receive:
+        return ForReceive;
+    case CliCommand::History:
+        return ForHistory;
+    default:
+        return 0;
+    }
 }
 
 std::optional<long> parseInteger(std::string_view text, long min, long max) {
@@ -122,6 +132,25 @@ const OptionSpec kOptions[] = {
      [](CliOptions& o, std::string_view v) {
          return applyPortValue(o.port, "--port", v, o.command == CliCommand::Send ? 1 : 0);
      }},
+    {"--limit", "N", ForHistory, "show the N most recent transfers (default 20)",
+     [](CliOptions& o, std::string_view v) -> std::string {
+         const auto limit = parseInteger(v, 1, 10000);
+         if (!limit)
+             return "invalid --limit '" + std::string(v) + "' (expected 1 to 10000)";
+         o.historyLimit = static_cast<int>(*limit);
+         return {};
+     }},
+    {"--failed", nullptr, ForHistory,
+     "only transfers with files that did not go through, and only those files",
+     [](CliOptions& o, std::string_view) -> std::string {
+         o.historyFailedOnly = true;
+         return {};
+     }},
+    {"--json", nullptr, ForHistory, "one JSON object per transfer and line, with its files",
+     [](CliOptions& o, std::string_view) -> std::string {
+         o.historyJson = true;
+         return {};
+     }},
 };
 
 const OptionSpec* findOption(std::string_view name) {
@@ -132,7 +161,9 @@ const OptionSpec* findOption(std::string_view name) {
 }
 
 std::string_view commandName(CliCommand command) {
-    return command == CliCommand::Send ? "send" : "receive";
+    return command == CliCommand::Send      ? "send"
+           : command == CliCommand::History ? "history"
+                                            : "receive";
 }
 
 } // namespace
@@ -199,8 +230,11 @@ ParseResult parseArguments(int argc, const char* const* argv, const StoredSettin
         options.command = CliCommand::Send;
     } else if (args[0] == "receive") {
         options.command = CliCommand::Receive;
+    } else if (args[0] == "history") {
+        options.command = CliCommand::History;
     } else if (args[0].starts_with("-")) {
-        return fail("expected a command (send or receive) before '" + std::string(args[0]) + "'");
+        return fail("expected a command (send, receive or history) before '" +
+                    std::string(args[0]) + "'");
     } else {
         return fail("unknown command '" + std::string(args[0]) + "'");
     }
@@ -211,7 +245,8 @@ ParseResult parseArguments(int argc, const char* const* argv, const StoredSettin
         const std::string_view arg = args[i];
         if (onlyFiles || !arg.starts_with("-") || arg == "-") {
             if (options.command != CliCommand::Send)
-                return fail("receive takes no file names ('" + std::string(arg) + "')");
+                return fail(std::string(commandName(options.command)) + " takes no file names ('" +
+                            std::string(arg) + "')");
             options.files.emplace_back(arg);
             continue;
         }
@@ -290,12 +325,15 @@ SerialDevices serialDevicesOf(const CliOptions& options) {
 std::string usageText() {
     std::string text = "Usage: zapfer-cli receive [OPTIONS]\n"
                        "  or:  zapfer-cli send [OPTIONS] FILE...\n"
+                       "  or:  zapfer-cli history [--limit N] [--failed] [--json]\n"
                        "\n"
                        "Beams files to a peer running Zapfer, or receives them, without a "
                        "window.\n"
                        "receive serves incoming transfers until interrupted (Ctrl+C).\n"
                        "send sends the files once; it exits 0 only when every file went "
                        "through.\n"
+                       "history lists the recent transfers of the window and zapfer-cli\n"
+                       "(~/.local/share/Quorvel/Zapfer/history.sqlite) with their files.\n"
                        "Options left out take the window's settings (~/.config/Quorvel/"
                        "Zapfer.conf):\n"
                        "destination, overwrite preference, link type, peer address, serial "
@@ -320,13 +358,15 @@ std::string usageText() {
     section("Options of receive", ForReceive);
     section("Options of send", ForSend);
     section("Options of both", ForBoth);
+    section("Options of history", ForHistory);
     text += "  --help              show this text and exit\n"
             "  --version           show the version and exit\n"
             "\n"
             "Exit status:\n"
             "  0  success\n"
-            "  1  the transfer failed or was refused, or the link could not be opened\n"
-            "     (a busy, missing or forbidden serial device, a taken TCP port)\n"
+            "  1  the transfer failed or was refused, the link could not be opened\n"
+            "     (a busy, missing or forbidden serial device, a taken TCP port),\n"
+            "     or the history could not be read\n"
             "  2  bad arguments, or a destination that is not a writable folder\n";
     return text;
 }

@@ -14,7 +14,7 @@
 
 namespace zapfer::cli {
 
-enum class CliCommand { Help, Version, Send, Receive };
+enum class CliCommand { Help, Version, Send, Receive, History };
 
 struct CliOptions {
     CliCommand command = CliCommand::Help;
@@ -30,6 +30,11 @@ struct CliOptions {
     uint16_t probePort = 1755;
     int timeoutSeconds = 30;
     std::vector<std::string> files;
+
+    // history
+    int historyLimit = 20;
+    bool historyFailedOnly = false; // only transfers with failed files, only those files
+    bool historyJson = false;
 
     // both: the TCP port listened on (receive) or connected to (send)
     uint16_t port = 1756;

@@ -1,6 +1,7 @@
 // zapfer-cli: Zapfer's transfer engine without a window.
 
 #include "cli_options.h"
+#include "history_command.h"
 #include "receive_command.h"
 #include "send_command.h"
 
@@ -30,6 +31,8 @@ int main(int argc, char** argv) {
         return runSend(*parsed.options);
     case CliCommand::Receive:
         return runReceive(*parsed.options);
+    case CliCommand::History:
+        return runHistory(*parsed.options);
     }
     return 2;
 }

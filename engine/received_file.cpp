@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -12,6 +13,24 @@
 namespace zapfer {
 
 namespace {
+// Reserves the space now so that a full disk shows at the open, not half-way
+// through; file systems without fallocate just grow the file.
+bool reserve(int fd, int64_t size, std::string* reason) {
+    if (size <= 0)
+        return true;
+    const int err = ::posix_fallocate(fd, 0, size);
+    if (err == ENOSPC || err == EFBIG || (err != 0 && ::ftruncate(fd, size) != 0)) {
+        if (reason)
+            *reason = std::strerror(err);
+        return false;
+    }
+    return true;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 std::string randomSuffix() {
     static thread_local std::mt19937_64 random{std::random_device{}()};
     char text[17];
@@ -22,6 +41,17 @@ std::string randomSuffix() {
 
 std::unique_ptr<ReceivedFile> ReceivedFile::create(int dirFd, const std::string& name, int64_t size,
                                                    int32_t blocks, std::string* reason) {
+    UniqueFd fd(::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0644));
+    if (!fd) // a file system without unnamed files
+        return createNamed(dirFd, name, size, blocks, reason);
+    if (!reserve(fd.get(), size, reason))
+        return nullptr;
+    return std::make_unique<ReceivedFile>(Key{}, dirFd, name, std::string(), std::move(fd), blocks);
+}
+
+std::unique_ptr<ReceivedFile> ReceivedFile::createNamed(int dirFd, const std::string& name,
+                                                        int64_t size, int32_t blocks,
+                                                        std::string* reason) {
     UniqueFd fd;
     std::string tempName;
     for (int attempt = 0; attempt < 8 && !fd; ++attempt) {
@@ -36,16 +66,9 @@ std::unique_ptr<ReceivedFile> ReceivedFile::create(int dirFd, const std::string&
             *reason = std::strerror(errno);
         return nullptr;
     }
-    if (size > 0) {
-        // Reserve the space now so that a full disk shows at the open, not
-        // half-way through; file systems without fallocate just grow the file.
-        const int err = ::posix_fallocate(fd.get(), 0, size);
-        if (err == ENOSPC || err == EFBIG || (err != 0 && ::ftruncate(fd.get(), size) != 0)) {
-            if (reason)
-                *reason = std::strerror(err);
-            ::unlinkat(dirFd, tempName.c_str(), 0);
-            return nullptr;
-        }
+    if (!reserve(fd.get(), size, reason)) {
+        ::unlinkat(dirFd, tempName.c_str(), 0);
+        return nullptr;
     }
     return std::make_unique<ReceivedFile>(Key{}, dirFd, name, std::move(tempName), std::move(fd),
                                           blocks);
@@ -79,10 +102,56 @@ bool ReceivedFile::storeBlock(int32_t k, int64_t offset, const uint8_t* data, si
     return true;
 }
 
+bool ReceivedFile::linkAs(const std::string& name) {
+    const std::string self = "/proc/self/fd/" + std::to_string(m_fd.get());
+    if (::linkat(AT_FDCWD, self.c_str(), m_dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    if (errno != ENOENT)
+        return false;
+    // No /proc: the descriptor itself, where this process may link by it.
+    return ::linkat(m_fd.get(), "", m_dirFd, name.c_str(), AT_EMPTY_PATH) == 0;
+}
+
+bool ReceivedFile::tempNameIsOurs() const {
+    struct stat written;
+    struct stat named;
+    return ::fstat(m_fd.get(), &written) == 0 &&
+           ::fstatat(m_dirFd, m_tempName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(named.st_mode) && sameFile(written, named);
+}
+
 bool ReceivedFile::commit(bool replace) {
     if (m_done)
         return false;
     if (!complete() || ::fdatasync(m_fd.get()) != 0) {
+        discard();
+        return false;
+    }
+    if (m_tempName.empty()) {
+        // A link never replaces an existing name: that is the no-replace case.
+        if (!replace) {
+            const bool linked = linkAs(m_name);
+            m_fd.reset();
+            m_done = true;
+            return linked;
+        }
+        // Replacing takes a rename, and a rename takes a name.
+        for (int attempt = 0; attempt < 8 && m_tempName.empty(); ++attempt) {
+            const std::string candidate = kTempPrefix + randomSuffix();
+            if (linkAs(candidate))
+                m_tempName = candidate;
+            else if (errno != EEXIST)
+                break;
+        }
+        if (m_tempName.empty()) {
+            discard();
+            return false;
+        }
+    }
+    // Someone who can write to the folder may have put another file, or a
+    // link, in the temporary name's place: only our own file goes further.
+    if (!tempNameIsOurs()) {
+        m_tempName.clear(); // not ours to remove
         discard();
         return false;
     }
@@ -112,8 +181,10 @@ bool ReceivedFile::commit(bool replace) {
 void ReceivedFile::discard() {
     if (m_done)
         return;
-    m_fd.reset();
-    ::unlinkat(m_dirFd, m_tempName.c_str(), 0);
+    // A temporary name is removed only while it still names our file.
+    if (!m_tempName.empty() && m_fd && tempNameIsOurs())
+        ::unlinkat(m_dirFd, m_tempName.c_str(), 0);
+    m_fd.reset(); // an unnamed file goes with its last descriptor
     m_done = true;
 }
 

@@ -1,9 +1,15 @@
 #pragma once
 
-// A file being received into the destination folder. Data goes into a hidden
-// temporary file next to its final name; only a file whose every block was
-// stored is synced and renamed onto its final name. Anything else is removed,
+// A file being received into the destination folder. Data goes into a file
+// with no name (or, where the file system cannot make one, a hidden temporary
+// file next to its final name); only a file whose every block was stored is
+// synced and linked or renamed onto its final name. Anything else is removed,
 // leaving an older file of the same name untouched.
+//
+// The commit goes by the descriptor that was written, never by a name that
+// someone else could have swapped meanwhile: an unnamed file is linked in from
+// its descriptor, and a temporary name is renamed only while it is still the
+// file written.
 
 #include "unique_fd.h"
 
@@ -25,6 +31,11 @@ public:
     // Returns null on failure, with errno-style text in `reason`.
     static std::unique_ptr<ReceivedFile> create(int dirFd, const std::string& name, int64_t size,
                                                 int32_t blocks, std::string* reason = nullptr);
+    // The same with a named temporary file, as on a file system that has no
+    // unnamed ones.
+    static std::unique_ptr<ReceivedFile> createNamed(int dirFd, const std::string& name,
+                                                     int64_t size, int32_t blocks,
+                                                     std::string* reason = nullptr);
     ReceivedFile(Key, int dirFd, std::string name, std::string tempName, UniqueFd fd,
                  int32_t blocks);
     ~ReceivedFile(); // removes the temporary file unless it was committed
@@ -35,16 +46,26 @@ public:
     // Stores block k at `offset`; false on a write error.
     bool storeBlock(int32_t k, int64_t offset, const uint8_t* data, size_t length);
     bool complete() const { return m_blocksStored == m_blocks.size(); }
+    size_t blocksStored() const { return m_blocksStored; }
     const std::string& name() const { return m_name; }
+    // The temporary name; empty while the file has none.
+    const std::string& tempName() const { return m_tempName; }
 
-    // Syncs and renames onto the final name. With `replace` false an existing
-    // file of that name is never replaced. False when not complete or when
-    // the rename failed; the temporary file is then removed.
+    // Syncs and links or renames onto the final name. With `replace` false an
+    // existing file of that name is never replaced. False when not complete,
+    // when the temporary name no longer holds the file written, or when the
+    // link or rename failed; the temporary file is then removed.
     bool commit(bool replace);
     // Removes the temporary file.
     void discard();
 
 private:
+    // Gives the unnamed file the name `name` in the folder; false (errno set)
+    // when that name exists or the link fails.
+    bool linkAs(const std::string& name);
+    // True while `m_tempName` is the very file behind the descriptor.
+    bool tempNameIsOurs() const;
+
     int m_dirFd;
     std::string m_name;
     std::string m_tempName;

@@ -55,7 +55,7 @@ touch "$work/notes.txt" "$work/--odd-name"
 cd "$work" || exit 1
 
 # Commands first, and nothing but --help and --version before them.
-expect_offers 'zapfer-cli ' 'send receive help --help --version'
+expect_offers 'zapfer-cli ' 'send receive history help --help --version'
 expect_offers 'zapfer-cli re' 'receive'
 expect_offers 'zapfer-cli --' '--help --version'
 expect_offers 'zapfer-cli help ' ''
@@ -71,6 +71,8 @@ expect_offers 'zapfer-cli receive --dest=p' 'photos'
 expect_offered 'zapfer-cli send ' 'notes.txt'
 expect_offered 'zapfer-cli send --lan ' 'inbox'
 expect_offers 'zapfer-cli receive ' ''
+expect_offers 'zapfer-cli history ' ''
+expect_offers 'zapfer-cli history --limit ' ''
 expect_offers 'zapfer-cli send --port ' ''
 expect_offers 'zapfer-cli send --timeout ' ''
 expect_offered 'zapfer-cli send --serial usb --device /dev/' '/dev/null'
@@ -90,13 +92,16 @@ while IFS= read -r text; do
         'Options of receive:') section=receive ;;
         'Options of send:') section=send ;;
         'Options of both:') section=both ;;
+        'Options of history:') section=history ;;
         '  --'*)
             option=${text#  }
             option=${option%% *}
             [[ -n $section ]] || continue
             count=$((count + 1))
-            for command in send receive; do
-                if [[ $section == both || $section == "$command" ]]; then
+            for command in send receive history; do
+                if [[ $option == --help || $option == --version ]] ||
+                    [[ $section == both && $command != history ]] ||
+                    [[ $section == "$command" ]]; then
                     expect_offered "zapfer-cli $command --" "$option"
                 else
                     expect_not_offered "zapfer-cli $command --" "$option"
