@@ -23,10 +23,9 @@ if ((${#need[@]})); then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
 fi
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
-    -DZAPFER_GUI=OFF -DZAPFER_BENCH=OFF -DZAPFER_FUZZ=ON \
-    -DZAPFER_SANITIZE=address,undefined >/dev/null
+# The fuzz preset of CMakePresets.json: clang 14, no window, libFuzzer,
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+cmake -S "$root" -B "$build" --preset fuzz >/dev/null
 cmake --build "$build" -j 2 --target "fuzz_$target"
 
 corpus=$build/corpus/$target
