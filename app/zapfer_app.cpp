@@ -47,7 +47,7 @@ bool ZapferApp::start(const QStringList& files) {
                          window->raise();
                          window->activateWindow();
                      });
-    m_engine = std::make_unique<Engine>(*m_window, m_link);
+    m_engine = std::make_unique<Engine>(m_window->engineEvents(), m_link);
     m_window->attachEngine(m_engine.get());
     EngineSettings engineSettings;
     engineSettings.destDir = QFile::encodeName(m_settings.destDir).toStdString();

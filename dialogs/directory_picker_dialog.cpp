@@ -98,9 +98,11 @@ void DirectoryPickerDialog::updateCaption() {
     m_pathButton->setCaption(pathButtonCaption(m_path, m_popupOpen, m_volumes));
 }
 
-int SelectDirectoryDialog(QWidget* owner, QString& pickerPath, const QStringList& volumes) {
+DialogResult SelectDirectoryDialog(QWidget* owner, QString& pickerPath,
+                                   const QStringList& volumes) {
     DirectoryPickerDialog dialog(pickerPath, volumes, owner);
-    const int result = dialog.exec() == QDialog::Accepted ? 1 : 2;
+    const DialogResult result =
+        dialog.exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancelled;
     pickerPath = dialog.path();
     return result;
 }

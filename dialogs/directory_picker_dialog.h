@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dialog_result.h"
+
 #include <QDialog>
 #include <QStringList>
 
@@ -45,8 +47,8 @@ private:
 };
 
 // SelectDirectoryDialog: modal; `pickerPath` holds the directory shown when
-// it closed, whichever button closed it. Returns 1 for OK and 2 for Cancel:
-// callers take the path over only on 1.
-int SelectDirectoryDialog(QWidget* owner, QString& pickerPath, const QStringList& volumes);
+// it closed, whichever button closed it. Returns DialogResult::Ok or
+// DialogResult::Cancelled: callers take the path over only on Ok.
+DialogResult SelectDirectoryDialog(QWidget* owner, QString& pickerPath, const QStringList& volumes);
 
 } // namespace zapfer

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dialog_result.h"
 #include "engine.h"
 
 #include <QDialog>
@@ -32,7 +33,7 @@ std::optional<StatusTexts> statusTexts(const TransferProgress& progress, int64_t
 
 // "File Xfer Status": the file in progress, counts, two progress bars, the
 // rate and the time left. The engine closes it (closeByTransfer, result 0);
-// Cancel or Esc close it with 2.
+// Cancel or Esc close it with DialogResult::Cancelled.
 class TransferStatusDialog : public QDialog {
     Q_OBJECT
 public:
@@ -43,8 +44,8 @@ public:
     // creation.
     void refresh(const TransferProgress& progress);
 
-    void closeByTransfer() { done(0); }
-    void reject() override { done(2); }
+    void closeByTransfer() { done(dialogCode(DialogResult::ClosedByTransfer)); }
+    void reject() override { done(dialogCode(DialogResult::Cancelled)); }
 
 private:
     QElapsedTimer m_started;

@@ -14,6 +14,11 @@ namespace {
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 // A serial read ends 1000 + n ms after it began, whatever the gaps.
 constexpr int64_t kLineReadBaseMs = 1000;
+// On a stream what follows a command frame must also be complete within 2 s
+// plus its length at 10 KiB/s, so that a peer trickling a byte now and then,
+// each within the silence limit, cannot hold the receiver.
+constexpr int64_t kStreamMessageBaseMs = 2000;
+constexpr int64_t kStreamSlowestBytesPerS = 10 * 1024;
 } // namespace
 
 ReceiveSession::ReceiveSession(const LinkTraits& traits, TransferCounters& counters,
@@ -49,10 +54,16 @@ size_t ReceiveSession::need() const {
 }
 
 void ReceiveSession::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
+    const bool stream = m_traits.dialect == Dialect::Stream;
+    // Bytes that come after their message's time is over do not complete it.
+    if (stream && nowMs >= m_deadline)
+        tick(nowMs);
+    if (m_linkEnded)
+        return;
     if (!bytes.empty())
         m_lastByteMs = nowMs;
     std::vector<uint8_t> piece;
-    while (true) {
+    while (!m_linkEnded) {
         const size_t n = need();
         if (!m_pending.empty()) {
             // Complete the piece begun by an earlier feed.
@@ -101,6 +112,10 @@ void ReceiveSession::updateDeadline() {
     const int64_t from = std::max(m_lastByteMs, m_stepStartMs);
     if (m_traits.dialect == Dialect::Stream) {
         m_deadline = from + m_traits.silenceLimitMs;
+        if (m_step != Step::Command && m_step != Step::FrameCompletion)
+            m_deadline =
+                std::min(m_deadline, m_messageStartMs + kStreamMessageBaseMs +
+                                         int64_t(m_messageBytes) * 1000 / kStreamSlowestBytesPerS);
         return;
     }
     const int64_t total = m_stepStartMs + kLineReadBaseMs + int64_t(need());
@@ -111,6 +126,7 @@ void ReceiveSession::startStep(Step step, size_t bytes, int64_t nowMs) {
     m_step = step;
     m_stepBytes = bytes;
     m_stepStartMs = nowMs;
+    m_messageBytes += need();
     static const uint8_t nothing = 0; // never null: a CRC of no bytes needs a buffer
     if (need() == 0)                  // nothing more to read: served at once
         finishStep(&nothing, nowMs);
@@ -129,6 +145,15 @@ void ReceiveSession::giveUpStep() {
     m_pending.clear();
     m_step = Step::Command;
     m_stepStartMs = m_lastByteMs;
+    if (m_traits.dialect == Dialect::Stream && step != Step::Command &&
+        step != Step::FrameCompletion) {
+        // A stream loses no bytes: a message that stopped half-way cannot be
+        // realigned, or the rest of its data (a file's content) would be read
+        // as commands. The connection ends; the partial file goes with it.
+        m_linkEnded = true;
+        m_observer.abortTransfer();
+        return;
+    }
     switch (step) {
     case Step::TableHeader:
     case Step::TableEntries:
@@ -227,6 +252,8 @@ void ReceiveSession::frame(const uint8_t* b, int64_t nowMs) {
 
 void ReceiveSession::command(uint8_t code, int64_t nowMs) {
     m_lastCommandMs = nowMs;
+    m_messageStartMs = nowMs; // what follows the frame is timed from here
+    m_messageBytes = 0;
     const bool line = m_traits.dialect == Dialect::Line;
     switch (code) {
     case CMD_FILE_TABLE:

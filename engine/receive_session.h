@@ -101,6 +101,9 @@ public:
     bool announced() const { return m_announced; }
     // The peer said CMD_ABORT: it needs no abort of ours.
     bool peerAborted() const { return m_peerAborted; }
+    // A stream message stalled past its time: the connection must end (the
+    // observer was told to abort); nothing more is read from it.
+    bool linkEnded() const { return m_linkEnded; }
 
     // Ends the receive under way: a partial file is deleted, the folder
     // synced, the outcome reported. `aborted`: it did not end by itself.
@@ -157,11 +160,14 @@ private:
     Step m_step = Step::Command;
     size_t m_stepBytes = 0;
     int64_t m_stepStartMs = 0;
+    int64_t m_messageStartMs = 0; // the command frame of the message under way
+    size_t m_messageBytes = 0;    // its bytes after that frame, as known so far
     int64_t m_lastByteMs = 0;
     int64_t m_deadline = std::numeric_limits<int64_t>::max();
     int64_t m_lastCommandMs = 0;
     int64_t m_lastTableMs = 0;
     bool m_purged = false; // the input was thrown away while serving a piece
+    bool m_linkEnded = false;
     std::array<uint8_t, 4> m_frame{};
     uint8_t m_tableCount = 0;
     uint32_t m_tableCrc = 0;

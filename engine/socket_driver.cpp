@@ -68,6 +68,8 @@ void Engine::serveSocketPeer() {
         }
         now = steadyMs();
         peer.tick(now);
+        if (peer.linkEnded())
+            m_state.AbortFlag = 1; // a message stalled: the stream cannot be realigned
 
         const int64_t lastCommand = std::max(connectedAt, peer.lastCommandMs());
         if (!peer.midMessage() && now - lastCommand > kIdlePeerLimitMs)

@@ -12,6 +12,9 @@ namespace zapfer {
 namespace {
 using Clock = std::chrono::steady_clock;
 
+constexpr auto kWriteStallLimit = std::chrono::seconds(10);
+constexpr auto kAbortingWriteLimit = std::chrono::seconds(1);
+
 int millisecondsLeft(Clock::time_point deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -41,12 +44,16 @@ bool SocketLink::sendAll(std::span<const uint8_t> bytes, IoMode mode) {
         return false;
     size_t sent = 0;
     // While aborting, the last words to the peer must not hang the engine.
-    const auto abortDeadline = Clock::now() + std::chrono::seconds(1);
+    const auto abortDeadline = Clock::now() + kAbortingWriteLimit;
+    // A peer that stops reading must not hold this side for good: a write
+    // that cannot move for this long ends the connection.
+    auto stallDeadline = Clock::now() + kWriteStallLimit;
     while (sent < bytes.size()) {
         const ssize_t n = ::send(m_socket.get(), bytes.data() + sent, bytes.size() - sent,
                                  MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             sent += size_t(n);
+            stallDeadline = Clock::now() + kWriteStallLimit;
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -54,15 +61,21 @@ bool SocketLink::sendAll(std::span<const uint8_t> bytes, IoMode mode) {
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             if (mode == IoMode::Normal && m_context.abortFlag)
                 return false;
-            if (mode == IoMode::EvenWhenAborting && millisecondsLeft(abortDeadline) == 0)
-                return false;
-            m_context.waker.waitFor(m_socket.get(), POLLOUT, 100);
+            const bool lastWords = mode == IoMode::EvenWhenAborting && m_context.abortFlag;
+            const auto deadline =
+                lastWords ? std::min(abortDeadline, stallDeadline) : stallDeadline;
+            if (millisecondsLeft(deadline) == 0)
+                break; // a message cut short leaves the stream out of step: it ends here
+            m_context.waker.waitFor(m_socket.get(), POLLOUT,
+                                    std::min(millisecondsLeft(deadline), 100));
             continue;
         }
-        fail();
-        return false;
+        break;
     }
-    return true;
+    if (sent == bytes.size())
+        return true;
+    fail();
+    return false;
 }
 
 bool SocketLink::receiveExact(uint8_t* buffer, size_t n, int silenceLimitMs, IoMode mode) {

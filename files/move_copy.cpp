@@ -2,14 +2,15 @@
 
 #include "directory_listing.h"
 #include "file_paths.h"
+#include "rename_no_replace.h"
 #include "string_table.h"
+#include "temporary_name.h"
 #include "unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
-#include <random>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,22 +43,6 @@ private:
     QByteArray m_name;
     bool m_kept = false;
 };
-
-// Renames `from` to `to` within `dirFd`s, never replacing `to`.
-bool renameNoReplace(int fromDir, const char* from, int toDir, const char* to, bool isDir) {
-    if (renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
-        return true;
-    // A file system without RENAME_NOREPLACE: a hard link never replaces
-    // anything either, but only works for what is not a folder.
-    if (errno != EINVAL || isDir)
-        return false;
-    if (linkat(fromDir, from, toDir, to, 0) != 0)
-        return false;
-    if (unlinkat(fromDir, from, 0) == 0)
-        return true;
-    unlinkat(toDir, to, 0);
-    return false;
-}
 
 bool writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -105,11 +90,10 @@ CopyOutcome copyOpenFile(int from, const struct stat& st, const QByteArray& targ
     if (fstatat(dirFd.get(), name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
         return CopyOutcome::Failed;
 
-    std::mt19937 random{std::random_device{}()};
     UniqueFd out;
     QByteArray tempName;
     for (int attempt = 0; attempt < kTempAttempts && !out; ++attempt) {
-        tempName = ".zapfer-copy-" + QByteArray::number(quint32(random()), 36);
+        tempName = QByteArray::fromStdString(temporaryName(".zapfer-copy-"));
         out.reset(openat(dirFd.get(), tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                          0600));
         if (!out && errno != EEXIST)

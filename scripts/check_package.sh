@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# check_package.sh [DIR]: builds the .deb (scripts/package.sh DIR) and checks
-# it as Debian and the desktop would: unpacked into a temporary root it holds
-# every file, zapfer-cli runs from there, lintian finds no error, the desktop
-# entry and the AppStream metainfo validate, and the man pages render without
-# a warning and name every option of --help.
+# check_package.sh [DIR | --from DIR]: builds the .deb (scripts/package.sh
+# with the same arguments) and checks it as Debian and the desktop would:
+# unpacked into a temporary root it holds every file, both programs run from
+# there, lintian finds no error, the desktop entry, the AppStream metainfo and
+# the user unit validate, and the man pages render without a warning and name
+# every option of --help.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-dir=${1:-build-package}
 app_id=io.github.quorvel.Zapfer
 
-deb=$("$root/scripts/package.sh" "$dir")
+deb=$("$root/scripts/package.sh" "$@")
 echo "== checking $deb"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -64,7 +64,7 @@ changelog=$(zcat "$r/usr/share/doc/zapfer/changelog.gz" | head -1)
 
 echo "== lintian"
 # Errors fail; warnings are shown.
-lintian --fail-on error --display-level ">=warning" --no-tag-display-limit "$deb" ||
+lintian --fail-on error --display-level ">=warning" --tag-display-limit 0 "$deb" ||
     fail "lintian reports errors"
 
 echo "== desktop-file-validate, appstreamcli"

@@ -1,12 +1,12 @@
 #include "file_commands.h"
 
+#include "browser_pane.h"
 #include "copy_to_dialog.h"
 #include "delete_files.h"
 #include "directory_picker_dialog.h"
 #include "file_list_model.h"
 #include "file_operation_progress.h"
 #include "file_properties_dialog.h"
-#include "main_window.h"
 #include "new_folder.h"
 #include "settings_store.h"
 #include "string_table.h"
@@ -20,50 +20,48 @@
 namespace zapfer {
 
 QStringList FileCommands::selectedNames() const {
-    QModelIndexList rows = m_window.fileList()->selectionModel()->selectedRows();
-    std::sort(rows.begin(), rows.end());
     QStringList names;
-    for (const QModelIndex& row : rows)
-        names << m_window.fileListModel()->record(row.row()).name;
+    for (const QModelIndex& row : m_browser.selectedRows())
+        names << m_browser.model()->record(row.row()).name;
     return names;
 }
 
 void FileCommands::deleteSelected() {
-    const QString curDir = m_window.settings().curDir;
+    const QString curDir = m_browser.settings().curDir;
     const QStringList names = selectedNames();
     const auto ask = [this](const UserMessage& question) {
-        return askYesNo(&m_window, question.caption, question.text);
+        return askYesNo(m_browser.owner(), question.caption, question.text);
     };
-    if (!confirmDeletion(curDir, names, m_window.settings().promptDelete, ask))
+    if (!confirmDeletion(curDir, names, m_browser.settings().promptDelete, ask))
         return;
     if (names.isEmpty())
         return;
     OperationResult result;
-    FileOperationProgress(&m_window, loadString(str::DeleteFilesTitle))
+    FileOperationProgress(m_browser.owner(), loadString(str::DeleteFilesTitle))
         .run(
             [&](OperationProgress& progress) { result = DeleteSelected(curDir, names, progress); });
     if (result.anyFailed()) {
         const UserMessage failure = deleteFailureMessage();
-        showMessage(&m_window, QMessageBox::NoIcon, failure.caption, failure.text);
+        showMessage(m_browser.owner(), QMessageBox::NoIcon, failure.caption, failure.text);
     }
-    m_window.listCurDir();
+    m_browser.listCurDir();
 }
 
 void FileCommands::newFolder() {
-    const QString curDir = m_window.settings().curDir;
+    const QString curDir = m_browser.settings().curDir;
     if (curDir.isEmpty()) { // the drive view has no folder to create it in
         beep();
         return;
     }
     const NewFolder created = CreateNewFolder(curDir);
     if (created.name.isEmpty()) {
-        showMessage(&m_window, QMessageBox::Critical, loadString(str::Error),
+        showMessage(m_browser.owner(), QMessageBox::Critical, loadString(str::Error),
                     QString::fromLocal8Bit(std::strerror(created.error)));
         return;
     }
-    m_window.listCurDir();
+    m_browser.listCurDir();
     // The new folder goes to the top, its name ready to be typed over.
-    FileListModel* model = m_window.fileListModel();
+    FileListModel* model = m_browser.model();
     std::vector<FileRecord> records;
     for (int row = 0; row < model->rowCount(); ++row)
         records.push_back(model->record(row));
@@ -74,23 +72,23 @@ void FileCommands::newFolder() {
     std::rotate(records.begin(), found, found + 1);
     model->setRecords(std::move(records));
     const QModelIndex top = model->index(0, 0);
-    m_window.fileList()->setCurrentIndex(top);
-    m_window.fileList()->edit(top);
+    m_browser.fileList()->setCurrentIndex(top);
+    m_browser.fileList()->edit(top);
 }
 
 void FileCommands::moveOrCopy(bool move) {
     const QStringList names = selectedNames();
-    if (names.isEmpty() || m_window.settings().curDir.isEmpty()) {
+    if (names.isEmpty() || m_browser.settings().curDir.isEmpty()) {
         beep();
         return;
     }
     CopyToDialog dialog(move ? CopyToDialog::Mode::Move : CopyToDialog::Mode::Copy,
-                        m_window.settings().curDir, names, m_window.settings().destDir, &m_window);
+                        m_browser.settings().curDir, names, m_browser.settings().destDir, m_browser.owner());
     dialog.setBrowseHandler([this, &dialog](QString& path) {
-        return SelectDirectoryDialog(&dialog, path, m_window.volumes()) == 1;
+        return SelectDirectoryDialog(&dialog, path, m_browser.volumes()) == DialogResult::Ok;
     });
     if (dialog.exec() == QDialog::Accepted)
-        m_window.listCurDir();
+        m_browser.listCurDir();
 }
 
 void FileCommands::moveSelected() {
@@ -103,11 +101,11 @@ void FileCommands::copySelected() {
 
 void FileCommands::showProperties() {
     const QStringList names = selectedNames();
-    if (names.isEmpty() || m_window.settings().curDir.isEmpty()) {
+    if (names.isEmpty() || m_browser.settings().curDir.isEmpty()) {
         beep();
         return;
     }
-    FilePropertiesDialog(m_window.settings().curDir, names.first(), &m_window).exec();
+    FilePropertiesDialog(m_browser.settings().curDir, names.first(), m_browser.owner()).exec();
 }
 
 } // namespace zapfer

@@ -4,14 +4,14 @@
 
 namespace zapfer {
 
-class MainWindow;
+class BrowserPane;
 
 // The file-management commands of the context menus that work on the
 // FileList selection: Delete, New Folder, Move, Copy To and Properties. The
 // work itself runs off the GUI thread with a progress dialog when it is long.
 class FileCommands {
 public:
-    explicit FileCommands(MainWindow& window) : m_window(window) {}
+    explicit FileCommands(BrowserPane& browser) : m_browser(browser) {}
 
     void deleteSelected(); // 40025
     void newFolder();      // 40034
@@ -24,7 +24,7 @@ private:
     QStringList selectedNames() const;
     void moveOrCopy(bool move);
 
-    MainWindow& m_window;
+    BrowserPane& m_browser;
 };
 
 } // namespace zapfer

@@ -3,6 +3,7 @@
 #include "file_list_model.h"
 #include "main_window.h"
 #include "zapfer_app.h"
+#include "window_parts.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 using namespace zapfer;
+using namespace zapfer::test;
 
 namespace {
 
@@ -80,7 +82,7 @@ TEST_F(ReceiveInBackground, TwoFilesLandInDestDirAndTheWindowListsThem) {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Zapfer - LAN"));
     const uint16_t port = app.engine()->listenPort();
     ASSERT_NE(port, 0);
-    EXPECT_EQ(window->fileListModel()->rowCount(), 0);
+    EXPECT_EQ(browserOf(*window).model()->rowCount(), 0);
 
     QByteArray big(300000, '\0');
     for (int i = 0; i < big.size(); ++i)
@@ -97,14 +99,14 @@ TEST_F(ReceiveInBackground, TwoFilesLandInDestDirAndTheWindowListsThem) {
     EXPECT_EQ(contents(dest() + QStringLiteral("/beta.txt")), QByteArray("hello from the cli\n"));
     EXPECT_EQ(app.engine()->state().LinkState.load(), LinkState::Listening);
     // The FileList shows DestDir, so it was listed again.
-    EXPECT_EQ(window->fileListModel()->rowCount(), 2);
+    EXPECT_EQ(browserOf(*window).model()->rowCount(), 2);
 
     // Back to listening: a second peer gets through as well.
     const QString c = makeFile(QStringLiteral("gamma.txt"), "third");
     EXPECT_EQ(cliSend(port, {c}), 0);
     ASSERT_TRUE(QTest::qWaitFor([&finished] { return finished.count() == 2; }, 20000));
     EXPECT_EQ(contents(dest() + QStringLiteral("/gamma.txt")), QByteArray("third"));
-    EXPECT_EQ(window->fileListModel()->rowCount(), 3);
+    EXPECT_EQ(browserOf(*window).model()->rowCount(), 3);
     EXPECT_EQ(QDir(dest()).entryList(QDir::Files | QDir::Hidden).size(), 3);
 
     app.shutdown();

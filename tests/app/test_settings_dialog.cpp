@@ -1,11 +1,12 @@
 // The Settings dialog on a running window: the controls, the address check,
 // Esc, saving, and switching the link (serial port, listener) on OK.
 
-#include "../ui/feedback_recorder.h"
+#include "feedback_recorder.h"
 #include "control_ids.h"
 #include "main_window.h"
 #include "settings_dialog.h"
 #include "zapfer_app.h"
+#include "window_parts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,6 +23,7 @@
 #include <unistd.h>
 
 using namespace zapfer;
+using namespace zapfer::test;
 
 namespace {
 
@@ -91,7 +93,7 @@ protected:
     }
 
     SettingsDialog* openDialog(MainWindow* window) {
-        window->command(id::Settings);
+        command(*window, id::Settings);
         auto* dialog = window->findChild<SettingsDialog*>();
         if (dialog && !QTest::qWaitForWindowExposed(dialog, 5000))
             return nullptr;

@@ -1,14 +1,14 @@
 // The window's Send and Receive commands against a real zapfer-cli peer over
 // 127.0.0.1: the dialogs, the SendList afterwards and the reported results.
 
-#include "../ui/feedback_recorder.h"
+#include "feedback_recorder.h"
 #include "control_ids.h"
 #include "file_list_model.h"
 #include "main_window.h"
-#include "transfer_commands.h"
 #include "window_buttons.h"
 #include "window_peer.h"
 #include "zapfer_app.h"
+#include "window_parts.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 using namespace zapfer;
+using namespace zapfer::test;
 
 namespace {
 
@@ -110,7 +111,7 @@ protected:
         }
         QStringList reversed(paths.rbegin(), paths.rend());
         EXPECT_EQ(window->addPaths(reversed), 5);
-        EXPECT_EQ(window->sendList()->paths(), paths);
+        EXPECT_EQ(sendListOf(*window).model()->paths(), paths);
         return paths;
     }
 
@@ -129,14 +130,14 @@ TEST_F(WindowTransfers, FiveFilesSentEmptyTheSendListAndReportFiveOfFive) {
     StatusDialogWatcher watcher;
     QSignalSpy finished(window, &MainWindow::sendFinished);
 
-    window->command(id::Send);
+    command(*window, id::Send);
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, 30000));
     EXPECT_EQ(feedback.messages, QStringList{QStringLiteral("5 of 5 files sent successfully")});
     EXPECT_EQ(feedback.titles, QStringList{QStringLiteral("Send File(s)")});
     EXPECT_EQ(watcher.titles, QStringList{QStringLiteral("Sending Files")});
-    EXPECT_EQ(window->sendList()->fileCount(), 0);
-    EXPECT_EQ(window->sendList()->totalBytes(), 0);
-    EXPECT_EQ(window->statusLine()->text(), QStringLiteral("Files: 0  Bytes: 0"));
+    EXPECT_EQ(sendListOf(*window).model()->fileCount(), 0);
+    EXPECT_EQ(sendListOf(*window).model()->totalBytes(), 0);
+    EXPECT_EQ(statusLineOf(*window)->text(), QStringLiteral("Files: 0  Bytes: 0"));
     for (const QString& path : paths)
         EXPECT_EQ(contents(dir("peer") + QLatin1Char('/') + QFileInfo(path).fileName()),
                   contents(path));
@@ -159,13 +160,13 @@ TEST_F(WindowTransfers, NameConflictIsReportedAndKeepsTheSendList) {
     FeedbackRecorder feedback;
     QSignalSpy finished(window, &MainWindow::sendFinished);
 
-    window->command(id::Send);
+    command(*window, id::Send);
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, 30000));
     EXPECT_EQ(feedback.titles, QStringList{QStringLiteral("Error")});
     EXPECT_EQ(feedback.messages,
               QStringList{QStringLiteral("One or more file names conflict with existing files on "
                                          "the recipient's machine.")});
-    EXPECT_EQ(window->sendList()->paths(), paths);
+    EXPECT_EQ(sendListOf(*window).model()->paths(), paths);
     EXPECT_EQ(names(dir("peer")), QStringList{QStringLiteral("f3.bin")});
     EXPECT_EQ(contents(existing.fileName()), QByteArray("older"));
 }
@@ -183,27 +184,27 @@ TEST_F(WindowTransfers, CancelWhileConnectingReportsNothingAndKeepsTheSendList) 
     FeedbackRecorder feedback;
     QSignalSpy finished(window, &MainWindow::sendFinished);
 
-    window->command(id::Send);
-    ConnectingDialog* connecting = window->transfers()->connectingDialog();
+    command(*window, id::Send);
+    ConnectingDialog* connecting = transfersOf(*window).connectingDialog();
     ASSERT_NE(connecting, nullptr);
     EXPECT_TRUE(connecting->isVisible());
     EXPECT_EQ(connecting->findChild<QLabel*>(QStringLiteral("1002"))->text(), QString());
     EXPECT_EQ(m_app->engine()->state().LinkState.load(), LinkState::Connecting);
     // A second Send while one is under way does nothing.
-    window->command(id::Send);
-    EXPECT_EQ(window->transfers()->connectingDialog(), connecting);
+    command(*window, id::Send);
+    EXPECT_EQ(transfersOf(*window).connectingDialog(), connecting);
     // Refused connections are retried: the dialog stays until the user acts.
     QTest::qWait(700);
-    ASSERT_TRUE(window->transfers()->connectingDialog());
+    ASSERT_TRUE(transfersOf(*window).connectingDialog());
 
     QTest::keyClick(connecting, Qt::Key_Escape);
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, 10000));
-    EXPECT_EQ(window->transfers()->connectingDialog(), nullptr);
-    EXPECT_EQ(window->transfers()->statusDialog(), nullptr);
+    EXPECT_EQ(transfersOf(*window).connectingDialog(), nullptr);
+    EXPECT_EQ(transfersOf(*window).statusDialog(), nullptr);
     EXPECT_TRUE(feedback.messages.isEmpty())
         << feedback.messages.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(feedback.beeps, 0);
-    EXPECT_EQ(window->sendList()->paths(), paths);
+    EXPECT_EQ(sendListOf(*window).model()->paths(), paths);
     EXPECT_EQ(m_app->engine()->state().LinkState.load(), LinkState::Listening);
     EXPECT_EQ(m_app->engine()->state().ReceiveEnabled.load(), 1);
     EXPECT_EQ(m_app->engine()->state().AbortFlag.load(), 0);
@@ -217,15 +218,15 @@ TEST_F(WindowTransfers, SendCutOffOnTheThirdFileRemovesTheTopTwo) {
     ASSERT_NE(window, nullptr);
     const QStringList paths = queueFive(window, makeHugeFile(QStringLiteral("huge.bin")));
     // A row selected below the one in progress was not sent: it stays.
-    window->sendList()->topLevelItem(4)->setSelected(true);
+    selectSendListRow(*window, 4);
     FeedbackRecorder feedback;
     QSignalSpy finished(window, &MainWindow::sendFinished);
 
-    window->command(id::Send);
+    command(*window, id::Send);
     Engine* engine = m_app->engine();
     // Caught in the third file, once its name has reached the dialog.
     const auto nameShown = [window] {
-        TransferStatusDialog* status = window->transfers()->statusDialog();
+        TransferStatusDialog* status = transfersOf(*window).statusDialog();
         return status && status->findChild<QLineEdit*>(QStringLiteral("1001"))->text() ==
                              QStringLiteral("huge.bin");
     };
@@ -235,16 +236,16 @@ TEST_F(WindowTransfers, SendCutOffOnTheThirdFileRemovesTheTopTwo) {
             return nameShown() && p.fileIndex == 2 && p.blocksDone > 0;
         },
         30000));
-    TransferStatusDialog* status = window->transfers()->statusDialog();
-    window->transfers()->refresh();
+    TransferStatusDialog* status = transfersOf(*window).statusDialog();
+    transfersOf(*window).refresh();
     EXPECT_EQ(status->findChild<QLabel*>(QStringLiteral("1002"))->text(),
               QStringLiteral("3 of 5 Files"));
     QTest::mouseClick(status->findChild<QPushButton*>(QStringLiteral("2")), Qt::LeftButton);
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, 30000));
     EXPECT_EQ(feedback.messages, QStringList{QStringLiteral("2 of 5 files sent successfully")});
-    EXPECT_EQ(window->sendList()->paths(), paths.mid(2));
-    EXPECT_EQ(window->statusLine()->text().left(9), QStringLiteral("Files: 3 "));
+    EXPECT_EQ(sendListOf(*window).model()->paths(), paths.mid(2));
+    EXPECT_EQ(statusLineOf(*window)->text().left(9), QStringLiteral("Files: 3 "));
     // The peer keeps the two whole files and removes the cut one.
     EXPECT_TRUE(peer.waitForLine(
         QStringLiteral("transfer interrupted: 2 of 5 files received successfully")))
@@ -273,14 +274,14 @@ TEST_F(WindowTransfers, ReceiveShowsTheStatusDialogAndReportsTheResult) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, 30000));
     EXPECT_EQ(peer.waitExit(), 0);
     EXPECT_EQ(watcher.titles, QStringList{QStringLiteral("Receiving Files")});
-    EXPECT_EQ(window->transfers()->statusDialog(), nullptr);
+    EXPECT_EQ(transfersOf(*window).statusDialog(), nullptr);
     EXPECT_EQ(feedback.messages, QStringList{QStringLiteral("3 of 3 files received successfully")});
     EXPECT_EQ(feedback.titles, QStringList{QStringLiteral("Receive File(s)")});
     for (const QString& path : files)
         EXPECT_EQ(contents(dir("dest") + QLatin1Char('/') + QFileInfo(path).fileName()),
                   contents(path));
     // CurDir is DestDir: the FileList shows the new files.
-    EXPECT_EQ(window->fileListModel()->rowCount(), 3);
+    EXPECT_EQ(browserOf(*window).model()->rowCount(), 3);
     EXPECT_EQ(m_app->engine()->state().LinkState.load(), LinkState::Listening);
 }
 
@@ -295,10 +296,10 @@ TEST_F(WindowTransfers, ReceiveCancelledInTheDialogLeavesNoPartialFile) {
 
     Engine* engine = m_app->engine();
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return window->transfers()->statusDialog() && engine->progress().blocksDone > 0; },
+        [&] { return transfersOf(*window).statusDialog() && engine->progress().blocksDone > 0; },
         30000));
-    TransferStatusDialog* status = window->transfers()->statusDialog();
-    window->transfers()->refresh();
+    TransferStatusDialog* status = transfersOf(*window).statusDialog();
+    transfersOf(*window).refresh();
     EXPECT_EQ(status->findChild<QLabel*>(QStringLiteral("1002"))->text(),
               QStringLiteral("1 of 1 Files"));
     EXPECT_TRUE(status->findChild<QLabel*>(QStringLiteral("1006"))
@@ -322,9 +323,9 @@ TEST_F(WindowTransfers, NothingToSendBeepsAndIrdaExplainsItselfInsteadOfConnecti
     MainWindow* window = startWindow(1);
     ASSERT_NE(window, nullptr);
     FeedbackRecorder feedback;
-    window->command(id::Send);
+    command(*window, id::Send);
     EXPECT_EQ(feedback.beeps, 1);
-    EXPECT_EQ(window->transfers()->connectingDialog(), nullptr);
+    EXPECT_EQ(transfersOf(*window).connectingDialog(), nullptr);
 
     m_app->shutdown();
     QSettings store(QStringLiteral("Quorvel"), QStringLiteral("Zapfer"));
@@ -333,15 +334,15 @@ TEST_F(WindowTransfers, NothingToSendBeepsAndIrdaExplainsItselfInsteadOfConnecti
     window = startWindow(1);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Zapfer - IRDA"));
-    EXPECT_TRUE(window->commandButton(2)->isEnabled());
+    EXPECT_TRUE(commandButtonOf(*window, 2)->isEnabled());
     window->addPaths({makeFile(QStringLiteral("a.txt"), "a")});
-    window->command(id::Send);
-    EXPECT_EQ(window->transfers()->connectingDialog(), nullptr);
+    command(*window, id::Send);
+    EXPECT_EQ(transfersOf(*window).connectingDialog(), nullptr);
     ASSERT_FALSE(feedback.messages.isEmpty());
     EXPECT_TRUE(feedback.messages.last().startsWith(
         QStringLiteral("Infrared sockets are not available on this system.")));
     EXPECT_EQ(feedback.titles.last(), QStringLiteral("IRDA"));
-    EXPECT_EQ(window->sendList()->fileCount(), 1);
+    EXPECT_EQ(sendListOf(*window).model()->fileCount(), 1);
     EXPECT_EQ(m_app->engine()->state().LinkState.load(), LinkState::Listening);
 }
 

@@ -5,6 +5,7 @@
 #include "feedback_recorder.h"
 #include "file_list_model.h"
 #include "window_fixture.h"
+#include "window_parts.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <QTreeView>
 
 using namespace zapfer;
+using namespace zapfer::test;
 
 namespace {
 
@@ -33,7 +35,7 @@ protected:
     }
 
     int rowOf(const QString& name) {
-        FileListModel* model = window().fileListModel();
+        FileListModel* model = browserOf(window()).model();
         for (int row = 0; row < model->rowCount(); ++row)
             if (model->record(row).name == name)
                 return row;
@@ -41,10 +43,10 @@ protected:
     }
 
     void select(const QStringList& names) {
-        QItemSelectionModel* selection = window().fileList()->selectionModel();
+        QItemSelectionModel* selection = browserOf(window()).fileList()->selectionModel();
         selection->clearSelection();
         for (const QString& name : names)
-            selection->select(window().fileListModel()->index(rowOf(name), 0),
+            selection->select(browserOf(window()).model()->index(rowOf(name), 0),
                               QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 
@@ -57,28 +59,28 @@ TEST_F(FileCommandsInWindow, DeleteAsksFirstAndNoKeepsEverything) {
     makeFile(QStringLiteral("a.txt"));
     makeFile(QStringLiteral("b.txt"));
     ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("Sub")));
-    window().listCurDir();
+    browserOf(window()).listCurDir();
     select({QStringLiteral("a.txt"), QStringLiteral("b.txt"), QStringLiteral("Sub")});
 
     answer = false;
-    window().command(id::Delete);
+    command(window(), id::Delete);
     ASSERT_EQ(questions.size(), 1);
     EXPECT_TRUE(questions[0].contains(QStringLiteral("3"))) << questions[0].toStdString();
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 3);
 
     answer = true;
-    window().command(id::Delete);
+    command(window(), id::Delete);
     EXPECT_TRUE(QDir(m_dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
-    EXPECT_EQ(window().fileListModel()->rowCount(), 0) << "the folder is listed again";
+    EXPECT_EQ(browserOf(window()).model()->rowCount(), 0) << "the folder is listed again";
     EXPECT_TRUE(m_feedback.messages.isEmpty());
 }
 
 TEST_F(FileCommandsInWindow, DeleteWithoutThePromptPreferenceAsksNothing) {
     makeFile(QStringLiteral("a.txt"));
     m_settings.promptDelete = false;
-    window().listCurDir();
+    browserOf(window()).listCurDir();
     select({QStringLiteral("a.txt")});
-    window().command(id::Delete);
+    command(window(), id::Delete);
     EXPECT_TRUE(questions.isEmpty());
     EXPECT_FALSE(QFile::exists(m_dir.filePath(QStringLiteral("a.txt"))));
 }
@@ -86,21 +88,21 @@ TEST_F(FileCommandsInWindow, DeleteWithoutThePromptPreferenceAsksNothing) {
 TEST_F(FileCommandsInWindow, NewFolderAppearsOnTopReadyForItsName) {
     makeFile(QStringLiteral("New Folder"));
     makeFile(QStringLiteral("aaa.txt"));
-    window().listCurDir();
-    window().command(id::NewFolder);
+    browserOf(window()).listCurDir();
+    command(window(), id::NewFolder);
     EXPECT_TRUE(QFileInfo(m_dir.filePath(QStringLiteral("New Folder(1)"))).isDir());
-    ASSERT_GT(window().fileListModel()->rowCount(), 0);
-    EXPECT_EQ(window().fileListModel()->record(0).name, QStringLiteral("New Folder(1)"));
-    const auto editors = window().fileList()->findChildren<QLineEdit*>();
+    ASSERT_GT(browserOf(window()).model()->rowCount(), 0);
+    EXPECT_EQ(browserOf(window()).model()->record(0).name, QStringLiteral("New Folder(1)"));
+    const auto editors = browserOf(window()).fileList()->findChildren<QLineEdit*>();
     ASSERT_EQ(editors.size(), 1) << "the name is open for editing";
     EXPECT_EQ(editors[0]->text(), QStringLiteral("New Folder(1)"));
-    EXPECT_EQ(window().fileList()->currentIndex().row(), 0);
+    EXPECT_EQ(browserOf(window()).fileList()->currentIndex().row(), 0);
 }
 
 TEST_F(FileCommandsInWindow, NewFolderInTheDriveViewOnlyBeeps) {
     m_settings.curDir.clear();
-    window().listCurDir();
-    window().command(id::NewFolder);
+    browserOf(window()).listCurDir();
+    command(window(), id::NewFolder);
     EXPECT_EQ(m_feedback.beeps, 1);
     EXPECT_TRUE(QDir(m_dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }

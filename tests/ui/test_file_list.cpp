@@ -1,6 +1,7 @@
 #include "file_list_model.h"
 #include "window_buttons.h"
 #include "window_fixture.h"
+#include "window_parts.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QTreeView>
 
 using namespace zapfer;
+using namespace zapfer::test;
 
 namespace {
 
@@ -21,7 +23,7 @@ protected:
     }
 
     QStringList column(int c) {
-        FileListModel* model = window().fileListModel();
+        FileListModel* model = browserOf(window()).model();
         QStringList out;
         for (int row = 0; row < model->rowCount(); ++row)
             out.append(model->index(row, c).data().toString());
@@ -46,10 +48,10 @@ TEST_F(FileListTest, RowsWithTheirSizeAndUtcDateTexts) {
                                       QStringLiteral("1.5K")}));
     EXPECT_EQ(column(2), (QStringList{QString(), QStringLiteral("12/31/99"),
                                       QStringLiteral("10/05/09"), QStringLiteral("03/04/21")}));
-    EXPECT_EQ(window().fileListModel()->headerData(2, Qt::Horizontal, Qt::DisplayRole),
+    EXPECT_EQ(browserOf(window()).model()->headerData(2, Qt::Horizontal, Qt::DisplayRole),
               QStringLiteral("Date"));
 
-    window().setSort(2);
+    browserOf(window()).setSort(2);
     EXPECT_EQ(column(0), (QStringList{QStringLiteral("Photos"), QStringLiteral(".profile"),
                                       QStringLiteral("notes.txt"), QStringLiteral("big.iso")}));
 }
@@ -59,8 +61,8 @@ TEST_F(FileListTest, AClickEntersAFolderAndAVolumeButNotAFile) {
     makeFile(QStringLiteral("a.txt"), 1, QDateTime::currentDateTimeUtc());
     MainWindow& w = window();
     ASSERT_TRUE(resizeTo(640, 400));
-    QTreeView* list = w.fileList();
-    FileListModel* model = w.fileListModel();
+    QTreeView* list = browserOf(w).fileList();
+    FileListModel* model = browserOf(w).model();
     ASSERT_EQ(model->rowCount(), 2);
 
     const auto click = [list, model](int row) {
@@ -71,19 +73,19 @@ TEST_F(FileListTest, AClickEntersAFolderAndAVolumeButNotAFile) {
     EXPECT_EQ(m_settings.curDir, m_dir.path());
     click(0); // Sub
     EXPECT_EQ(m_settings.curDir, m_dir.filePath(QStringLiteral("Sub")));
-    EXPECT_EQ(w.pathButton()->caption(), QStringLiteral("Sub"));
+    EXPECT_EQ(menusOf(w).pathButton()->caption(), QStringLiteral("Sub"));
     ASSERT_EQ(model->rowCount(), 1);
     EXPECT_EQ(model->record(0).name, QStringLiteral("Inner"));
 
     m_settings.curDir.clear();
-    w.listCurDir();
+    browserOf(w).listCurDir();
     ASSERT_EQ(model->rowCount(), 2);
     EXPECT_EQ(model->index(0, 0).data().toString(), QStringLiteral("/"));
     EXPECT_EQ(model->index(1, 0).data().toString(), QStringLiteral("/media/usb"));
     EXPECT_TRUE(model->index(1, 1).data().toString().isEmpty());
     click(0);
     EXPECT_EQ(m_settings.curDir, QStringLiteral("/"));
-    EXPECT_EQ(w.pathButton()->caption(), QStringLiteral("/"));
+    EXPECT_EQ(menusOf(w).pathButton()->caption(), QStringLiteral("/"));
 }
 
 } // namespace

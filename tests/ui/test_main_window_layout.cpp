@@ -3,6 +3,7 @@
 #include "glyphs.h"
 #include "window_buttons.h"
 #include "window_fixture.h"
+#include "window_parts.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QTreeView>
 
 using namespace zapfer;
+using namespace zapfer::test;
 
 namespace {
 
@@ -43,21 +45,21 @@ class LayoutTest : public WindowTest {
 protected:
     void expectLayout(const Expected& e, int cx) {
         MainWindow& w = window();
-        EXPECT_EQ(w.fileList()->geometry(), e.fileList) << cx;
-        EXPECT_EQ(w.sendList()->geometry(), e.sendList) << cx;
-        EXPECT_EQ(w.pathButton()->geometry(), e.pathButton) << cx;
-        EXPECT_EQ(w.sortButton()->geometry(), e.sortButton) << cx;
-        EXPECT_EQ(w.statusLine()->geometry(), e.statusLine) << cx;
+        EXPECT_EQ(browserOf(w).fileList()->geometry(), e.fileList) << cx;
+        EXPECT_EQ(sendListOf(w).view()->geometry(), e.sendList) << cx;
+        EXPECT_EQ(menusOf(w).pathButton()->geometry(), e.pathButton) << cx;
+        EXPECT_EQ(menusOf(w).sortButton()->geometry(), e.sortButton) << cx;
+        EXPECT_EQ(statusLineOf(w)->geometry(), e.statusLine) << cx;
         for (int i = 0; i < 7; ++i)
-            EXPECT_EQ(w.commandButton(i)->geometry(), QRect(e.buttons[size_t(i)], QSize(32, 32)))
+            EXPECT_EQ(commandButtonOf(w, i)->geometry(), QRect(e.buttons[size_t(i)], QSize(32, 32)))
                 << cx << " button " << i;
         const int c = cx - 40;
-        EXPECT_EQ(w.fileList()->columnWidth(0), c / 4 + 26) << cx;
-        EXPECT_EQ(w.fileList()->columnWidth(1), std::max(c / 8 - 22, 0)) << cx;
-        EXPECT_EQ(w.fileList()->columnWidth(2), c / 8 - 9) << cx;
-        EXPECT_EQ(w.sendList()->columnWidth(0), c / 3) << cx;
-        EXPECT_EQ(w.sendList()->columnWidth(1), c / 6 - 4) << cx;
-        EXPECT_EQ(w.sendList()->columnWidth(2), 1) << cx;
+        EXPECT_EQ(browserOf(w).fileList()->columnWidth(0), c / 4 + 26) << cx;
+        EXPECT_EQ(browserOf(w).fileList()->columnWidth(1), std::max(c / 8 - 22, 0)) << cx;
+        EXPECT_EQ(browserOf(w).fileList()->columnWidth(2), c / 8 - 9) << cx;
+        EXPECT_EQ(sendListOf(w).view()->columnWidth(0), c / 3) << cx;
+        EXPECT_EQ(sendListOf(w).view()->columnWidth(1), c / 6 - 4) << cx;
+        EXPECT_EQ(sendListOf(w).view()->columnWidth(2), 1) << cx;
     }
 };
 
@@ -83,15 +85,15 @@ TEST_F(LayoutTest, At320AndBelowIsPortraitWithTruncatedButtonSteps) {
 
 TEST_F(LayoutTest, ChildrenCarryTheirNumbersAndTheButtonsTheirOrder) {
     MainWindow& w = window();
-    EXPECT_EQ(w.findChild<QWidget*>(QStringLiteral("4")), w.fileList());
-    EXPECT_EQ(w.findChild<QWidget*>(QStringLiteral("5")), w.sendList());
-    EXPECT_EQ(w.findChild<QWidget*>(QStringLiteral("1001")), w.statusLine());
-    EXPECT_EQ(w.findChild<QWidget*>(QStringLiteral("40019")), w.pathButton());
-    EXPECT_EQ(w.findChild<QWidget*>(QStringLiteral("40038")), w.sortButton());
+    EXPECT_EQ(w.findChild<QWidget*>(QStringLiteral("4")), browserOf(w).fileList());
+    EXPECT_EQ(w.findChild<QWidget*>(QStringLiteral("5")), sendListOf(w).view());
+    EXPECT_EQ(w.findChild<QWidget*>(QStringLiteral("1001")), statusLineOf(w));
+    EXPECT_EQ(w.findChild<QWidget*>(QStringLiteral("40019")), menusOf(w).pathButton());
+    EXPECT_EQ(w.findChild<QWidget*>(QStringLiteral("40038")), menusOf(w).sortButton());
     const int order[] = {40026, 40021, 40017, 40008, 40003, 40032, 40009};
     for (int i = 0; i < 7; ++i) {
-        EXPECT_EQ(w.commandButton(i)->commandId(), order[i]);
-        EXPECT_EQ(w.commandButton(i)->shownGlyph(), i);
+        EXPECT_EQ(commandButtonOf(w, i)->commandId(), order[i]);
+        EXPECT_EQ(commandButtonOf(w, i)->shownGlyph(), i);
     }
 }
 
@@ -99,12 +101,12 @@ TEST_F(LayoutTest, WithoutALinkTheSendButtonShowsTheCrossedOutBeamUnpressed) {
     MainWindow& w = window();
     w.openLink(); // no engine: nothing can send
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Zapfer - LAN"));
-    CommandButton* send = w.commandButton(2);
+    CommandButton* send = commandButtonOf(w, 2);
     EXPECT_FALSE(send->isEnabled());
     send->setDown(true);
     EXPECT_EQ(send->shownGlyph(), kDisabledGlyph);
     EXPECT_FALSE(send->shownPressed());
-    CommandButton* add = w.commandButton(0);
+    CommandButton* add = commandButtonOf(w, 0);
     add->setDown(true);
     EXPECT_TRUE(add->shownPressed());
     EXPECT_EQ(add->shownGlyph(), 0);
@@ -138,28 +140,28 @@ TEST_F(WindowTest, ButtonsFollowTheFolderTheSortAndThePopups) {
     ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("Sub")));
     MainWindow& w = window();
     const QString leaf = QDir(m_dir.path()).dirName();
-    EXPECT_EQ(w.pathButton()->caption(), leaf);
-    w.setPathPopupOpen(true);
-    EXPECT_EQ(w.pathButton()->caption(), QStringLiteral("Show"));
+    EXPECT_EQ(menusOf(w).pathButton()->caption(), leaf);
+    menusOf(w).setPathPopupOpen(true);
+    EXPECT_EQ(menusOf(w).pathButton()->caption(), QStringLiteral("Show"));
     EXPECT_TRUE(m_settings.pathPopupOpen);
-    w.setPathPopupOpen(false);
-    EXPECT_EQ(w.pathButton()->caption(), leaf);
+    menusOf(w).setPathPopupOpen(false);
+    EXPECT_EQ(menusOf(w).pathButton()->caption(), leaf);
 
-    w.setSort(3);
-    EXPECT_EQ(w.sortButton()->caption(), QStringLiteral("Type"));
+    browserOf(w).setSort(3);
+    EXPECT_EQ(menusOf(w).sortButton()->caption(), QStringLiteral("Type"));
     EXPECT_EQ(m_settings.sort, 3u);
-    w.setSortPopupOpen(true);
-    EXPECT_EQ(w.sortButton()->caption(), QStringLiteral("Sort By"));
-    w.setSortPopupOpen(false);
+    menusOf(w).setSortPopupOpen(true);
+    EXPECT_EQ(menusOf(w).sortButton()->caption(), QStringLiteral("Sort By"));
+    menusOf(w).setSortPopupOpen(false);
 
     m_settings.curDir.clear();
-    w.listCurDir();
-    EXPECT_EQ(w.pathButton()->caption(), QStringLiteral("My Computer"));
+    browserOf(w).listCurDir();
+    EXPECT_EQ(menusOf(w).pathButton()->caption(), QStringLiteral("My Computer"));
 }
 
 TEST_F(WindowTest, StatusLineShowsTheSendListTotals) {
     MainWindow& w = window();
-    EXPECT_EQ(w.statusLine()->text(), QStringLiteral("Files: 0  Bytes: 0"));
+    EXPECT_EQ(statusLineOf(w)->text(), QStringLiteral("Files: 0  Bytes: 0"));
     QStringList paths;
     for (int size : {1000, 2000, 3000}) {
         const QString path = m_dir.filePath(QStringLiteral("f%1").arg(size));
@@ -176,12 +178,13 @@ TEST_F(WindowTest, StatusLineShowsTheSendListTotals) {
     ASSERT_TRUE(twin.open(QIODevice::WriteOnly));
     paths << twin.fileName();
     EXPECT_EQ(w.addPaths(paths), 3);
-    EXPECT_EQ(w.statusLine()->text(), QStringLiteral("Files: 3  Bytes: 5.8K"));
-    EXPECT_EQ(w.sendList()->paths().first(), m_dir.filePath(QStringLiteral("f3000")));
+    EXPECT_EQ(statusLineOf(w)->text(), QStringLiteral("Files: 3  Bytes: 5.8K"));
+    EXPECT_EQ(sendListOf(w).model()->paths().first(), m_dir.filePath(QStringLiteral("f3000")));
 
-    w.sendList()->topLevelItem(1)->setSelected(true);
-    ASSERT_TRUE(w.sendList()->removeSelected());
-    EXPECT_EQ(w.statusLine()->text(), QStringLiteral("Files: 2  Bytes: 3.9K"));
+    selectSendListRow(w, 1);
+    command(w, id::RemoveFromSendList);
+    ASSERT_EQ(sendListOf(w).model()->fileCount(), 2);
+    EXPECT_EQ(statusLineOf(w)->text(), QStringLiteral("Files: 2  Bytes: 3.9K"));
 }
 
 // Not a check: writes the window's pictures for a person to look at.
@@ -197,7 +200,7 @@ TEST_F(WindowTest, Screenshot) {
         ASSERT_TRUE(f.resize(150000 * (i + 1)));
     }
     MainWindow& w = window();
-    w.listCurDir();
+    browserOf(w).listCurDir();
     w.addPaths({m_dir.filePath(QStringLiteral("photo_1.jpg")),
                 m_dir.filePath(QStringLiteral("photo_3.jpg"))});
     ASSERT_TRUE(resizeTo(760, 420));
@@ -220,8 +223,8 @@ TEST_F(WindowTest, HandOversNeverTakeTheSendListPast100Files) {
     }
     MainWindow& w = window();
     EXPECT_EQ(w.addPaths(paths), 100);
-    EXPECT_EQ(w.sendList()->fileCount(), 100);
-    EXPECT_EQ(w.statusLine()->text(), QStringLiteral("Files: 100  Bytes: 0"));
+    EXPECT_EQ(sendListOf(w).model()->fileCount(), 100);
+    EXPECT_EQ(statusLineOf(w)->text(), QStringLiteral("Files: 100  Bytes: 0"));
     const auto boxes = w.findChildren<QMessageBox*>();
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_EQ(boxes.first()->text(),

@@ -3,10 +3,12 @@
 #include "popup_driver.h"
 #include "window_buttons.h"
 #include "window_fixture.h"
+#include "window_parts.h"
 
 #include <QDir>
 
 using namespace zapfer;
+using namespace zapfer::test;
 
 namespace {
 
@@ -118,24 +120,24 @@ TEST_F(WindowTest, PathPopupEntryGoesUpAndADismissedPopupChangesNothing) {
     QString captionWhileOpen;
     {
         PopupDriver driver([&](QMenu* menu) {
-            captionWhileOpen = w.pathButton()->caption();
+            captionWhileOpen = menusOf(w).pathButton()->caption();
             const int leafDepth = depth - 2;
             return actionNamed(menu, QString(2 * leafDepth, QLatin1Char(' ')) +
                                          QDir(m_dir.path()).dirName());
         });
-        w.command(40019);
+        command(w, 40019);
         ASSERT_TRUE(driver.seen);
         EXPECT_EQ(driver.texts.last(),
                   QString(2 * (depth - 1), QLatin1Char(' ')) + QStringLiteral("* B"));
     }
     EXPECT_EQ(captionWhileOpen, QStringLiteral("Show"));
     EXPECT_EQ(m_settings.curDir, QDir::cleanPath(m_dir.path()));
-    EXPECT_EQ(w.pathButton()->caption(), QDir(m_dir.path()).dirName());
-    EXPECT_FALSE(w.menuBusy());
+    EXPECT_EQ(menusOf(w).pathButton()->caption(), QDir(m_dir.path()).dirName());
+    EXPECT_FALSE(menusOf(w).menuBusy());
 
     {
         PopupDriver driver([](QMenu*) { return nullptr; });
-        w.command(40019);
+        command(w, 40019);
         ASSERT_TRUE(driver.seen);
     }
     EXPECT_EQ(m_settings.curDir, QDir::cleanPath(m_dir.path()));
@@ -143,12 +145,12 @@ TEST_F(WindowTest, PathPopupEntryGoesUpAndADismissedPopupChangesNothing) {
     {
         PopupDriver driver(
             [](QMenu* menu) { return actionNamed(menu, QStringLiteral("My Computer")); });
-        w.command(40019);
+        command(w, 40019);
         ASSERT_TRUE(driver.seen);
     }
     EXPECT_EQ(m_settings.curDir, QString());
-    ASSERT_EQ(w.fileListModel()->rowCount(), 2);
-    EXPECT_EQ(w.pathButton()->caption(), QStringLiteral("My Computer"));
+    ASSERT_EQ(browserOf(w).model()->rowCount(), 2);
+    EXPECT_EQ(menusOf(w).pathButton()->caption(), QStringLiteral("My Computer"));
 }
 
 TEST_F(WindowTest, SortPopupMarksTheCurrentKeyAndSortsByTheChosenOne) {
@@ -157,25 +159,25 @@ TEST_F(WindowTest, SortPopupMarksTheCurrentKeyAndSortsByTheChosenOne) {
     QString captionWhileOpen;
     {
         PopupDriver driver([&](QMenu* menu) {
-            captionWhileOpen = w.sortButton()->caption();
+            captionWhileOpen = menusOf(w).sortButton()->caption();
             return actionNamed(menu, QStringLiteral("Size"));
         });
-        w.command(40038);
+        command(w, 40038);
         ASSERT_TRUE(driver.seen);
         EXPECT_EQ(driver.texts, (QStringList{QStringLiteral("* Name"), QStringLiteral("Date"),
                                              QStringLiteral("Size"), QStringLiteral("Type")}));
     }
     EXPECT_EQ(captionWhileOpen, QStringLiteral("Sort By"));
     EXPECT_EQ(m_settings.sort, 2u);
-    EXPECT_EQ(w.sortButton()->caption(), QStringLiteral("Size"));
+    EXPECT_EQ(menusOf(w).sortButton()->caption(), QStringLiteral("Size"));
     {
         PopupDriver driver([](QMenu*) { return nullptr; });
-        w.command(40038);
+        command(w, 40038);
         ASSERT_TRUE(driver.seen);
         EXPECT_EQ(driver.texts[2], QStringLiteral("* Size"));
     }
     EXPECT_EQ(m_settings.sort, 2u);
-    EXPECT_FALSE(w.menuBusy());
+    EXPECT_FALSE(menusOf(w).menuBusy());
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "path_popup.h"
 #include "window_buttons.h"
 #include "window_fixture.h"
+#include "window_parts.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +22,7 @@
 #include <memory>
 
 using namespace zapfer;
+using namespace zapfer::test;
 
 namespace {
 
@@ -44,12 +46,12 @@ TEST_F(WindowTest, BothPopupsOpenOverTheWindowRender) {
     w.addPaths({QDir(sub).filePath(QStringLiteral("photo_1.jpg"))});
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
 
-    w.setPathPopupOpen(true);
-    w.setSortPopupOpen(true);
-    const std::unique_ptr<QMenu> pathPopup(makePathPopupMenu(&w, sub, w.volumes()));
-    const std::unique_ptr<QMenu> sortPopup(w.makeSortPopup(&w));
-    pathPopup->popup(w.pathButton()->mapToGlobal(QPoint(0, w.pathButton()->height())));
-    sortPopup->popup(w.sortPopupPosition(sortPopup.get()));
+    menusOf(w).setPathPopupOpen(true);
+    menusOf(w).setSortPopupOpen(true);
+    const std::unique_ptr<QMenu> pathPopup(makePathPopupMenu(&w, sub, browserOf(w).volumes()));
+    const std::unique_ptr<QMenu> sortPopup(menusOf(w).makeSortPopup(&w));
+    pathPopup->popup(menusOf(w).pathButton()->mapToGlobal(QPoint(0, menusOf(w).pathButton()->height())));
+    sortPopup->popup(menusOf(w).sortPopupPosition(sortPopup.get()));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             return pathPopup->isVisible() && sortPopup->isVisible() &&
@@ -82,10 +84,10 @@ TEST_F(WindowTest, BothPopupsOpenOverTheWindowRender) {
 
     pathPopup->close();
     sortPopup->close();
-    w.setPathPopupOpen(false);
-    w.setSortPopupOpen(false);
-    EXPECT_EQ(w.pathButton()->caption(), QStringLiteral("Holiday"));
-    EXPECT_EQ(w.sortButton()->caption(), QStringLiteral("Size"));
+    menusOf(w).setPathPopupOpen(false);
+    menusOf(w).setSortPopupOpen(false);
+    EXPECT_EQ(menusOf(w).pathButton()->caption(), QStringLiteral("Holiday"));
+    EXPECT_EQ(menusOf(w).sortButton()->caption(), QStringLiteral("Size"));
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "feedback_recorder.h"
 #include "file_list_model.h"
 #include "path_list.h"
-#include "send_list.h"
 #include "window_fixture.h"
+#include "window_parts.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +11,7 @@
 #include <QTreeView>
 
 using namespace zapfer;
+using namespace zapfer::test;
 
 namespace {
 
@@ -27,8 +28,8 @@ protected:
 
     // Selects the FileList rows with these names (and no others).
     void select(const QStringList& names) {
-        FileListModel* model = window().fileListModel();
-        QItemSelectionModel* selection = window().fileList()->selectionModel();
+        FileListModel* model = browserOf(window()).model();
+        QItemSelectionModel* selection = browserOf(window()).fileList()->selectionModel();
         selection->clearSelection();
         int found = 0;
         for (int row = 0; row < model->rowCount(); ++row) {
@@ -43,8 +44,8 @@ protected:
 
     QStringList queuedNames() {
         QStringList out;
-        for (int i = 0; i < window().sendList()->topLevelItemCount(); ++i)
-            out.append(window().sendList()->topLevelItem(i)->text(SendList::NameColumn));
+        for (int i = 0; i < sendListOf(window()).model()->fileCount(); ++i)
+            out.append(sendListText(window(), i, SendListModel::NameColumn));
         return out;
     }
 
@@ -58,12 +59,12 @@ TEST_F(SendListCommands, TheLimitCountsEverySelectedRowFoldersIncluded) {
     for (int i = 0; i < 5; ++i)
         makeFile(QStringLiteral("f%1").arg(i));
     MainWindow& w = window();
-    w.listCurDir();
+    browserOf(w).listCurDir();
     ASSERT_EQ(w.addPaths(queued), 95);
     select({QStringLiteral("queued"), QStringLiteral("f0"), QStringLiteral("f1"),
             QStringLiteral("f2"), QStringLiteral("f3"), QStringLiteral("f4")});
-    w.command(40026);
-    EXPECT_EQ(w.sendList()->fileCount(), 95);
+    command(w, 40026);
+    EXPECT_EQ(sendListOf(w).model()->fileCount(), 95);
     EXPECT_EQ(m_feedback.messages,
               QStringList{QStringLiteral("A maximum of 100 files can be sent at one time.")});
     EXPECT_EQ(m_feedback.titles, QStringList{QStringLiteral("Error")});
@@ -72,8 +73,8 @@ TEST_F(SendListCommands, TheLimitCountsEverySelectedRowFoldersIncluded) {
     // Five rows fit exactly.
     select({QStringLiteral("f0"), QStringLiteral("f1"), QStringLiteral("f2"), QStringLiteral("f3"),
             QStringLiteral("f4")});
-    w.command(40026);
-    EXPECT_EQ(w.sendList()->fileCount(), 100);
+    command(w, 40026);
+    EXPECT_EQ(sendListOf(w).model()->fileCount(), 100);
     EXPECT_EQ(m_feedback.messages.size(), 1);
 }
 
@@ -82,23 +83,23 @@ TEST_F(SendListCommands, AFolderAndTwoFilesAddTheFilesNewestFirstWithOneBeep) {
     makeFile(QStringLiteral("a.txt"), 1000);
     makeFile(QStringLiteral("b.txt"), 2000);
     MainWindow& w = window();
-    w.listCurDir();
+    browserOf(w).listCurDir();
     select({QStringLiteral("Folder"), QStringLiteral("a.txt"), QStringLiteral("b.txt")});
-    w.command(40026);
+    command(w, 40026);
     EXPECT_EQ(m_feedback.beeps, 1);
     EXPECT_TRUE(m_feedback.messages.isEmpty());
     EXPECT_EQ(queuedNames(), (QStringList{QStringLiteral("b.txt"), QStringLiteral("a.txt")}));
-    EXPECT_EQ(w.sendList()->totalBytes(), 3000);
-    EXPECT_EQ(w.sendList()->topLevelItem(0)->text(SendList::SizeColumn), QStringLiteral("1.9K"));
-    EXPECT_EQ(w.sendList()->topLevelItem(0)->text(SendList::PathColumn),
+    EXPECT_EQ(sendListOf(w).model()->totalBytes(), 3000);
+    EXPECT_EQ(sendListText(w, 0, SendListModel::SizeColumn), QStringLiteral("1.9K"));
+    EXPECT_EQ(sendListText(w, 0, SendListModel::PathColumn),
               m_dir.filePath(QStringLiteral("b.txt")));
-    EXPECT_EQ(w.statusLine()->text(), QStringLiteral("Files: 2  Bytes: 2.9K"));
+    EXPECT_EQ(statusLineOf(w)->text(), QStringLiteral("Files: 2  Bytes: 2.9K"));
 
     // The action key adds the selection too, here a name already queued:
     // nothing changes and nothing beeps.
     select({QStringLiteral("a.txt")});
-    QTest::keyClick(w.fileList(), Qt::Key_F23);
-    EXPECT_EQ(w.sendList()->fileCount(), 2);
+    QTest::keyClick(browserOf(w).fileList(), Qt::Key_F23);
+    EXPECT_EQ(sendListOf(w).model()->fileCount(), 2);
     EXPECT_EQ(m_feedback.beeps, 1);
 }
 
@@ -108,13 +109,13 @@ TEST_F(SendListCommands, NamesAreUniqueIgnoringCaseAcrossFolders) {
     m_settings.curDir = m_dir.filePath(QStringLiteral("one"));
     MainWindow& w = window();
     select({QStringLiteral("report.txt")});
-    w.command(40026);
+    command(w, 40026);
     m_settings.curDir = m_dir.filePath(QStringLiteral("two"));
-    w.listCurDir();
+    browserOf(w).listCurDir();
     select({QStringLiteral("REPORT.TXT")});
-    w.command(40026);
+    command(w, 40026);
     EXPECT_EQ(queuedNames(), QStringList{QStringLiteral("report.txt")});
-    EXPECT_EQ(w.sendList()->totalBytes(), 5);
+    EXPECT_EQ(sendListOf(w).model()->totalBytes(), 5);
     EXPECT_EQ(m_feedback.beeps, 0);
     // Dropped or handed over, the twin is skipped in the same way.
     EXPECT_EQ(w.addPaths({m_dir.filePath(QStringLiteral("two/REPORT.TXT"))}), 0);
@@ -129,20 +130,20 @@ TEST_F(SendListCommands, RemovingRowsOneAndThreeOfFiveKeepsTheOthersInOrder) {
     ASSERT_EQ(queuedNames(),
               (QStringList{QStringLiteral("r4"), QStringLiteral("r3"), QStringLiteral("r2"),
                            QStringLiteral("r1"), QStringLiteral("r0")}));
-    ASSERT_EQ(w.sendList()->totalBytes(), 1500);
-    w.sendList()->topLevelItem(1)->setSelected(true); // r3, 400 bytes
-    w.sendList()->topLevelItem(3)->setSelected(true); // r1, 200 bytes
-    w.command(40021);
+    ASSERT_EQ(sendListOf(w).model()->totalBytes(), 1500);
+    selectSendListRow(w, 1); // r3, 400 bytes
+    selectSendListRow(w, 3); // r1, 200 bytes
+    command(w, 40021);
     EXPECT_EQ(queuedNames(),
               (QStringList{QStringLiteral("r4"), QStringLiteral("r2"), QStringLiteral("r0")}));
-    EXPECT_EQ(w.sendList()->totalBytes(), 900);
-    EXPECT_EQ(w.statusLine()->text(), QStringLiteral("Files: 3  Bytes: 900B"));
+    EXPECT_EQ(sendListOf(w).model()->totalBytes(), 900);
+    EXPECT_EQ(statusLineOf(w)->text(), QStringLiteral("Files: 3  Bytes: 900B"));
     EXPECT_EQ(m_feedback.beeps, 0);
 
-    w.sendList()->clearSelection();
-    w.command(40021);
+    sendListOf(w).view()->clearSelection();
+    command(w, 40021);
     EXPECT_EQ(m_feedback.beeps, 1);
-    EXPECT_EQ(w.sendList()->fileCount(), 3);
+    EXPECT_EQ(sendListOf(w).model()->fileCount(), 3);
 }
 
 TEST(PathList, FolderWithNamesSinglePathAndEmptyList) {
@@ -170,12 +171,12 @@ TEST_F(SendListCommands, AddPathListAddsTheFilesOfAFolderAndTwoNames) {
     makeFile(QStringLiteral("Docs/a.txt"), 3);
     makeFile(QStringLiteral("Docs/b.txt"), 4);
     MainWindow& w = window();
-    EXPECT_EQ(w.AddPathList({m_dir.filePath(QStringLiteral("Docs")), QStringLiteral("a.txt"),
+    EXPECT_EQ(sendListOf(w).addPathList({m_dir.filePath(QStringLiteral("Docs")), QStringLiteral("a.txt"),
                              QStringLiteral("b.txt")}),
               2);
-    EXPECT_EQ(w.sendList()->paths(), (QStringList{m_dir.filePath(QStringLiteral("Docs/b.txt")),
+    EXPECT_EQ(sendListOf(w).model()->paths(), (QStringList{m_dir.filePath(QStringLiteral("Docs/b.txt")),
                                                   m_dir.filePath(QStringLiteral("Docs/a.txt"))}));
-    EXPECT_EQ(w.statusLine()->text(), QStringLiteral("Files: 2  Bytes: 7B"));
+    EXPECT_EQ(statusLineOf(w)->text(), QStringLiteral("Files: 2  Bytes: 7B"));
     EXPECT_TRUE(m_feedback.messages.isEmpty());
     EXPECT_EQ(m_feedback.beeps, 0);
 }
@@ -197,10 +198,10 @@ TEST_F(SendListCommands, FilesThatCannotBeSentAreRefusedByName) {
     EXPECT_FALSE(text.contains(fits)) << text.toStdString();
 
     // From the FileList as well, with no beep: the file was readable.
-    w.listCurDir();
+    browserOf(w).listCurDir();
     select({QStringLiteral("huge.iso")});
-    w.command(40026);
-    EXPECT_EQ(w.sendList()->fileCount(), 2);
+    command(w, 40026);
+    EXPECT_EQ(sendListOf(w).model()->fileCount(), 2);
     ASSERT_EQ(m_feedback.messages.size(), 2);
     EXPECT_TRUE(m_feedback.messages.last().contains(big));
     EXPECT_EQ(m_feedback.beeps, 0);
@@ -214,11 +215,11 @@ TEST_F(SendListCommands, DropsAddWhatFitsAndSayOnceThatTheRestDoesNot) {
     paths.insert(2, m_dir.path());
     MainWindow& w = window();
     EXPECT_EQ(w.addPaths(paths), 100);
-    EXPECT_EQ(w.sendList()->fileCount(), 100);
+    EXPECT_EQ(sendListOf(w).model()->fileCount(), 100);
     EXPECT_EQ(m_feedback.messages,
               QStringList{QStringLiteral("A maximum of 100 files can be sent at one time.")});
     EXPECT_EQ(m_feedback.beeps, 0);
-    EXPECT_EQ(w.statusLine()->text(), QStringLiteral("Files: 100  Bytes: 100B"));
+    EXPECT_EQ(statusLineOf(w)->text(), QStringLiteral("Files: 100  Bytes: 100B"));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "file_list_model.h"
 #include "run_dialog.h"
 #include "window_fixture.h"
+#include "window_parts.h"
 
 #include <QAction>
 #include <QDir>
@@ -19,6 +20,7 @@
 #include <QTreeView>
 
 using namespace zapfer;
+using namespace zapfer::test;
 
 namespace {
 
@@ -31,7 +33,7 @@ protected:
     }
 
     int rowOf(const QString& name) {
-        FileListModel* model = window().fileListModel();
+        FileListModel* model = browserOf(window()).model();
         for (int row = 0; row < model->rowCount(); ++row) {
             if (model->record(row).name == name)
                 return row;
@@ -42,21 +44,21 @@ protected:
     QPoint center(const QString& name) {
         const int row = rowOf(name);
         EXPECT_GE(row, 0) << name.toStdString();
-        return window().fileList()->visualRect(window().fileListModel()->index(row, 0)).center();
+        return browserOf(window()).fileList()->visualRect(browserOf(window()).model()->index(row, 0)).center();
     }
 
     void selectOnly(const QStringList& names) {
-        QItemSelectionModel* selection = window().fileList()->selectionModel();
+        QItemSelectionModel* selection = browserOf(window()).fileList()->selectionModel();
         selection->clearSelection();
         for (const QString& name : names)
-            selection->select(window().fileListModel()->index(rowOf(name), 0),
+            selection->select(browserOf(window()).model()->index(rowOf(name), 0),
                               QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 
     QStringList selectedNames() {
         QStringList out;
-        for (const QModelIndex& row : window().fileList()->selectionModel()->selectedRows())
-            out.append(window().fileListModel()->record(row.row()).name);
+        for (const QModelIndex& row : browserOf(window()).fileList()->selectionModel()->selectedRows())
+            out.append(browserOf(window()).model()->record(row.row()).name);
         out.sort();
         return out;
     }
@@ -69,18 +71,18 @@ TEST_F(WindowCommands, TheClickThatClosesAContextMenuDoesNotEnterAFolder) {
     makeFile(QStringLiteral("a.txt"));
     MainWindow& w = window();
     ASSERT_TRUE(resizeTo(640, 400));
-    QWidget* viewport = w.fileList()->viewport();
+    QWidget* viewport = browserOf(w).fileList()->viewport();
 
     QTest::mouseClick(viewport, Qt::RightButton, {}, center(QStringLiteral("a.txt")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w.contextMenus()->single()->isVisible(); }, 5000));
-    EXPECT_TRUE(w.menuBusy());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return menusOf(w).contextMenus()->single()->isVisible(); }, 5000));
+    EXPECT_TRUE(menusOf(w).menuBusy());
     EXPECT_EQ(selectedNames(), QStringList{QStringLiteral("a.txt")});
 
     QTest::mouseClick(viewport, Qt::LeftButton, {}, center(QStringLiteral("Sub")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.contextMenus()->single()->isVisible(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !menusOf(w).contextMenus()->single()->isVisible(); }, 5000));
     QTest::qWait(50);
     EXPECT_EQ(m_settings.curDir, m_dir.path());
-    EXPECT_FALSE(w.menuBusy());
+    EXPECT_FALSE(menusOf(w).menuBusy());
 
     QTest::mouseClick(viewport, Qt::LeftButton, {}, center(QStringLiteral("Sub")));
     EXPECT_EQ(m_settings.curDir, m_dir.filePath(QStringLiteral("Sub")));
@@ -91,17 +93,17 @@ TEST_F(WindowCommands, AChosenMenuItemLeavesTheNextClickFree) {
     makeFile(QStringLiteral("a.txt"));
     MainWindow& w = window();
     ASSERT_TRUE(resizeTo(640, 400));
-    QWidget* viewport = w.fileList()->viewport();
+    QWidget* viewport = browserOf(w).fileList()->viewport();
     // Alt-click opens the menu as a right-click does.
     QTest::mouseClick(viewport, Qt::LeftButton, Qt::AltModifier, center(QStringLiteral("a.txt")));
-    QMenu* menu = w.contextMenus()->single();
+    QMenu* menu = menusOf(w).contextMenus()->single();
     ASSERT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, 5000));
     EXPECT_EQ(m_settings.curDir, m_dir.path());
-    menu->setActiveAction(w.contextMenus()->singleItem(40026));
+    menu->setActiveAction(menusOf(w).contextMenus()->singleItem(40026));
     QTest::keyClick(menu, Qt::Key_Return);
     EXPECT_FALSE(menu->isVisible());
-    EXPECT_EQ(w.sendList()->paths(), QStringList{m_dir.filePath(QStringLiteral("a.txt"))});
-    EXPECT_FALSE(w.menuBusy());
+    EXPECT_EQ(sendListOf(w).model()->paths(), QStringList{m_dir.filePath(QStringLiteral("a.txt"))});
+    EXPECT_FALSE(menusOf(w).menuBusy());
     QTest::mouseClick(viewport, Qt::LeftButton, {}, center(QStringLiteral("Sub")));
     EXPECT_EQ(m_settings.curDir, m_dir.filePath(QStringLiteral("Sub")));
 }
@@ -114,10 +116,10 @@ TEST_F(WindowCommands, RunIsOfferedOnlyForExecutableFiles) {
     makeFile(QStringLiteral("setup.exe")); // the name alone makes nothing runnable
     ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("Folder")));
     MainWindow& w = window();
-    ContextMenus* menus = w.contextMenus();
+    ContextMenus* menus = menusOf(w).contextMenus();
     const auto offer = [&](const QStringList& names) {
         selectOnly(names);
-        w.showContextMenu(w.mapToGlobal(QPoint(100, 100)));
+        menusOf(w).showContextMenu(w.mapToGlobal(QPoint(100, 100)));
         const bool single = menus->single()->isVisible();
         const bool multiple = menus->multiple()->isVisible();
         const QString result = multiple ? QStringLiteral("CONTEXT2")
@@ -146,15 +148,15 @@ TEST_F(WindowCommands, RenameOntoAnExistingNameFailsAndKeepsBothFiles) {
     ASSERT_TRUE(resizeTo(640, 400));
     const auto renameTo = [&](const QString& from, const QString& to) {
         selectOnly({from});
-        w.command(40028);
-        auto* editor = w.fileList()->viewport()->findChild<QLineEdit*>();
+        command(w, 40028);
+        auto* editor = browserOf(w).fileList()->viewport()->findChild<QLineEdit*>();
         ASSERT_NE(editor, nullptr);
         EXPECT_EQ(editor->text(), from);
         editor->setText(to);
         QTest::keyClick(editor, Qt::Key_Return);
         // The edit is committed from the event loop.
         EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return !w.fileList()->viewport()->findChild<QLineEdit*>(); }, 2000));
+            [&] { return !browserOf(w).fileList()->viewport()->findChild<QLineEdit*>(); }, 2000));
     };
     renameTo(QStringLiteral("a.txt"), QStringLiteral("b.txt"));
     ASSERT_EQ(m_feedback.messages.size(), 1);
@@ -180,7 +182,7 @@ TEST_F(WindowCommands, RenameOntoAnExistingNameFailsAndKeepsBothFiles) {
     EXPECT_TRUE(QFile::exists(m_dir.filePath(QStringLiteral("c.txt"))));
     EXPECT_FALSE(QFile::exists(m_dir.filePath(QStringLiteral("a.txt"))));
     EXPECT_GE(rowOf(QStringLiteral("c.txt")), 0);
-    EXPECT_EQ(w.sendList()->paths(), QStringList{m_dir.filePath(QStringLiteral("a.txt"))});
+    EXPECT_EQ(sendListOf(w).model()->paths(), QStringList{m_dir.filePath(QStringLiteral("a.txt"))});
 }
 
 TEST_F(WindowCommands, SelectAllTakesFilesOnlyAndDeselectAllClearsEverything) {
@@ -190,10 +192,10 @@ TEST_F(WindowCommands, SelectAllTakesFilesOnlyAndDeselectAllClearsEverything) {
     makeFile(QStringLiteral("y.txt"));
     MainWindow& w = window();
     selectOnly({QStringLiteral("Beta")});
-    w.command(40035);
+    command(w, 40035);
     EXPECT_EQ(selectedNames(), (QStringList{QStringLiteral("Beta"), QStringLiteral("x.txt"),
                                             QStringLiteral("y.txt")}));
-    w.command(40036);
+    command(w, 40036);
     EXPECT_TRUE(selectedNames().isEmpty());
 }
 
@@ -202,16 +204,16 @@ TEST_F(WindowCommands, DoubleClicksAddToAndRemoveFromTheSendList) {
     MainWindow& w = window();
     ASSERT_TRUE(resizeTo(640, 400));
     // A double-click is a click and then a second press that becomes one.
-    QTest::mouseClick(w.fileList()->viewport(), Qt::LeftButton, {},
+    QTest::mouseClick(browserOf(w).fileList()->viewport(), Qt::LeftButton, {},
                       center(QStringLiteral("x.txt")));
-    QTest::mouseDClick(w.fileList()->viewport(), Qt::LeftButton, {},
+    QTest::mouseDClick(browserOf(w).fileList()->viewport(), Qt::LeftButton, {},
                        center(QStringLiteral("x.txt")));
-    ASSERT_EQ(w.sendList()->fileCount(), 1);
-    QTreeWidgetItem* item = w.sendList()->topLevelItem(0);
-    const QPoint at = w.sendList()->visualItemRect(item).center();
-    QTest::mouseClick(w.sendList()->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(w.sendList()->viewport(), Qt::LeftButton, {}, at);
-    EXPECT_EQ(w.sendList()->fileCount(), 0);
+    ASSERT_EQ(sendListOf(w).model()->fileCount(), 1);
+    QTreeView* sendList = sendListOf(w).view();
+    const QPoint at = sendList->visualRect(sendList->model()->index(0, 0)).center();
+    QTest::mouseClick(sendListOf(w).view()->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(sendListOf(w).view()->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(sendListOf(w).model()->fileCount(), 0);
     EXPECT_EQ(m_feedback.beeps, 0);
 }
 

@@ -1,12 +1,9 @@
-// The context menus, the path popup and the sort popup of the main window,
-// and MenuBusy, which keeps the click that closes a menu from also opening
-// the folder under it.
+#include "browser_menus.h"
 
-#include "main_window.h"
-
+#include "browser_pane.h"
+#include "button_captions.h"
 #include "context_menus.h"
 #include "control_ids.h"
-#include "file_list_model.h"
 #include "path_popup.h"
 #include "settings_store.h"
 #include "window_buttons.h"
@@ -15,7 +12,6 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QTimer>
-#include <QTreeView>
 
 #include <memory>
 
@@ -56,15 +52,48 @@ bool isExecutableFile(const QString& path) {
 
 } // namespace
 
-void MainWindow::showContextMenu(const QPoint& globalPos) {
+BrowserMenus::BrowserMenus(BrowserPane& pane, Settings& settings)
+    : QObject(&pane),
+      m_pane(pane),
+      m_settings(settings),
+      m_pathButton(new CaptionButton(id::PathButton, CaptionButton::Align::Left, pane.owner())),
+      m_sortButton(new CaptionButton(id::SortButton, CaptionButton::Align::Right, pane.owner())),
+      m_contextMenus(new ContextMenus(pane.owner())) {
+    connect(m_pathButton, &QAbstractButton::clicked, this, &BrowserMenus::runPathPopup);
+    connect(m_sortButton, &QAbstractButton::clicked, this, &BrowserMenus::runSortPopup);
+    connect(m_contextMenus, &ContextMenus::command, this, &BrowserMenus::command);
+    connect(m_contextMenus->single(), &QMenu::aboutToHide, this,
+            &BrowserMenus::onContextMenuHidden);
+    connect(m_contextMenus->multiple(), &QMenu::aboutToHide, this,
+            &BrowserMenus::onContextMenuHidden);
+    m_sortButton->setCaption(sortButtonCaption(m_settings.sort, m_sortPopupOpen));
+}
+
+void BrowserMenus::updateCaptions() {
+    m_pathButton->setCaption(
+        pathButtonCaption(m_settings.curDir, m_settings.pathPopupOpen, m_pane.volumes()));
+    m_sortButton->setCaption(sortButtonCaption(m_settings.sort, m_sortPopupOpen));
+}
+
+void BrowserMenus::setPathPopupOpen(bool open) {
+    m_settings.pathPopupOpen = open;
+    updateCaptions();
+}
+
+void BrowserMenus::setSortPopupOpen(bool open) {
+    m_sortPopupOpen = open;
+    updateCaptions();
+}
+
+void BrowserMenus::showContextMenu(const QPoint& globalPos) {
     m_menuBusy = true;
-    const QModelIndexList rows = m_fileList->selectionModel()->selectedRows();
+    const QModelIndexList rows = m_pane.selectedRows();
     if (rows.size() > 1) {
         m_contextMenus->multiple()->popup(
             globalPos - QPoint(m_contextMenus->multiple()->sizeHint().width() / 2, 0));
         return;
     }
-    const QString path = firstSelectedPath();
+    const QString path = m_pane.firstSelectedPath();
     m_contextMenus->prepareSingle(!path.isEmpty(), isExecutableFile(path));
     m_contextMenus->single()->popup(globalPos -
                                     QPoint(m_contextMenus->single()->sizeHint().width() / 2, 0));
@@ -73,7 +102,7 @@ void MainWindow::showContextMenu(const QPoint& globalPos) {
 // A menu closed by a choice or a key leaves nothing behind. One closed by a
 // mouse press elsewhere keeps MenuBusy until that press's click is done, so
 // that the click does not open the row under it.
-void MainWindow::onContextMenuHidden() {
+void BrowserMenus::onContextMenuHidden() {
     if (QGuiApplication::mouseButtons() == Qt::NoButton) {
         m_menuBusy = false;
         return;
@@ -81,25 +110,24 @@ void MainWindow::onContextMenuHidden() {
     new ReleaseWatcher(this, [this] { m_menuBusy = false; });
 }
 
-void MainWindow::runPathPopup() {
+void BrowserMenus::runPathPopup() {
     m_menuBusy = true;
-    const int k = PathPopup(this, m_settings.curDir, m_volumes, m_pathButton,
-                            [this](bool open) { setPathPopupOpen(open); });
+    const int k = PathPopup(m_pane.owner(), m_settings.curDir, m_pane.volumes(),
+                            m_pathButton, [this](bool open) { setPathPopupOpen(open); });
     m_menuBusy = false;
     applyPathPopupChoice(k);
 }
 
-void MainWindow::applyPathPopupChoice(int k) {
+void BrowserMenus::applyPathPopupChoice(int k) {
     if (k < 2)
         return;
-    const QString path = ApplyPathPopupChoice(m_settings.curDir, k, m_volumes);
-    if (path == m_settings.curDir)
-        return;
-    m_settings.curDir = path;
-    listCurDir();
+    const QString& curDir = m_settings.curDir;
+    const QString path = ApplyPathPopupChoice(curDir, k, m_pane.volumes());
+    if (path != curDir)
+        m_pane.setCurDir(path);
 }
 
-QMenu* MainWindow::makeSortPopup(QWidget* parent) const {
+QMenu* BrowserMenus::makeSortPopup(QWidget* parent) const {
     auto* menu = new QMenu(parent);
     menu->setObjectName(QStringLiteral("SortPopup"));
     const char* names[] = {"Name", "Date", "Size", "Type"};
@@ -113,15 +141,16 @@ QMenu* MainWindow::makeSortPopup(QWidget* parent) const {
 }
 
 // Right-aligned at the SortButton's right edge, just below it.
-QPoint MainWindow::sortPopupPosition(const QMenu* menu) const {
-    const int x = width() <= 320 ? width() : width() / 2 - 20;
-    return mapToGlobal(QPoint(x - menu->sizeHint().width(), 21));
+QPoint BrowserMenus::sortPopupPosition(const QMenu* menu) const {
+    const QWidget* window = m_pane.owner();
+    const int x = window->width() <= 320 ? window->width() : window->width() / 2 - 20;
+    return window->mapToGlobal(QPoint(x - menu->sizeHint().width(), 21));
 }
 
-void MainWindow::runSortPopup() {
+void BrowserMenus::runSortPopup() {
     m_menuBusy = true;
     setSortPopupOpen(true);
-    const std::unique_ptr<QMenu> menu(makeSortPopup(this));
+    const std::unique_ptr<QMenu> menu(makeSortPopup(m_pane.owner()));
     const QAction* chosen = menu->exec(sortPopupPosition(menu.get()));
     const int message = chosen ? chosen->data().toInt() : 0;
     setSortPopupOpen(false);
@@ -130,10 +159,10 @@ void MainWindow::runSortPopup() {
         applySortChoice(message - id::SortPopupBase);
 }
 
-void MainWindow::applySortChoice(int sort) {
+void BrowserMenus::applySortChoice(int sort) {
     if (sort < 0 || sort > 3)
         return;
-    setSort(uint32_t(sort));
+    m_pane.setSort(uint32_t(sort));
 }
 
 } // namespace zapfer

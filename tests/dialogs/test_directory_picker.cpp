@@ -95,7 +95,7 @@ TEST_F(Picker, OkReturnsTheFolderShownAndCancelLeavesItForTheCallerToIgnore) {
         clickRow(*dialog, QStringLiteral("Music"));
         press(*dialog, "1");
     });
-    EXPECT_EQ(SelectDirectoryDialog(nullptr, path, m_volumes), 1);
+    EXPECT_EQ(SelectDirectoryDialog(nullptr, path, m_volumes), DialogResult::Ok);
     EXPECT_EQ(path, m_dir.filePath(QStringLiteral("Music")));
 
     QTimer::singleShot(0, [] {
@@ -104,7 +104,7 @@ TEST_F(Picker, OkReturnsTheFolderShownAndCancelLeavesItForTheCallerToIgnore) {
         dialog->applyPathPopupChoice(2);
         press(*dialog, "2");
     });
-    EXPECT_EQ(SelectDirectoryDialog(nullptr, path, m_volumes), 2);
+    EXPECT_EQ(SelectDirectoryDialog(nullptr, path, m_volumes), DialogResult::Cancelled);
     EXPECT_EQ(path, m_dir.path());
 
     // A folder that cannot be listed shows nothing, and OK still returns it.
@@ -115,7 +115,7 @@ TEST_F(Picker, OkReturnsTheFolderShownAndCancelLeavesItForTheCallerToIgnore) {
         EXPECT_EQ(dialog->folderModel()->rowCount(), 0);
         press(*dialog, "1");
     });
-    EXPECT_EQ(SelectDirectoryDialog(nullptr, path, m_volumes), 1);
+    EXPECT_EQ(SelectDirectoryDialog(nullptr, path, m_volumes), DialogResult::Ok);
     EXPECT_EQ(path, m_dir.filePath(QStringLiteral("gone")));
 }
 

@@ -7,21 +7,26 @@
 #include <QObject>
 #include <QPointer>
 
-#include <vector>
-
 namespace zapfer {
 
-class MainWindow;
+struct Settings;
+class SendListController;
 
 // The window's side of a transfer: the Send command (40017) and the Receive
 // command (40018) with their "Connecting..." and "File Xfer Status" dialogs.
 // The dialogs are window-modal but never block the GUI thread: the engine's
 // queued events close them, and each dialog's end carries the command on.
 // GUI thread only.
-class TransferCommands : public QObject {
+class TransferController : public QObject {
     Q_OBJECT
 public:
-    explicit TransferCommands(MainWindow& window);
+    // `owner` holds the dialogs and messages; `settings` and `sendList`
+    // outlive the controller.
+    TransferController(QWidget* owner, const Settings& settings, SendListController& sendList);
+
+    // The engine transfers run on; null when detached.
+    void setEngine(Engine* engine) { m_engine = engine; }
+    Engine* engine() const { return m_engine; }
 
     void send();
     void receive();
@@ -42,6 +47,10 @@ Q_SIGNALS:
     // A send has been reported (or ended silently when cancelled while connecting).
     void sendFinished(int filesDone, int fileCount);
     void receiveFinished(int filesDone, int fileCount);
+    // A receive ended without an abort: the "completed" sound is due.
+    void receiveCompleted();
+    // A receive stored files in the folder the FileList shows.
+    void curDirChanged();
 
 private:
     void onConnectingFinished(int result);
@@ -49,13 +58,14 @@ private:
     void onSendStatusFinished(int result);
     void onReceiveStatusFinished(int result);
     void reportSend(const SendOutcome& outcome);
-    // Removes the top `count` SendList items: the files that went through.
-    void removeSent(int count, const std::vector<bool>& sent);
     // Engine closes queued before this point belong to a transfer that has
     // been finished; they must not close the next one's dialog.
     void fenceStaleCloses();
 
-    MainWindow& m_window;
+    QWidget* m_owner;
+    const Settings& m_settings;
+    SendListController& m_sendList;
+    Engine* m_engine = nullptr;
     QPointer<ConnectingDialog> m_connecting;
     QPointer<TransferStatusDialog> m_status;
     bool m_statusReceiving = false;

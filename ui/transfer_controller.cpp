@@ -1,9 +1,8 @@
-#include "transfer_commands.h"
+#include "transfer_controller.h"
 
 #include "connecting_dialog.h"
 #include "engine.h"
-#include "main_window.h"
-#include "send_list.h"
+#include "send_list_controller.h"
 #include "settings_store.h"
 #include "string_table.h"
 #include "transfer_status_dialog.h"
@@ -15,27 +14,32 @@
 
 namespace zapfer {
 
-TransferCommands::TransferCommands(MainWindow& window) : QObject(&window), m_window(window) {}
+TransferController::TransferController(QWidget* owner, const Settings& settings,
+                                       SendListController& sendList)
+    : QObject(owner),
+      m_owner(owner),
+      m_settings(settings),
+      m_sendList(sendList) {}
 
-void TransferCommands::send() {
-    Engine* engine = m_window.engine();
+void TransferController::send() {
+    Engine* engine = m_engine;
     if (busy() || !engine)
         return;
-    SendList* list = m_window.sendList();
+    const SendListModel* list = m_sendList.model();
     if (list->fileCount() == 0) {
         beep();
         return;
     }
-    const auto type = static_cast<CommType>(m_window.settings().commType);
+    const auto type = static_cast<CommType>(m_settings.commType);
     if (type == CommType::Irda) {
         // A "Connecting..." dialog could never succeed.
-        showMessage(&m_window, QMessageBox::Critical, loadString(str::CommTypeBase + int(type)),
+        showMessage(m_owner, QMessageBox::Critical, loadString(str::CommTypeBase + int(type)),
                     loadString(str::IrdaUnavailable));
         return;
     }
     if (!engine->canSend()) {
         const std::string why = engine->lastLinkError();
-        showMessage(&m_window, QMessageBox::Critical, loadString(str::CommTypeBase + int(type)),
+        showMessage(m_owner, QMessageBox::Critical, loadString(str::CommTypeBase + int(type)),
                     why.empty() ? loadString(str::PortUnavailable) : QString::fromStdString(why));
         return;
     }
@@ -46,19 +50,19 @@ void TransferCommands::send() {
         files.push_back({QFile::encodeName(path).toStdString(), QFileInfo(path).size()});
     std::string whyNot;
     if (!engine->beginSend(files, &whyNot)) {
-        showMessage(&m_window, QMessageBox::Critical, loadString(str::Error),
+        showMessage(m_owner, QMessageBox::Critical, loadString(str::Error),
                     QString::fromStdString(whyNot));
         return;
     }
     const bool infrared = type == CommType::Irda || type == CommType::RawIr;
-    m_connecting = new ConnectingDialog(infrared, &m_window);
+    m_connecting = new ConnectingDialog(infrared, m_owner);
     m_connecting->setAttribute(Qt::WA_DeleteOnClose);
-    connect(m_connecting, &QDialog::finished, this, &TransferCommands::onConnectingFinished);
+    connect(m_connecting, &QDialog::finished, this, &TransferController::onConnectingFinished);
     m_connecting->open();
 }
 
-void TransferCommands::onConnectingClosedByEngine() {
-    Engine* engine = m_window.engine();
+void TransferController::onConnectingClosedByEngine() {
+    Engine* engine = m_engine;
     if (!m_connecting || !engine)
         return;
     // A close left over from an earlier, cancelled attempt finds the engine
@@ -68,12 +72,12 @@ void TransferCommands::onConnectingClosedByEngine() {
     m_connecting->closeByTransfer();
 }
 
-void TransferCommands::onConnectingFinished(int result) {
+void TransferController::onConnectingFinished(int result) {
     m_connecting = nullptr;
-    Engine* engine = m_window.engine();
+    Engine* engine = m_engine;
     if (!engine)
         return;
-    if (result == 2)
+    if (result == dialogCode(DialogResult::Cancelled))
         engine->cancel();
     if (engine->state().AbortFlag) {
         // Cancelled, or the link could not be set up: nothing to report.
@@ -86,14 +90,14 @@ void TransferCommands::onConnectingFinished(int result) {
     openStatusDialog(false);
 }
 
-void TransferCommands::receive() {
-    if (busy() || !m_window.engine())
+void TransferController::receive() {
+    if (busy() || !m_engine)
         return;
     openStatusDialog(true);
 }
 
-void TransferCommands::openStatusDialog(bool receiving) {
-    Engine* engine = m_window.engine();
+void TransferController::openStatusDialog(bool receiving) {
+    Engine* engine = m_engine;
     m_statusReceiving = receiving;
     // The transfer may have ended before its dialog could appear.
     const bool over = engine->state().AbortFlag ||
@@ -105,36 +109,36 @@ void TransferCommands::openStatusDialog(bool receiving) {
             Qt::QueuedConnection);
         return;
     }
-    m_status = new TransferStatusDialog(receiving, &m_window);
+    m_status = new TransferStatusDialog(receiving, m_owner);
     m_status->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_status, &QDialog::finished, this,
-            receiving ? &TransferCommands::onReceiveStatusFinished
-                      : &TransferCommands::onSendStatusFinished);
+            receiving ? &TransferController::onReceiveStatusFinished
+                      : &TransferController::onSendStatusFinished);
     m_status->open();
 }
 
-void TransferCommands::onStatusClosedByEngine() {
+void TransferController::onStatusClosedByEngine() {
     if (m_status && m_staleFences == 0)
         m_status->closeByTransfer();
 }
 
-void TransferCommands::onFileStarted(const QString& namePart) {
+void TransferController::onFileStarted(const QString& namePart) {
     if (m_status)
         m_status->setFileName(namePart);
 }
 
-void TransferCommands::refresh() {
-    Engine* engine = m_window.engine();
+void TransferController::refresh() {
+    Engine* engine = m_engine;
     if (m_status && engine)
         m_status->refresh(engine->progress());
 }
 
-void TransferCommands::onSendStatusFinished(int result) {
+void TransferController::onSendStatusFinished(int result) {
     m_status = nullptr;
-    Engine* engine = m_window.engine();
+    Engine* engine = m_engine;
     if (!engine)
         return;
-    if (result == 2)
+    if (result == dialogCode(DialogResult::Cancelled))
         engine->cancel();
     // Bounded: the sender stops within a second of the abort.
     const SendOutcome outcome = engine->finishSend();
@@ -142,68 +146,47 @@ void TransferCommands::onSendStatusFinished(int result) {
     reportSend(outcome);
 }
 
-void TransferCommands::reportSend(const SendOutcome& outcome) {
+void TransferController::reportSend(const SendOutcome& outcome) {
     const int peerError = outcome.peerError;
     const int filesDone = outcome.filesDone;
     const int fileCount = outcome.fileCount;
     if (peerError != PeerNoError) {
-        showMessage(&m_window, QMessageBox::Critical, loadString(str::Error),
+        showMessage(m_owner, QMessageBox::Critical, loadString(str::Error),
                     loadString(str::RefusalBase + peerError));
         Q_EMIT sendFinished(filesDone, fileCount);
         return;
     }
-    removeSent(outcome.aborted ? std::max(outcome.transferIndex, 0)
-                               : m_window.sendList()->fileCount(),
-               outcome.sent);
-    m_window.UpdateStatusLine();
-    if (m_window.settings().showResults)
-        showMessage(&m_window, QMessageBox::NoIcon, loadString(str::SendResultTitle),
+    m_sendList.removeSent(outcome.aborted ? std::max(outcome.transferIndex, 0)
+                                          : m_sendList.model()->fileCount(),
+                          outcome.sent);
+    if (m_settings.showResults)
+        showMessage(m_owner, QMessageBox::NoIcon, loadString(str::SendResultTitle),
                     loadString(str::SentResult).arg(filesDone).arg(fileCount));
     Q_EMIT sendFinished(filesDone, fileCount);
 }
 
-// Only the files that went through: a row the user had selected further
-// down was not sent, nor was a file that could not be read when its turn
-// came (`sent` tells, entry by entry); they stay queued.
-void TransferCommands::removeSent(int count, const std::vector<bool>& sent) {
-    SendList* list = m_window.sendList();
-    count = std::min(count, list->fileCount());
-    if (count <= 0)
-        return;
-    list->clearSelection();
-    bool any = false;
-    for (int i = 0; i < count; ++i) {
-        if (size_t(i) < sent.size() && !sent[size_t(i)])
-            continue;
-        list->topLevelItem(i)->setSelected(true);
-        any = true;
-    }
-    if (any)
-        list->removeSelected();
-}
-
-void TransferCommands::onReceiveStatusFinished(int result) {
+void TransferController::onReceiveStatusFinished(int result) {
     m_status = nullptr;
-    Engine* engine = m_window.engine();
+    Engine* engine = m_engine;
     if (!engine)
         return;
-    if (result == 2)
+    if (result == dialogCode(DialogResult::Cancelled))
         engine->cancel();
     // The engine deletes a partly received file here.
     const ReceiveOutcome outcome = engine->finishReceive();
     fenceStaleCloses();
     if (!outcome.aborted)
-        m_window.playSound(Sound::Completed);
-    const Settings& settings = m_window.settings();
+        Q_EMIT receiveCompleted();
+    const Settings& settings = m_settings;
     if (settings.showResults)
-        showMessage(&m_window, QMessageBox::NoIcon, loadString(str::ReceiveResultTitle),
+        showMessage(m_owner, QMessageBox::NoIcon, loadString(str::ReceiveResultTitle),
                     loadString(str::ReceivedResult).arg(outcome.filesDone).arg(outcome.fileCount));
     if (!settings.curDir.isEmpty() && QDir(settings.curDir) == QDir(settings.destDir))
-        m_window.listCurDir();
+        Q_EMIT curDirChanged();
     Q_EMIT receiveFinished(outcome.filesDone, outcome.fileCount);
 }
 
-void TransferCommands::fenceStaleCloses() {
+void TransferController::fenceStaleCloses() {
     ++m_staleFences;
     QMetaObject::invokeMethod(
         this, [this] { --m_staleFences; }, Qt::QueuedConnection);

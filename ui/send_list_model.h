@@ -1,21 +1,33 @@
 #pragma once
 
-#include <QTreeWidget>
+#include <QAbstractTableModel>
+#include <QIcon>
+#include <QStringList>
 
 #include <cstdint>
+#include <vector>
 
 namespace zapfer {
 
+// One queued file: its absolute path, its size when it was added and the
+// icon it showed in the FileList.
+struct SendEntry {
+    QString path;
+    QString name;
+    int64_t size = 0;
+    QIcon icon;
+};
+
 // The queue of files for the next send: columns "Name", "Size" and the
 // practically hidden "Pathname"; newest first; at most 100 files and never
-// two with the same name (compared ignoring case).
-class SendList : public QTreeWidget {
+// two with the same name (compared ignoring case). GUI thread only.
+class SendListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     static constexpr int kMaxFiles = 100;
-    enum Column { NameColumn, SizeColumn, PathColumn };
+    enum Column { NameColumn, SizeColumn, PathColumn, ColumnCount };
 
-    explicit SendList(QWidget* parent = nullptr);
+    explicit SendListModel(QObject* parent = nullptr);
 
     enum class AddResult {
         Added,
@@ -28,13 +40,19 @@ public:
     // Adds the regular file at `path` (made absolute) at the top, with the
     // icon `icon` (the file's own kind when null).
     AddResult addFile(const QString& path, const QIcon& icon = {});
-    // Removes the selected rows; false when none was selected.
-    bool removeSelected();
+    // Removes the entries whose path is one of `paths`; returns how many went.
+    int removePaths(const QStringList& paths);
 
-    int fileCount() const { return topLevelItemCount(); }
+    int fileCount() const { return int(m_entries.size()); }
     // SendListBytes: the sum of the sizes the files had when added.
     int64_t totalBytes() const { return m_totalBytes; }
+    const SendEntry& entry(int row) const { return m_entries[size_t(row)]; }
     QStringList paths() const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 Q_SIGNALS:
     void contentsChanged();
@@ -42,6 +60,7 @@ Q_SIGNALS:
 private:
     bool holdsName(const QString& name) const;
 
+    std::vector<SendEntry> m_entries;
     int64_t m_totalBytes = 0;
 };
 

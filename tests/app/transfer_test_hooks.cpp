@@ -1,5 +1,5 @@
-// Test builds only (linked into zapfer when the tests are built): lets the
-// end-to-end suite drive a real window without a mouse. With
+// Part of zapfer-test-window, never of zapfer: lets the end-to-end suite
+// drive a real window without a mouse. With
 // ZAPFER_TEST_TRANSFER_DIR set, the window writes "ready" there (its process
 // id) once it is up, and after every send or receive it writes the result
 // box's text to "result.txt" and a grab of the screen to "screen.png".
@@ -8,6 +8,7 @@
 #include "control_ids.h"
 #include "main_window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QGuiApplication>
@@ -56,7 +57,10 @@ void attach(const QString& dir, int triesLeft) {
     QObject::connect(window, &zapfer::MainWindow::receiveFinished, window,
                      [window, dir] { reportResult(window, dir); });
     if (qEnvironmentVariable("ZAPFER_TEST_PRESS_SEND") == QStringLiteral("1"))
-        QTimer::singleShot(500, window, [window] { window->command(zapfer::id::Send); });
+        QTimer::singleShot(500, window, [window] {
+            window->findChild<QAction*>(QString::number(zapfer::id::Send), Qt::FindDirectChildrenOnly)
+                ->trigger();
+        });
     writeFile(QDir(dir).filePath(QStringLiteral("ready")),
               QByteArray::number(QCoreApplication::applicationPid()));
 }

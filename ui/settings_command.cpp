@@ -1,8 +1,6 @@
-// The Settings command: the dialog, and applying what it returns to the
-// settings, the engine and the link.
+#include "settings_command.h"
 
-#include "main_window.h"
-
+#include "engine.h"
 #include "serial_devices.h"
 #include "settings_dialog.h"
 #include "settings_store.h"
@@ -12,16 +10,22 @@
 
 namespace zapfer {
 
-void MainWindow::showSettings() {
-    if (findChild<SettingsDialog*>())
+SettingsCommand::SettingsCommand(QWidget* owner, Settings& settings, QStringList volumes)
+    : QObject(owner),
+      m_owner(owner),
+      m_settings(settings),
+      m_volumes(std::move(volumes)) {}
+
+void SettingsCommand::show() {
+    if (m_owner->findChild<SettingsDialog*>())
         return;
-    auto* dialog = new SettingsDialog(m_settings, m_volumes, this);
+    auto* dialog = new SettingsDialog(m_settings, m_volumes, m_owner);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QDialog::accepted, this, [this, dialog] { applySettings(dialog->chosen()); });
+    connect(dialog, &QDialog::accepted, this, [this, dialog] { apply(dialog->chosen()); });
     dialog->open();
 }
 
-void MainWindow::applySettings(const Settings& chosen) {
+void SettingsCommand::apply(const Settings& chosen) {
     const uint32_t oldType = m_settings.commType;
     const SerialDevices oldDevices = FindPorts(m_settings.serialPorts);
     m_settings.destDir = chosen.destDir;
@@ -46,7 +50,7 @@ void MainWindow::applySettings(const Settings& chosen) {
         if (m_settings.commType != oldType || deviceChanged)
             m_engine->selectCommType(type, true);
     }
-    updateLinkDisplay();
+    Q_EMIT applied();
     QSettings store(QStringLiteral("Quorvel"), QStringLiteral("Zapfer"));
     SaveSettings(m_settings, store);
 }

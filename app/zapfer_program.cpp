@@ -1,0 +1,29 @@
+#include "zapfer_program.h"
+
+#include "termination_signals.h"
+#include "zapfer_app.h"
+
+#include <QApplication>
+
+namespace zapfer {
+
+int runZapfer(int argc, char** argv, const ProgramOptions& options) {
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Quorvel"));
+    QApplication::setApplicationName(QStringLiteral("Zapfer"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.quorvel.Zapfer"));
+    QStringList files = QApplication::arguments();
+    files.removeFirst();
+
+    ZapferApp zapfer(options.link);
+    if (!zapfer.start(files))
+        return 0;
+    if (options.started)
+        options.started(zapfer);
+    TerminationSignals terminationSignals;
+    const int code = QApplication::exec();
+    zapfer.shutdown();
+    return code;
+}
+
+} // namespace zapfer

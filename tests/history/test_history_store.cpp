@@ -1,0 +1,242 @@
+// Recording and reading back transfers, "send again"'s choice of files,
+// pruning, and where the database lives.
+
+#include "history_path.h"
+#include "history_store.h"
+#include "history_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+
+namespace zapfer::history {
+namespace {
+
+using test::queryText;
+using test::TempDir;
+
+TransferRecord sampleTransfer(std::string peerName = "desk") {
+    TransferRecord t;
+    t.startedMs = 1'796'000'000'123;
+    t.endedMs = 1'796'000'004'456;
+    t.direction = Direction::Received;
+    t.link = "lan";
+    t.peer = "192.168.1.20";
+    t.peerName = std::move(peerName);
+    t.outcome = TransferOutcome::Refused;
+    t.refusalCode = 7;
+    t.detail = "the peer refused a file";
+    t.bytes = 5'000'000'000; // past 32 bits
+    t.durationMs = 4333;
+    return t;
+}
+
+FileRecord file(std::string name, FileResult result, std::optional<std::uint32_t> crc) {
+    FileRecord f;
+    f.nameSent = name;
+    f.nameStored = name.empty() ? std::string() : name + " (2)";
+    f.size = 3'000'000'000;
+    f.bytesDone = result == FileResult::Stored || result == FileResult::Sent ? f.size : 1234;
+    f.result = result;
+    f.crc32 = crc;
+    return f;
+}
+
+void expectSameFiles(const std::vector<FileRecord>& actual, const std::vector<FileRecord>& wanted) {
+    ASSERT_EQ(actual.size(), wanted.size());
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        SCOPED_TRACE("file " + std::to_string(i));
+        EXPECT_EQ(actual[i].nameSent, wanted[i].nameSent);
+        EXPECT_EQ(actual[i].nameStored, wanted[i].nameStored);
+        EXPECT_EQ(actual[i].size, wanted[i].size);
+        EXPECT_EQ(actual[i].bytesDone, wanted[i].bytesDone);
+        EXPECT_EQ(actual[i].result, wanted[i].result);
+        EXPECT_EQ(actual[i].crc32, wanted[i].crc32);
+    }
+}
+
+TEST(HistoryStore, RecordsEveryFieldAndReadsItBackAfterReopening) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    const TransferRecord wanted = sampleTransfer("Ünïcode 'quoted' \"peer\"");
+    // CRCs with the top bit set and zero, a missing one, names with control
+    // characters, quotes and a byte sequence that is not UTF-8.
+    const std::vector<FileRecord> files = {
+        file("a.txt", FileResult::Stored, 0xFFFFFFFFu),
+        file("line\nbreak\tand\x1b[31mescape", FileResult::Refused, std::nullopt),
+        file("'; DROP TABLE files; --", FileResult::Stored, 0u),
+        file("bad\xff\xfe", FileResult::Aborted, 0x80000000u),
+    };
+    std::int64_t id = 0;
+    {
+        auto store = HistoryStore::open(path);
+        ASSERT_TRUE(store) << store.error().text;
+        EXPECT_EQ(store.value().notice(), "");
+        auto recorded = store.value().recordTransfer(wanted, files);
+        ASSERT_TRUE(recorded) << recorded.error().text;
+        id = recorded.value();
+    }
+    auto store = HistoryStore::open(path);
+    ASSERT_TRUE(store) << store.error().text;
+    auto transfers = store.value().recentTransfers(10);
+    ASSERT_TRUE(transfers) << transfers.error().text;
+    ASSERT_EQ(transfers.value().size(), 1u);
+    const StoredTransfer& got = transfers.value()[0];
+    EXPECT_EQ(got.id, id);
+    EXPECT_EQ(got.fileCount, 4);
+    EXPECT_EQ(got.failedFileCount, 2);
+    EXPECT_EQ(got.record.startedMs, wanted.startedMs);
+    EXPECT_EQ(got.record.endedMs, wanted.endedMs);
+    EXPECT_EQ(got.record.direction, wanted.direction);
+    EXPECT_EQ(got.record.link, wanted.link);
+    EXPECT_EQ(got.record.peer, wanted.peer);
+    EXPECT_EQ(got.record.peerName, wanted.peerName);
+    EXPECT_EQ(got.record.outcome, wanted.outcome);
+    EXPECT_EQ(got.record.refusalCode, wanted.refusalCode);
+    EXPECT_EQ(got.record.detail, wanted.detail);
+    EXPECT_EQ(got.record.bytes, wanted.bytes);
+    EXPECT_EQ(got.record.durationMs, wanted.durationMs);
+
+    auto gotFiles = store.value().filesOf(id);
+    ASSERT_TRUE(gotFiles) << gotFiles.error().text;
+    expectSameFiles(gotFiles.value(), files);
+}
+
+TEST(HistoryStore, ListsNewestFirstAndPicksTheFilesToSendAgain) {
+    TempDir dir;
+    auto store = HistoryStore::open(dir.file("history.sqlite"));
+    ASSERT_TRUE(store) << store.error().text;
+    TransferRecord completed = sampleTransfer();
+    completed.outcome = TransferOutcome::Completed;
+    completed.refusalCode.reset();
+    const auto first = store.value().recordTransfer(completed, {});
+    const std::vector<FileRecord> mixed = {
+        file("sent", FileResult::Sent, 1u),
+        file("refused", FileResult::Refused, std::nullopt),
+        file("stored", FileResult::Stored, 2u),
+        file("failed", FileResult::Failed, std::nullopt),
+        file("unreadable", FileResult::SkippedUnreadable, std::nullopt),
+        file("aborted", FileResult::Aborted, std::nullopt),
+    };
+    const auto second = store.value().recordTransfer(sampleTransfer(), mixed);
+    const auto third = store.value().recordTransfer(completed, {file("x", FileResult::Sent, 3u)});
+    ASSERT_TRUE(first && second && third);
+
+    auto recent = store.value().recentTransfers(2);
+    ASSERT_TRUE(recent) << recent.error().text;
+    ASSERT_EQ(recent.value().size(), 2u);
+    EXPECT_EQ(recent.value()[0].id, third.value());
+    EXPECT_EQ(recent.value()[1].id, second.value());
+    EXPECT_EQ(recent.value()[1].failedFileCount, 4);
+    EXPECT_FALSE(recent.value()[0].record.refusalCode);
+
+    auto failed = store.value().failedFilesOf(second.value());
+    ASSERT_TRUE(failed) << failed.error().text;
+    expectSameFiles(failed.value(), {mixed[1], mixed[3], mixed[4], mixed[5]});
+    auto none = store.value().failedFilesOf(third.value());
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none.value().empty());
+    auto unknown = store.value().filesOf(999);
+    ASSERT_TRUE(unknown);
+    EXPECT_TRUE(unknown.value().empty());
+}
+
+TEST(HistoryStore, PrunesTheOldestTransfersWithTheirFiles) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    HistoryOptions options;
+    options.maxTransfers = 5;
+    auto store = HistoryStore::open(path, options);
+    ASSERT_TRUE(store) << store.error().text;
+    std::vector<std::int64_t> ids;
+    for (int i = 0; i < 8; ++i) {
+        auto id = store.value().recordTransfer(
+            sampleTransfer("peer " + std::to_string(i)),
+            {file("a", FileResult::Sent, 1u), file("b", FileResult::Failed, std::nullopt)});
+        ASSERT_TRUE(id) << id.error().text;
+        ids.push_back(id.value());
+    }
+    auto count = store.value().transferCount();
+    ASSERT_TRUE(count);
+    EXPECT_EQ(count.value(), 5);
+    auto recent = store.value().recentTransfers(100);
+    ASSERT_TRUE(recent);
+    ASSERT_EQ(recent.value().size(), 5u);
+    EXPECT_EQ(recent.value().front().id, ids[7]);
+    EXPECT_EQ(recent.value().back().id, ids[3]);
+    EXPECT_EQ(recent.value().back().record.peerName, "peer 3");
+    // No file outlives its transfer.
+    EXPECT_EQ(queryText(path, "SELECT count(*) FROM files"), "10");
+    EXPECT_EQ(queryText(path, "SELECT count(*) FROM files WHERE transfer_id NOT IN "
+                              "(SELECT id FROM transfers)"),
+              "0");
+}
+
+// Sets an environment variable for one scope, restoring the old value.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        if (value != nullptr)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+TEST(HistoryPath, FollowsXdgDataHomeAndFallsBackToTheHomeFolder) {
+    TempDir dir;
+    const std::string home = dir.file("home");
+    ScopedEnv homeEnv("HOME", home.c_str());
+    {
+        const std::string data = dir.file("data");
+        ScopedEnv xdg("XDG_DATA_HOME", data.c_str());
+        EXPECT_EQ(defaultHistoryPath(), data + "/Quorvel/Zapfer/history.sqlite");
+    }
+    const std::string fallback = home + "/.local/share/Quorvel/Zapfer/history.sqlite";
+    {
+        ScopedEnv xdg("XDG_DATA_HOME", nullptr);
+        EXPECT_EQ(defaultHistoryPath(), fallback);
+    }
+    ScopedEnv relative("XDG_DATA_HOME", "relative/data");
+    EXPECT_EQ(defaultHistoryPath(), fallback);
+
+    // Opening makes the missing folders, for the user only.
+    auto store = HistoryStore::openDefault();
+    ASSERT_TRUE(store) << store.error().text;
+    EXPECT_TRUE(std::filesystem::exists(fallback));
+    for (const char* folder :
+         {"/.local", "/.local/share", "/.local/share/Quorvel", "/.local/share/Quorvel/Zapfer"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat((home + folder).c_str(), &info), 0) << folder;
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
+    }
+}
+
+TEST(HistoryPath, AFolderThatCannotBeMadeIsAnErrorNamingThePath) {
+    TempDir dir;
+    std::ofstream(dir.file("plain")) << "a file, not a folder";
+    const std::string path = dir.file("plain") + "/Zapfer/history.sqlite";
+    auto store = HistoryStore::open(path);
+    ASSERT_FALSE(store);
+    EXPECT_EQ(store.error().kind, HistoryError::Kind::Io);
+    EXPECT_NE(store.error().text.find(dir.file("plain")), std::string::npos) << store.error().text;
+}
+
+} // namespace
+} // namespace zapfer::history

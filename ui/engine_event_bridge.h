@@ -1,0 +1,40 @@
+#pragma once
+
+#include "engine_events.h"
+#include "sound_player.h"
+
+#include <QObject>
+
+class QWidget;
+
+namespace zapfer {
+
+class TransferController;
+
+// The window's EngineEvents. Each call, made on an engine thread, becomes a
+// queued call on the GUI thread, where the transfer dialogs, the sounds and
+// the link's messages are handled.
+class EngineEventBridge : public QObject, public EngineEvents {
+    Q_OBJECT
+public:
+    // `owner` holds the link's message boxes; `transfers` outlives the bridge.
+    EngineEventBridge(QWidget* owner, TransferController& transfers);
+
+    void incomingTransfer() override;
+    void closeConnectingDialog() override;
+    void closeStatusDialog() override;
+    void fileStarted(const std::string& namePart) override;
+    void playSound(Sound sound) override;
+    void linkMessage(const std::string& text, const std::string& caption) override;
+
+Q_SIGNALS:
+    // A peer's file table was accepted: the Receive command (40018) is due.
+    void incoming();
+
+private:
+    QWidget* m_owner;
+    TransferController& m_transfers;
+    SoundPlayer m_sound;
+};
+
+} // namespace zapfer

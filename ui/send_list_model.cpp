@@ -1,0 +1,115 @@
+#include "send_list_model.h"
+
+#include "format_size.h"
+#include "protocol.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileIconProvider>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace zapfer {
+
+SendListModel::SendListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+bool SendListModel::holdsName(const QString& name) const {
+    return std::any_of(m_entries.begin(), m_entries.end(), [&name](const SendEntry& entry) {
+        return entry.name.compare(name, Qt::CaseInsensitive) == 0;
+    });
+}
+
+SendListModel::AddResult SendListModel::addFile(const QString& path, const QIcon& icon) {
+    const QFileInfo info(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    QFile file(info.filePath());
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+        return AddResult::NotReadable;
+    if (holdsName(info.fileName()))
+        return AddResult::Duplicate;
+    if (size_t(QFile::encodeName(info.fileName()).size()) > kMaxNameUnits)
+        return AddResult::NameTooLong;
+    const int64_t size = file.size();
+    if (size > kMaxFileSize)
+        return AddResult::TooLarge;
+    if (fileCount() >= kMaxFiles)
+        return AddResult::Full;
+    beginInsertRows({}, 0, 0);
+    m_entries.insert(m_entries.begin(),
+                     {info.filePath(), info.fileName(), size,
+                      icon.isNull() ? QFileIconProvider().icon(QAbstractFileIconProvider::File)
+                                    : icon});
+    m_totalBytes += size;
+    endInsertRows();
+    Q_EMIT contentsChanged();
+    return AddResult::Added;
+}
+
+int SendListModel::removePaths(const QStringList& paths) {
+    int removed = 0;
+    for (int row = fileCount() - 1; row >= 0; --row) {
+        if (!paths.contains(m_entries[size_t(row)].path))
+            continue;
+        beginRemoveRows({}, row, row);
+        m_totalBytes -= m_entries[size_t(row)].size;
+        m_entries.erase(m_entries.begin() + row);
+        endRemoveRows();
+        ++removed;
+    }
+    if (removed > 0)
+        Q_EMIT contentsChanged();
+    return removed;
+}
+
+QStringList SendListModel::paths() const {
+    QStringList result;
+    for (const SendEntry& entry : m_entries)
+        result.append(entry.path);
+    return result;
+}
+
+int SendListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : fileCount();
+}
+
+int SendListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant SendListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= fileCount())
+        return {};
+    const SendEntry& e = entry(index.row());
+    if (role == Qt::DisplayRole) {
+        switch (index.column()) {
+        case NameColumn:
+            return e.name;
+        case SizeColumn:
+            return FormatSize(e.size);
+        case PathColumn:
+            return e.path;
+        default:
+            return {};
+        }
+    }
+    if (role == Qt::DecorationRole && index.column() == NameColumn)
+        return e.icon;
+    return {};
+}
+
+QVariant SendListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case NameColumn:
+        return QStringLiteral("Name");
+    case SizeColumn:
+        return QStringLiteral("Size");
+    case PathColumn:
+        return QStringLiteral("Pathname");
+    default:
+        return {};
+    }
+}
+
+} // namespace zapfer
