@@ -19,20 +19,20 @@ std::optional<CliEvent> EventQueue::wait(std::chrono::milliseconds timeout) {
     return event;
 }
 
-void EventQueue::incomingTransfer() {
-    post({CliEvent::Kind::IncomingTransfer, {}});
+void EventQueue::receiveStarted(TransferId id) {
+    post({CliEvent::Kind::IncomingTransfer, {}, id});
 }
 
-void EventQueue::closeConnectingDialog() {
-    post({CliEvent::Kind::ConnectingClosed, {}});
+void EventQueue::connectingEnded(TransferId id) {
+    post({CliEvent::Kind::ConnectingClosed, {}, id});
 }
 
-void EventQueue::closeStatusDialog() {
-    post({CliEvent::Kind::StatusClosed, {}});
+void EventQueue::transferEnded(TransferId id) {
+    post({CliEvent::Kind::StatusClosed, {}, id});
 }
 
-void EventQueue::fileStarted(const std::string& namePart) {
-    post({CliEvent::Kind::FileStarted, namePart});
+void EventQueue::fileStarting(TransferId id, const std::string& namePart) {
+    post({CliEvent::Kind::FileStarted, namePart, id});
 }
 
 void EventQueue::linkMessage(const std::string& text, const std::string& caption) {

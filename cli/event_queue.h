@@ -26,6 +26,7 @@ struct CliEvent {
     };
     Kind kind;
     std::string text; // the file name, or the link message
+    TransferId id = kNoTransfer;
 };
 
 class EventQueue : public EngineEvents {
@@ -36,10 +37,10 @@ public:
     std::optional<CliEvent> wait(std::chrono::milliseconds timeout);
 
     // EngineEvents: quick and non-blocking, as the engine requires.
-    void incomingTransfer() override;
-    void closeConnectingDialog() override;
-    void closeStatusDialog() override;
-    void fileStarted(const std::string& namePart) override;
+    void receiveStarted(TransferId id) override;
+    void connectingEnded(TransferId id) override;
+    void transferEnded(TransferId id) override;
+    void fileStarting(TransferId id, const std::string& namePart) override;
     void playSound(Sound) override {}
     void linkMessage(const std::string& text, const std::string& caption) override;
 

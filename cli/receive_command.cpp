@@ -43,6 +43,7 @@ private:
     Engine& m_engine;
     ProgressBar m_bar;
     bool m_inTransfer = false;
+    TransferId m_transfer = kNoTransfer; // the receive under way
     int m_idleTicks = 0;
     bool m_serial;
     bool m_portLost = false;
@@ -59,7 +60,7 @@ void ReceiveSession::run() {
             m_bar.update(m_engine.progress());
             // A transfer whose end was not announced (the link dropped): once
             // the engine has been idle for a while, take the outcome anyway.
-            const bool idle = m_engine.state().LinkState.load() == LinkState::Listening;
+            const bool idle = m_engine.snapshot().linkState == LinkState::Listening;
             m_idleTicks = idle ? m_idleTicks + 1 : 0;
             if (m_idleTicks >= 3)
                 finish();
@@ -71,13 +72,14 @@ void ReceiveSession::run() {
                 cancelAndFinish();
             return;
         case CliEvent::Kind::IncomingTransfer:
+            m_transfer = event->id;
             begin();
             break;
         case CliEvent::Kind::FileStarted:
             m_bar.printLine(stdout, "receiving " + event->text);
             break;
         case CliEvent::Kind::StatusClosed:
-            if (m_inTransfer)
+            if (m_inTransfer && event->id == m_transfer)
                 finish();
             break;
         case CliEvent::Kind::LinkMessage:
@@ -135,9 +137,9 @@ void ReceiveSession::cancelAndFinish() {
     const auto deadline = Clock::now() + kCancelGrace;
     while (Clock::now() < deadline) {
         const auto event = m_queue.wait(kTick);
-        if (event && event->kind == CliEvent::Kind::StatusClosed)
+        if (event && event->kind == CliEvent::Kind::StatusClosed && event->id == m_transfer)
             break;
-        if (!event && m_engine.state().LinkState.load() == LinkState::Listening)
+        if (!event && m_engine.snapshot().linkState == LinkState::Listening)
             break;
     }
     finish();

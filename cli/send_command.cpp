@@ -2,6 +2,7 @@
 
 #include "event_queue.h"
 #include "progress_bar.h"
+#include "send_handshake.h"
 #include "send_list.h"
 #include "signal_watcher.h"
 
@@ -61,7 +62,8 @@ std::optional<uint32_t> resolvePeer(const std::string& text) {
 class SendSession {
 public:
     SendSession(const CliOptions& options, EventQueue& queue, Engine& engine)
-        : m_options(options), m_queue(queue), m_engine(engine), m_bar(stderr) {}
+        : m_options(options), m_queue(queue), m_engine(engine), m_handshake(engine), m_bar(stderr) {
+    }
 
     int run(const std::vector<SendFile>& files);
 
@@ -75,12 +77,13 @@ private:
     const CliOptions& m_options;
     EventQueue& m_queue;
     Engine& m_engine;
+    SendHandshake m_handshake;
     ProgressBar m_bar;
 };
 
 int SendSession::run(const std::vector<SendFile>& files) {
     std::string whyNot;
-    if (!m_engine.beginSend(files, &whyNot)) {
+    if (m_handshake.begin(files, &whyNot) == kNoTransfer) {
         printError("cannot send: " + whyNot);
         return 1;
     }
@@ -103,10 +106,9 @@ int SendSession::run(const std::vector<SendFile>& files) {
                 formatBytes(total).c_str());
     std::fflush(stdout);
     m_bar.restart();
-    m_engine.startSending();
     const Ending ending = transfer();
     m_bar.clear();
-    return report(m_engine.finishSend(), ending);
+    return report(m_handshake.statusClosed(false), ending);
 }
 
 // Waits for the link; false (the reason printed, the engine idle again) when
@@ -119,22 +121,20 @@ bool SendSession::connect() {
             printLinkMessage(*event);
             continue;
         }
-        if (event && event->kind == CliEvent::Kind::ConnectingClosed) {
-            if (m_engine.state().AbortFlag.load() == 0)
+        if (event && event->kind == CliEvent::Kind::ConnectingClosed &&
+            m_handshake.owns(event->id)) {
+            if (m_handshake.connectingClosed(false))
                 return true;
-            m_engine.finishSend();
             printError("the connection to the receiver failed");
             return false;
         }
         if (event && event->kind == CliEvent::Kind::Interrupted) {
-            m_engine.cancel();
-            m_engine.finishSend();
+            m_handshake.connectingClosed(true);
             printError("cancelled before a receiver was found");
             return false;
         }
         if (Clock::now() >= deadline) {
-            m_engine.cancel();
-            m_engine.finishSend();
+            m_handshake.connectingClosed(true);
             if (m_options.serialType)
                 printError("no receiver answered on " +
                            serialDeviceFor(*m_options.serialType, serialDevicesOf(m_options)) +
@@ -163,9 +163,12 @@ SendSession::Ending SendSession::transfer() {
         if (event) {
             switch (event->kind) {
             case CliEvent::Kind::StatusClosed:
-                return ending;
+                if (m_handshake.owns(event->id))
+                    return ending;
+                break;
             case CliEvent::Kind::FileStarted:
-                m_bar.printLine(stdout, "sending " + event->text);
+                if (m_handshake.owns(event->id))
+                    m_bar.printLine(stdout, "sending " + event->text);
                 break;
             case CliEvent::Kind::LinkMessage:
                 printLinkMessage(*event);
@@ -184,7 +187,8 @@ SendSession::Ending SendSession::transfer() {
         if (cancelledAt != Clock::time_point::max() && now - cancelledAt > kCancelGrace)
             return ending;
 
-        const TransferProgress progress = m_engine.progress();
+        const EngineSnapshot snapshot = m_engine.snapshot();
+        const TransferProgress& progress = snapshot.progress;
         if (progress.bytesDone != last.bytesDone || progress.fileIndex != last.fileIndex ||
             progress.filesDone != last.filesDone)
             lastMove = now;
@@ -192,9 +196,7 @@ SendSession::Ending SendSession::transfer() {
         if (!event) {
             m_bar.update(progress);
             // The sender has returned without the closing event: do not wait forever.
-            const bool idle = m_engine.state().LinkState.load() == LinkState::Listening &&
-                              m_engine.state().ReceiveEnabled.load() == 1;
-            idleTicks = idle ? idleTicks + 1 : 0;
+            idleTicks = snapshot.idle() ? idleTicks + 1 : 0;
             if (idleTicks >= 3)
                 return ending;
         }

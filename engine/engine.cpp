@@ -179,6 +179,7 @@ bool Engine::beginSend(const std::vector<SendFile>& files, std::string* whyNot) 
     }
     m_send.table = std::move(table);
     m_send.files = files;
+    m_sendId = ++m_lastId;
 
     LinkState expected = LinkState::Listening;
     m_state.restart(int32_t(files.size()), total);
@@ -271,6 +272,22 @@ bool Engine::receiveActive() const {
     if (m_session && (m_session->tableAccepted() || m_session->fileOpen()))
         return true;
     return m_link && m_state.ReceiveEnabled && !isSerial(m_state.CommType);
+}
+
+TransferId Engine::send(const std::vector<SendFile>& files, std::string* whyNot) {
+    return beginSend(files, whyNot) ? m_sendId.load() : kNoTransfer;
+}
+
+EngineSnapshot Engine::snapshot() const {
+    EngineSnapshot s;
+    s.linkState = m_state.LinkState;
+    s.aborting = m_state.AbortFlag != 0;
+    s.responding = m_state.ReceiveEnabled != 0;
+    s.canSend = m_status.canSend;
+    s.sendId = m_sendId;
+    s.receiveId = m_receiveId;
+    s.progress = progress();
+    return s;
 }
 
 TransferProgress Engine::progress() const {

@@ -55,6 +55,24 @@ struct TransferProgress {
     int64_t totalBytes = 0;
 };
 
+// What the front end reads to decide and to show, taken at one moment.
+struct EngineSnapshot {
+    LinkState linkState = LinkState::Stopped;
+    bool aborting = false;  // AbortFlag: the transfer under way is stopping
+    bool responding = true; // ReceiveEnabled: this machine serves peers
+    bool canSend = false;
+    TransferId sendId = kNoTransfer;
+    TransferId receiveId = kNoTransfer;
+    TransferProgress progress;
+
+    // The link of send `id` is up and its sender may run.
+    bool linkUpFor(TransferId id) const {
+        return id == sendId && !aborting && linkState == LinkState::Connected;
+    }
+    // The engine serves peers again: no send of this machine is under way.
+    bool idle() const { return responding && linkState == LinkState::Listening; }
+};
+
 class SerialLink;
 
 class Engine : private SessionObserver, private ReplySink {
@@ -115,6 +133,13 @@ public:
     ReceiveOutcome finishReceive();
 
     TransferProgress progress() const;
+
+    // --- the transfer API (front-end thread) ---
+    // Starts a send of `files` (the Connecting step); its id, or kNoTransfer
+    // with the reason when refused (see beginSend).
+    TransferId send(const std::vector<SendFile>& files, std::string* whyNot = nullptr);
+    // One consistent reading of what the front end may show or decide on.
+    EngineSnapshot snapshot() const;
 
 private:
     void setAbort();
@@ -187,6 +212,9 @@ private:
     std::atomic<bool> m_stopRequested{false};
     std::atomic<bool> m_inTransfer{false}; // sender or socket service loop running
     Outcomes m_outcomes;
+    std::atomic<TransferId> m_lastId{kNoTransfer};
+    std::atomic<TransferId> m_sendId{kNoTransfer};    // the send under way or last
+    std::atomic<TransferId> m_receiveId{kNoTransfer}; // the receive under way or last
 };
 
 } // namespace zapfer

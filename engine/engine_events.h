@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer.h"
+
 #include <string>
 
 namespace zapfer {
@@ -15,30 +17,51 @@ enum class Sound {
 // retrySerialPort): an implementation must return quickly and must not call back
 // into the engine's blocking methods. The window turns each call into a queued
 // call on the GUI thread; zapfer-cli and tests act on them directly.
+//
+// Each event names its transfer: a late event of an earlier transfer is told
+// apart from the current one's.
 class EngineEvents {
 public:
     virtual ~EngineEvents() = default;
 
-    // A peer's file table was accepted: show the receive dialog.
-    virtual void incomingTransfer() = 0;
-    // The link to the peer is up: close the Connecting dialog if it is open.
-    virtual void closeConnectingDialog() = 0;
-    // A transfer ended (either side): close the status dialog if it is open.
-    virtual void closeStatusDialog() = 0;
-    // A file of the transfer starts; `namePart` is its name without folders.
-    virtual void fileStarted(const std::string& namePart) = 0;
+    // A peer's file table was accepted: transfer `id` is being received (the
+    // receive dialog opens).
+    virtual void receiveStarted(TransferId id) {
+        (void)id;
+        incomingTransfer();
+    }
+    // The link for send `id` is up, or could not be set up: the Connecting
+    // dialog closes.
+    virtual void connectingEnded(TransferId id) {
+        (void)id;
+        closeConnectingDialog();
+    }
+    // Transfer `id` (either side) has ended: its status dialog closes.
+    virtual void transferEnded(TransferId id) {
+        (void)id;
+        closeStatusDialog();
+    }
+    // A file of transfer `id` starts; `namePart` is its name without folders
+    // (a received file: the name it is stored under).
+    virtual void fileStarting(TransferId id, const std::string& namePart) {
+        (void)id;
+        fileStarted(namePart);
+    }
     virtual void playSound(Sound sound) = 0;
     // A link could not be opened; the front end shows `text` under `caption`.
     virtual void linkMessage(const std::string& text, const std::string& caption) = 0;
+
+    // The same events without their transfer, for a front end that has not
+    // moved to the ones above yet.
+    virtual void incomingTransfer() {}
+    virtual void closeConnectingDialog() {}
+    virtual void closeStatusDialog() {}
+    virtual void fileStarted(const std::string& namePart) { (void)namePart; }
 };
 
 // An EngineEvents that does nothing; a base for front ends that need a few.
 class NullEngineEvents : public EngineEvents {
 public:
-    void incomingTransfer() override {}
-    void closeConnectingDialog() override {}
-    void closeStatusDialog() override {}
-    void fileStarted(const std::string&) override {}
     void playSound(Sound) override {}
     void linkMessage(const std::string&, const std::string&) override {}
 };

@@ -4,6 +4,7 @@
 // ends with.
 
 #include "comm_type.h"
+#include "transfer.h"
 #include "transfer_counters.h"
 
 #include <atomic>
@@ -37,12 +38,14 @@ struct SendFile {
 };
 
 struct SendOutcome {
+    TransferId id = kNoTransfer;
     int32_t peerError = 0;      // PeerRefusal
     bool aborted = false;       // AbortFlag was set when the send ended
     int32_t transferIndex = -1; // entry in progress when stopped; -1: table never accepted
     int32_t filesDone = 0;
     int32_t fileCount = 0;
     std::vector<bool> sent; // per entry: the file went through whole
+    std::vector<FileOutcome> files;
 };
 
 // The fields shared between the threads, under their usual names.

@@ -65,7 +65,8 @@ uint8_t ReceiveSession::checkTable() {
         // Only plain names are created, and only in the destination folder.
         if (!isSafeReceivedName(name) || entry.size < 0)
             return CMD_CANNOT_CREATE;
-        m_entries.push_back({entry.name, storedReceivedName(name), entry.size, false});
+        m_entries.push_back(
+            {entry.name, storedReceivedName(name), entry.size, 0, FileResult::NotReached});
         total += entry.size;
     }
     if (m_entries.empty())
@@ -76,7 +77,7 @@ uint8_t ReceiveSession::checkTable() {
     if (!m_destDir || ::faccessat(m_destDir.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
         return CMD_CANNOT_CREATE;
     if (!m_policy.overwriteFiles) {
-        for (const ReceivedEntry& entry : m_entries)
+        for (const FileOutcome& entry : m_entries)
             if (nameExists(m_destDir.get(), entry.nameAsStored))
                 return CMD_NAME_CONFLICT;
     }
@@ -95,10 +96,11 @@ void ReceiveSession::serveOpen(uint8_t index) {
         return;
     }
     m_file.reset();
-    const ReceivedEntry& entry = m_entries[index];
+    const FileOutcome& entry = m_entries[index];
     const int32_t blocks = FileBlocks(m_traits.dialect, entry.size, m_traits.blockSize);
     m_counters.TransferIndex = index;
     m_counters.BlocksDone = 0;
+    m_fileBytes = 0;
     m_counters.CurrentFileSize = entry.size;
     m_counters.FileBlocks = blocks;
     m_observer.fileStarted(entry.nameAsStored);
@@ -163,6 +165,7 @@ void ReceiveSession::serveBlockData(const uint8_t* data, bool arrived) {
     // A stream counts the blocks taken; a serial line the index of the last.
     m_counters.BlocksDone = stream ? k + 1 : k;
     m_counters.BytesDone += int64_t(length);
+    m_fileBytes += int64_t(length);
     if (stream)
         m_sink.reply(BuildBlockReply(CMD_BLOCK_OK, k));
     else
@@ -177,12 +180,16 @@ void ReceiveSession::serveClose() {
         const bool replace =
             m_policy.overwriteFiles ||
             std::find(m_namesWritten.begin(), m_namesWritten.end(), name) != m_namesWritten.end();
-        if (m_file->commit(replace)) {
+        const bool kept = m_file->commit(replace);
+        if (kept) {
             m_counters.FilesDone += 1;
             m_namesWritten.push_back(name);
-            const int32_t index = m_counters.TransferIndex;
-            if (index >= 0 && size_t(index) < m_entries.size())
-                m_entries[size_t(index)].stored = true;
+        }
+        const int32_t index = m_counters.TransferIndex;
+        if (index >= 0 && size_t(index) < m_entries.size()) {
+            FileOutcome& entry = m_entries[size_t(index)];
+            entry.result = kept ? FileResult::Stored : FileResult::Failed;
+            entry.bytesDone = kept ? entry.size : m_fileBytes;
         }
         m_file.reset();
     }
@@ -241,6 +248,15 @@ void ReceiveSession::end(bool aborted) {
     outcome.filesDone = m_counters.FilesDone;
     outcome.fileCount = m_counters.TransferFileCount;
     outcome.files = m_entries;
+    if (aborted) {
+        // The file under way when the receive stopped was cut off.
+        const int32_t index = m_counters.TransferIndex;
+        if (index >= 0 && size_t(index) < outcome.files.size() &&
+            outcome.files[size_t(index)].result == FileResult::NotReached) {
+            outcome.files[size_t(index)].result = FileResult::Aborted;
+            outcome.files[size_t(index)].bytesDone = m_fileBytes;
+        }
+    }
     m_observer.receiveEnded(outcome);
     if (m_announced) {
         // The receive dialog is still up for a transfer that ended early.

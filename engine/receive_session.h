@@ -11,6 +11,7 @@
 #include "engine_events.h"
 #include "link.h"
 #include "received_file.h"
+#include "transfer.h"
 #include "transfer_counters.h"
 #include "unique_fd.h"
 
@@ -44,18 +45,12 @@ struct ReceivePolicy {
 };
 
 // How a receive ended, with each file of its table.
-struct ReceivedEntry {
-    std::string nameAsSent;
-    std::string nameAsStored;
-    int64_t size = 0;
-    bool stored = false;
-};
-
 struct ReceiveOutcome {
+    TransferId id = kNoTransfer;
     bool aborted = false;
     int32_t filesDone = 0;
     int32_t fileCount = 0;
-    std::vector<ReceivedEntry> files;
+    std::vector<FileOutcome> files;
 };
 
 // What the session tells the engine.
@@ -183,10 +178,11 @@ private:
     // The receive.
     ReceivePolicy m_policy;
     std::vector<uint8_t> m_table;
-    std::vector<ReceivedEntry> m_entries;
+    std::vector<FileOutcome> m_entries;
     std::vector<std::string> m_namesWritten; // names this receive has created
     UniqueFd m_destDir;
     std::unique_ptr<ReceivedFile> m_file;
+    int64_t m_fileBytes = 0; // stored of the file under way
     bool m_tableAccepted = false;
     bool m_announced = false;
     bool m_peerAborted = false;

@@ -9,16 +9,19 @@
 
 namespace zapfer {
 
-Sender::Sender(Link& link, EngineState& state, EngineEvents& events, Waker& waker,
+Sender::Sender(TransferId id, Link& link, EngineState& state, EngineEvents& events, Waker& waker,
                const std::atomic<bool>& stopping)
-    : m_link(link), m_state(state), m_events(events), m_waker(waker), m_stopping(stopping),
-      m_traits(link.traits()), m_buffer(65536 + kBlockHeaderSize) {}
+    : m_id(id), m_link(link), m_state(state), m_events(events), m_waker(waker),
+      m_stopping(stopping), m_traits(link.traits()), m_buffer(65536 + kBlockHeaderSize) {}
 
 SendOutcome Sender::run(const std::vector<SendFile>& files, std::span<const uint8_t> table) {
     // Whatever a previous exchange left unread would be taken for a reply.
     if (m_traits.dialect == Dialect::Stream)
         m_link.drainInput();
     m_sent.assign(files.size(), false);
+    m_files.clear();
+    for (const SendFile& file : files)
+        m_files.push_back({file.path, {}, file.size, 0, FileResult::NotReached});
     m_state.BytesDone = 0;
     m_state.TransferIndex = -1;
     const int count = int(files.size());
@@ -35,12 +38,14 @@ SendOutcome Sender::run(const std::vector<SendFile>& files, std::span<const uint
         abortExchange();
 
     SendOutcome outcome;
+    outcome.id = m_id;
     outcome.peerError = m_state.PeerError;
     outcome.aborted = !completed;
     outcome.transferIndex = completed ? count : m_state.TransferIndex.load();
     outcome.filesDone = m_state.FilesDone;
     outcome.fileCount = count;
     outcome.sent = m_sent;
+    outcome.files = m_files;
     return outcome;
 }
 
@@ -78,9 +83,15 @@ void Sender::sendFile(int index, const SendFile& file) {
     m_state.BlocksDone = 0;
     m_state.CurrentFileSize = file.size;
     m_state.FileBlocks = FileBlocks(m_traits.dialect, file.size, m_traits.blockSize);
-    if (!openOnPeer(index))
+    FileOutcome& outcome = m_files[size_t(index)];
+    if (!openOnPeer(index)) {
+        outcome.result = m_state.PeerError != PeerNoError ? FileResult::Refused
+                         : aborted()                      ? FileResult::Aborted
+                                                          : FileResult::Failed;
         return;
-    m_events.fileStarted(FileNamePart(file.path));
+    }
+    m_events.fileStarting(m_id, FileNamePart(file.path));
+    const int64_t bytesBefore = m_state.BytesDone;
 
     // A file that cannot be read now is opened and closed on the peer with no
     // blocks: the peer drops it and the send goes on without counting it.
@@ -92,7 +103,13 @@ void Sender::sendFile(int index, const SendFile& file) {
                    : pumpPaced(m_link, m_state, m_waker, source.get(), file.size, m_buffer);
     }
     source.reset();
+    const bool unreadable = !sent && !aborted();
     closeOnPeer(index, sent && !aborted());
+    outcome.bytesDone = m_state.BytesDone - bytesBefore;
+    outcome.result = m_sent[size_t(index)] ? FileResult::Sent
+                     : unreadable          ? FileResult::SkippedUnreadable
+                     : aborted()           ? FileResult::Aborted
+                                           : FileResult::Failed;
 }
 
 bool Sender::openOnPeer(int index) {

@@ -19,7 +19,7 @@ class EngineEvents;
 
 class Sender {
 public:
-    Sender(Link& link, EngineState& state, EngineEvents& events, Waker& waker,
+    Sender(TransferId id, Link& link, EngineState& state, EngineEvents& events, Waker& waker,
            const std::atomic<bool>& stopping);
 
     // Sends `files`, whose table entries are `table`. Returns how it went;
@@ -38,6 +38,7 @@ private:
     bool takeRefusal(uint8_t reply);
     bool aborted() const { return m_state.AbortFlag != 0; }
 
+    TransferId m_id;
     Link& m_link;
     EngineState& m_state;
     EngineEvents& m_events;
@@ -45,6 +46,7 @@ private:
     const std::atomic<bool>& m_stopping;
     const LinkTraits& m_traits;
     std::vector<bool> m_sent;
+    std::vector<FileOutcome> m_files;
     std::vector<uint8_t> m_buffer;
 };
 

@@ -35,7 +35,7 @@ void Engine::transferThreadMain() {
                 dialSerial();
             else
                 dialSocket();
-            m_events.closeConnectingDialog();
+            m_events.connectingEnded(m_sendId);
             m_waker.pause(20);
             break;
         case LinkState::Connected:
@@ -58,10 +58,11 @@ void Engine::runSender() {
     m_inTransfer = true;
     SendOutcome outcome;
     if (m_link) {
-        Sender sender(*m_link, m_state, m_events, m_waker, m_stopRequested);
+        Sender sender(m_sendId, *m_link, m_state, m_events, m_waker, m_stopRequested);
         outcome = sender.run(m_send.files, m_send.table);
     } else {
         m_state.AbortFlag = 1; // the serial port went away before the send
+        outcome.id = m_sendId;
         outcome.aborted = true;
         outcome.fileCount = int32_t(m_send.files.size());
         outcome.sent.assign(m_send.files.size(), false);
@@ -72,7 +73,7 @@ void Engine::runSender() {
         m_outcomes.lastSend = outcome;
         m_outcomes.lastSendFresh = true;
     }
-    m_events.closeStatusDialog();
+    m_events.transferEnded(m_sendId);
     if (!isSerial(m_state.CommType)) {
         m_session.reset();
         m_link.reset(); // the connection ends with the send
@@ -101,6 +102,7 @@ void Engine::endReceive() {
         m_session->end(aborted);
     } else {
         ReceiveOutcome outcome;
+        outcome.id = m_receiveId;
         outcome.aborted = aborted;
         outcome.filesDone = m_state.FilesDone;
         outcome.fileCount = m_state.TransferFileCount;
@@ -121,15 +123,16 @@ ReceivePolicy Engine::policy() {
 
 void Engine::incoming() {
     moveLinkState(LinkState::Receiving);
-    m_events.incomingTransfer();
+    m_receiveId = ++m_lastId;
+    m_events.receiveStarted(m_receiveId);
 }
 
 void Engine::fileStarted(const std::string& storedName) {
-    m_events.fileStarted(storedName);
+    m_events.fileStarting(m_receiveId, storedName);
 }
 
 void Engine::closeStatus() {
-    m_events.closeStatusDialog();
+    m_events.transferEnded(m_receiveId);
 }
 
 void Engine::sound(Sound sound) {
@@ -158,6 +161,7 @@ void Engine::receiveEnded(const ReceiveOutcome& outcome) {
     {
         std::lock_guard lock(m_outcomes.mutex);
         m_outcomes.lastReceive = outcome;
+        m_outcomes.lastReceive.id = m_receiveId;
     }
     LinkState link = m_state.LinkState;
     if (link == LinkState::Connected || link == LinkState::Receiving)

@@ -98,21 +98,34 @@ Sender::~Sender() {
     engine.stop();
 }
 
-SendOutcome Sender::send(const std::vector<fs::path>& files) {
+std::vector<SendFile> sendFiles(const std::vector<fs::path>& files) {
     std::vector<SendFile> list;
     for (const auto& file : files)
         list.push_back({file.string(), int64_t(fs::file_size(file))});
+    return list;
+}
+
+SendOutcome runSend(SendHandshake& handshake, RecordingEvents& events,
+                    const std::vector<SendFile>& files, std::chrono::seconds limit) {
     std::string whyNot;
-    const int connectingBefore = events.connectingClosed;
-    const int statusBefore = events.statusClosed;
-    EXPECT_TRUE(engine.beginSend(list, &whyNot)) << whyNot;
-    EXPECT_TRUE(events.waitUntil([&] { return events.connectingClosed > connectingBefore; }));
-    if (engine.state().AbortFlag)
-        return engine.finishSend();
-    engine.startSending();
-    EXPECT_TRUE(events.waitUntil([&] { return events.statusClosed > statusBefore; },
-                                 std::chrono::seconds(60)));
-    return engine.finishSend();
+    const TransferId id = handshake.begin(files, &whyNot);
+    EXPECT_NE(id, kNoTransfer) << whyNot;
+    if (id == kNoTransfer)
+        return {};
+    EXPECT_TRUE(events.waitUntil([&] { return events.lastConnecting == id; }));
+    if (!handshake.connectingClosed(false))
+        return handshake.outcome();
+    EXPECT_TRUE(events.waitUntil(
+        [&] {
+            return std::find(events.endedIds.begin(), events.endedIds.end(), id) !=
+                   events.endedIds.end();
+        },
+        limit));
+    return handshake.statusClosed(false);
+}
+
+SendOutcome Sender::send(const std::vector<fs::path>& files) {
+    return runSend(handshake, events, sendFiles(files));
 }
 
 } // namespace zapfer::test

@@ -4,6 +4,7 @@
 // on ephemeral ports, with events recorded for the test to wait on.
 
 #include "engine.h"
+#include "send_handshake.h"
 
 #include <gtest/gtest.h>
 
@@ -19,17 +20,29 @@ namespace zapfer::test {
 // Records every event; tests wait on them with bounded waits.
 class RecordingEvents : public EngineEvents {
 public:
-    void incomingTransfer() override {
-        note([this] { ++incoming; });
+    void receiveStarted(TransferId id) override {
+        note([&] {
+            ++incoming;
+            lastReceive = id;
+        });
     }
-    void closeConnectingDialog() override {
-        note([this] { ++connectingClosed; });
+    void connectingEnded(TransferId id) override {
+        note([&] {
+            ++connectingClosed;
+            lastConnecting = id;
+        });
     }
-    void closeStatusDialog() override {
-        note([this] { ++statusClosed; });
+    void transferEnded(TransferId id) override {
+        note([&] {
+            ++statusClosed;
+            endedIds.push_back(id);
+        });
     }
-    void fileStarted(const std::string& name) override {
-        note([&] { files.push_back(name); });
+    void fileStarting(TransferId id, const std::string& name) override {
+        note([&] {
+            files.push_back(name);
+            fileIds.push_back(id);
+        });
     }
     void playSound(Sound sound) override {
         note([&] { sounds.push_back(sound); });
@@ -60,6 +73,11 @@ public:
     int connectingClosed = 0;
     int statusClosed = 0;
     std::vector<std::string> files;
+    // The transfer each event named.
+    TransferId lastReceive = kNoTransfer;
+    TransferId lastConnecting = kNoTransfer;
+    std::vector<TransferId> endedIds;
+    std::vector<TransferId> fileIds;
     std::vector<Sound> sounds;
     std::vector<std::string> messages;
 
@@ -109,6 +127,14 @@ struct Sender {
     SendOutcome send(const std::vector<std::filesystem::path>& files);
     RecordingEvents events;
     Engine engine;
+    SendHandshake handshake{engine};
 };
+
+// Runs a whole send through `handshake` as the window does: waits for the
+// end of connecting and for the end of the transfer, each of this send.
+SendOutcome runSend(SendHandshake& handshake, RecordingEvents& events,
+                    const std::vector<SendFile>& files,
+                    std::chrono::seconds limit = std::chrono::seconds(60));
+std::vector<SendFile> sendFiles(const std::vector<std::filesystem::path>& files);
 
 } // namespace zapfer::test

@@ -103,26 +103,17 @@ SerialEngine::~SerialEngine() {
 
 bool SerialEngine::beginAndConnect(const std::vector<SendFile>& files) {
     std::string whyNot;
-    const int before = events.connectingClosed;
-    if (!engine.beginSend(files, &whyNot)) {
+    const TransferId id = engine.send(files, &whyNot);
+    if (id == kNoTransfer) {
         ADD_FAILURE() << whyNot;
         return false;
     }
-    return events.waitUntil([&] { return events.connectingClosed > before; }) &&
-           !engine.state().AbortFlag;
+    return events.waitUntil([&] { return events.lastConnecting == id; }) &&
+           engine.snapshot().linkUpFor(id);
 }
 
 SendOutcome SerialEngine::send(const std::vector<fs::path>& files) {
-    std::vector<SendFile> list;
-    for (const auto& file : files)
-        list.push_back({file.string(), int64_t(fs::file_size(file))});
-    const int statusBefore = events.statusClosed;
-    if (!beginAndConnect(list))
-        return engine.finishSend();
-    engine.startSending();
-    EXPECT_TRUE(events.waitUntil([&] { return events.statusClosed > statusBefore; },
-                                 std::chrono::seconds(120)));
-    return engine.finishSend();
+    return runSend(handshake, events, sendFiles(files), std::chrono::seconds(120));
 }
 
 void SerialPeer::send(const std::vector<uint8_t>& bytes) {

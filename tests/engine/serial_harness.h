@@ -51,6 +51,7 @@ struct SerialEngine {
     bool beginAndConnect(const std::vector<SendFile>& files);
     RecordingEvents events;
     Engine engine;
+    SendHandshake handshake{engine};
 };
 
 // The far end of a pty driven by hand: exactly the bytes a test wants.

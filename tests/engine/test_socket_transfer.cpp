@@ -222,3 +222,70 @@ TEST(SocketTransfer, CancelWhileConnectingToNobody) {
     EXPECT_EQ(outcome.filesDone, 0);
     expectIdle(sender.engine);
 }
+
+// Every event names its transfer, and each transfer ends with an outcome per
+// file: what the window, zapfer-cli and a history rely on.
+TEST(TransferApi, EventsNameTheirTransferAndOutcomesListEveryFile) {
+    TempDir source, dest;
+    const auto files = makeFiles(source, 3, 40000);
+    Responder responder(dest.path());
+    Sender sender(responder.engine.listenPort());
+
+    const SendOutcome first = sender.send({files[0]});
+    const ReceiveOutcome firstIn = finishReceive(responder);
+    fs::remove(files[1]); // unreadable when its turn comes
+    std::vector<SendFile> list = sendFiles({files[0]});
+    list.push_back({files[1].string(), 40000});
+    list.push_back({files[2].string(), 40000});
+    ASSERT_TRUE(fs::remove(dest / "f0.dat"));
+    const SendOutcome second = runSend(sender.handshake, sender.events, list);
+    const ReceiveOutcome secondIn = finishReceive(responder);
+
+    EXPECT_NE(first.id, kNoTransfer);
+    EXPECT_NE(first.id, second.id);
+    {
+        std::lock_guard lock(sender.events.mutex);
+        EXPECT_EQ(sender.events.endedIds, (std::vector<TransferId>{first.id, second.id}));
+        // The unreadable file was opened on the peer before it could not be read.
+        EXPECT_EQ(sender.events.fileIds,
+                  (std::vector<TransferId>{first.id, second.id, second.id, second.id}));
+    }
+    ASSERT_EQ(second.files.size(), 3u);
+    EXPECT_EQ(second.files[0].result, FileResult::Sent);
+    EXPECT_EQ(second.files[0].bytesDone, 40000);
+    EXPECT_EQ(second.files[1].result, FileResult::SkippedUnreadable);
+    EXPECT_EQ(second.files[1].bytesDone, 0);
+    EXPECT_EQ(second.files[2].result, FileResult::Sent);
+
+    EXPECT_NE(firstIn.id, secondIn.id);
+    EXPECT_EQ(responder.events.lastReceive, secondIn.id);
+    ASSERT_EQ(secondIn.files.size(), 3u);
+    EXPECT_EQ(secondIn.files[0].nameAsStored, "f0.dat");
+    EXPECT_EQ(secondIn.files[0].result, FileResult::Stored);
+    EXPECT_EQ(secondIn.files[1].result, FileResult::Failed) << "opened, closed without data";
+    EXPECT_EQ(secondIn.files[2].result, FileResult::Stored);
+    EXPECT_EQ(secondIn.files[2].bytesDone, 40000);
+    EXPECT_EQ(secondIn.filesDone, 2);
+}
+
+TEST(TransferApi, CancelledWhileConnectingEndsTheSendThroughTheHandshake) {
+    TempDir dest, source;
+    uint16_t deadPort;
+    {
+        Responder gone(dest.path());
+        deadPort = gone.engine.listenPort();
+    }
+    Sender sender(deadPort);
+    const auto files = makeFiles(source, 1, 10);
+    const TransferId id = sender.handshake.begin(sendFiles(files));
+    ASSERT_NE(id, kNoTransfer);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // dialling by now
+    EXPECT_FALSE(sender.handshake.connectingClosed(true)) << "no status dialog follows";
+    EXPECT_TRUE(sender.handshake.outcome().aborted);
+    EXPECT_EQ(sender.handshake.outcome().id, id);
+    // The engine's own close of that Connecting dialog comes late and names
+    // the cancelled send, which the next send does not take for its own.
+    ASSERT_TRUE(sender.events.waitUntil([&] { return sender.events.lastConnecting == id; }));
+    EXPECT_FALSE(sender.handshake.owns(id));
+    expectIdle(sender.engine);
+}

@@ -50,8 +50,8 @@ const Bytes kProbeData = {'p', 'r', 'o', 'b', 'e'};
 // closeStatusDialog, after which the window calls finishReceive.
 class DialogEvents : public zapfer::NullEngineEvents {
 public:
-    void incomingTransfer() override { dialogUp = true; }
-    void closeStatusDialog() override {
+    void receiveStarted(zapfer::TransferId) override { dialogUp = true; }
+    void transferEnded(zapfer::TransferId) override {
         if (dialogUp.exchange(false))
             dialogClosed = true;
     }
