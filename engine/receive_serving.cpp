@@ -47,6 +47,7 @@ void ReceiveSession::serveTable(const uint8_t* entries) {
         return;
     }
     m_tableAccepted = true;
+    m_lastProgressMs = m_nowMs;
     m_namesWritten.clear();
     sendCode(CMD_OK);
     if (!line && !m_announced) {
@@ -111,6 +112,7 @@ void ReceiveSession::serveOpen(uint8_t index) {
         m_observer.abortTransfer();
         return;
     }
+    m_lastProgressMs = m_nowMs;
     sendCode(stream ? CMD_ACCEPTED : CMD_OK);
 }
 
@@ -154,6 +156,7 @@ void ReceiveSession::serveBlockData(const uint8_t* data, bool arrived) {
             sendCode(CMD_BLOCK_BAD);
         return;
     }
+    const size_t storedBefore = m_file->blocksStored();
     if (!m_file->storeBlock(k, int64_t(k) * m_traits.blockSize, data, length)) {
         // The disk failed under us (full despite the reservation, I/O error).
         m_observer.closeStatus();
@@ -162,6 +165,8 @@ void ReceiveSession::serveBlockData(const uint8_t* data, bool arrived) {
             sendCode(CMD_ABORT);
         return;
     }
+    if (m_file->blocksStored() > storedBefore)
+        m_lastProgressMs = m_nowMs;
     // A stream counts the blocks taken; a serial line the index of the last.
     m_counters.BlocksDone = stream ? k + 1 : k;
     m_counters.BytesDone += int64_t(length);
@@ -174,6 +179,7 @@ void ReceiveSession::serveBlockData(const uint8_t* data, bool arrived) {
 
 void ReceiveSession::serveClose() {
     if (m_file) {
+        m_lastProgressMs = m_nowMs;
         const std::string name = m_file->name();
         // Replacing is allowed with the preference on, or over a file this
         // same transfer wrote (two entries with one name: the later wins).

@@ -60,6 +60,7 @@ void ReceiveSession::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
         tick(nowMs);
     if (m_linkEnded)
         return;
+    m_nowMs = nowMs;
     if (!bytes.empty())
         m_lastByteMs = nowMs;
     std::vector<uint8_t> piece;

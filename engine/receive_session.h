@@ -95,6 +95,10 @@ public:
     // nowMs of the last whole command, and of the last file table.
     int64_t lastCommandMs() const { return m_lastCommandMs; }
     int64_t lastTableMs() const { return m_lastTableMs; }
+    // nowMs of the last step of the transfer itself: a table accepted, a file
+    // opened or closed, a block not stored before. Pings and repeats are not
+    // progress.
+    int64_t lastProgressMs() const { return m_lastProgressMs; }
 
     bool tableAccepted() const { return m_tableAccepted; }
     bool fileOpen() const { return m_file != nullptr; }
@@ -166,6 +170,8 @@ private:
     int64_t m_deadline = std::numeric_limits<int64_t>::max();
     int64_t m_lastCommandMs = 0;
     int64_t m_lastTableMs = 0;
+    int64_t m_lastProgressMs = 0;
+    int64_t m_nowMs = 0;   // of the bytes being served
     bool m_purged = false; // the input was thrown away while serving a piece
     bool m_linkEnded = false;
     std::array<uint8_t, 4> m_frame{};

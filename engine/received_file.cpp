@@ -1,5 +1,6 @@
 #include "received_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,19 +14,10 @@
 namespace zapfer {
 
 namespace {
-// Reserves the space now so that a full disk shows at the open, not half-way
-// through; file systems without fallocate just grow the file.
-bool reserve(int fd, int64_t size, std::string* reason) {
-    if (size <= 0)
-        return true;
-    const int err = ::posix_fallocate(fd, 0, size);
-    if (err == ENOSPC || err == EFBIG || (err != 0 && ::ftruncate(fd, size) != 0)) {
-        if (reason)
-            *reason = std::strerror(err);
-        return false;
-    }
-    return true;
-}
+// Space is reserved as the data comes, this far ahead of it: enough that a
+// full disk shows before the writes fail, never so much that a peer sending
+// nothing takes the disk from every other program.
+constexpr int64_t kReserveAhead = int64_t(64) << 20;
 
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -44,9 +36,8 @@ std::unique_ptr<ReceivedFile> ReceivedFile::create(int dirFd, const std::string&
     UniqueFd fd(::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0644));
     if (!fd) // a file system without unnamed files
         return createNamed(dirFd, name, size, blocks, reason);
-    if (!reserve(fd.get(), size, reason))
-        return nullptr;
-    return std::make_unique<ReceivedFile>(Key{}, dirFd, name, std::string(), std::move(fd), blocks);
+    return std::make_unique<ReceivedFile>(Key{}, dirFd, name, std::string(), std::move(fd), size,
+                                          blocks);
 }
 
 std::unique_ptr<ReceivedFile> ReceivedFile::createNamed(int dirFd, const std::string& name,
@@ -66,25 +57,40 @@ std::unique_ptr<ReceivedFile> ReceivedFile::createNamed(int dirFd, const std::st
             *reason = std::strerror(errno);
         return nullptr;
     }
-    if (!reserve(fd.get(), size, reason)) {
-        ::unlinkat(dirFd, tempName.c_str(), 0);
-        return nullptr;
-    }
     return std::make_unique<ReceivedFile>(Key{}, dirFd, name, std::move(tempName), std::move(fd),
-                                          blocks);
+                                          size, blocks);
 }
 
 ReceivedFile::ReceivedFile(Key, int dirFd, std::string name, std::string tempName, UniqueFd fd,
-                           int32_t blocks)
+                           int64_t size, int32_t blocks)
     : m_dirFd(dirFd), m_name(std::move(name)), m_tempName(std::move(tempName)), m_fd(std::move(fd)),
-      m_blocks(size_t(blocks > 0 ? blocks : 0), false) {}
+      m_size(size), m_blocks(size_t(blocks > 0 ? blocks : 0), false) {}
 
 ReceivedFile::~ReceivedFile() {
     discard();
 }
 
+bool ReceivedFile::reserveFor(int64_t offset, size_t length) {
+    const int64_t end = offset + int64_t(length);
+    // Only data that follows on from the reserved part moves the reservation:
+    // a block far ahead of it reserves nothing beyond its own bytes.
+    if (end <= m_reservedTo || offset > m_reservedTo)
+        return true;
+    const int64_t ahead = std::max(end, std::min(m_size, end + kReserveAhead));
+    int err = ::posix_fallocate(m_fd.get(), m_reservedTo, ahead - m_reservedTo);
+    if (err == ENOSPC && ahead > end) // no room ahead: at least this block's bytes
+        err = ::posix_fallocate(m_fd.get(), m_reservedTo, end - m_reservedTo);
+    if (err == ENOSPC || err == EFBIG)
+        return false;
+    // Other errors: a file system that cannot reserve; the writes will tell.
+    m_reservedTo = err == 0 ? ahead : end;
+    return true;
+}
+
 bool ReceivedFile::storeBlock(int32_t k, int64_t offset, const uint8_t* data, size_t length) {
     if (m_done || k < 0 || size_t(k) >= m_blocks.size())
+        return false;
+    if (!reserveFor(offset, length))
         return false;
     size_t written = 0;
     while (written < length) {

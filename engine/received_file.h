@@ -36,14 +36,15 @@ public:
     static std::unique_ptr<ReceivedFile> createNamed(int dirFd, const std::string& name,
                                                      int64_t size, int32_t blocks,
                                                      std::string* reason = nullptr);
-    ReceivedFile(Key, int dirFd, std::string name, std::string tempName, UniqueFd fd,
+    ReceivedFile(Key, int dirFd, std::string name, std::string tempName, UniqueFd fd, int64_t size,
                  int32_t blocks);
     ~ReceivedFile(); // removes the temporary file unless it was committed
 
     ReceivedFile(const ReceivedFile&) = delete;
     ReceivedFile& operator=(const ReceivedFile&) = delete;
 
-    // Stores block k at `offset`; false on a write error.
+    // Stores block k at `offset`, reserving space a bounded amount ahead of
+    // the data; false on a write error or a full disk.
     bool storeBlock(int32_t k, int64_t offset, const uint8_t* data, size_t length);
     bool complete() const { return m_blocksStored == m_blocks.size(); }
     size_t blocksStored() const { return m_blocksStored; }
@@ -63,6 +64,7 @@ private:
     // Gives the unnamed file the name `name` in the folder; false (errno set)
     // when that name exists or the link fails.
     bool linkAs(const std::string& name);
+    bool reserveFor(int64_t offset, size_t length);
     // True while `m_tempName` is the very file behind the descriptor.
     bool tempNameIsOurs() const;
 
@@ -70,6 +72,8 @@ private:
     std::string m_name;
     std::string m_tempName;
     UniqueFd m_fd;
+    int64_t m_size = 0;
+    int64_t m_reservedTo = 0; // space reserved from the start of the file
     std::vector<bool> m_blocks;
     size_t m_blocksStored = 0;
     bool m_done = false;

@@ -24,6 +24,10 @@ constexpr int64_t kTableLimitMs = 10'000;
 // One read time-out without a command, while another peer waits, is enough
 // to drop a peer that has no table.
 constexpr int64_t kReadTimeoutMs = 2'000;
+// Once a table is accepted the peer must move its transfer on: a file that
+// gets no new block (pings do not count) for this long ends the connection,
+// so that a peer cannot hold this machine, or the space its file took.
+constexpr int64_t kNoProgressLimitMs = 30'000;
 } // namespace
 
 void Engine::acceptPending() {
@@ -73,6 +77,9 @@ void Engine::serveSocketPeer() {
 
         const int64_t lastCommand = std::max(connectedAt, peer.lastCommandMs());
         if (!peer.midMessage() && now - lastCommand > kIdlePeerLimitMs)
+            m_state.AbortFlag = 1;
+        if ((peer.tableAccepted() || peer.fileOpen()) &&
+            now - std::max(connectedAt, peer.lastProgressMs()) > kNoProgressLimitMs)
             m_state.AbortFlag = 1;
         if (!peer.tableAccepted() && !m_state.AbortFlag &&
             m_state.LinkState != LinkState::Listening) {

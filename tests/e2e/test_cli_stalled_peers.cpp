@@ -182,3 +182,65 @@ TEST(CliStalledPeers, ATricklingPeerWithAnAcceptedTableIsDroppedForTheNextSender
         << receiver.process->out();
     EXPECT_EQ(listDir(dest.path()), std::vector<std::string>{"next.txt"});
 }
+
+namespace {
+// Bytes of disk taken by the files of `dest` that process `pid` holds open
+// (a partial file may have no name at all).
+int64_t diskHeldOpenIn(pid_t pid, const std::string& dest) {
+    int64_t taken = 0;
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    std::error_code ec;
+    for (const auto& fd : std::filesystem::directory_iterator(fds, ec)) {
+        if (!std::filesystem::read_symlink(fd.path(), ec).string().starts_with(dest + "/"))
+            continue;
+        struct stat st;
+        if (::stat(fd.path().c_str(), &st) == 0)
+            taken += int64_t(st.st_blocks) * 512;
+    }
+    return taken;
+}
+} // namespace
+
+TEST(CliStalledPeers, AnOpenFileTakesSpaceOnlyAsDataComesAndPingsDoNotKeepItOpen) {
+    TempDir dest;
+    constexpr int32_t kSize = int32_t(1) << 30;
+    struct statvfs vfs;
+    ASSERT_EQ(::statvfs(dest.path().c_str(), &vfs), 0);
+    if (int64_t(vfs.f_bavail) * int64_t(vfs.f_frsize) < 4 * int64_t(kSize))
+        GTEST_SKIP() << "too little free space for a 1 GiB table";
+    Receiver receiver = startReceiver(dest.path());
+    ASSERT_FALSE(receiver.port.empty()) << receiver.process->err();
+    const pid_t pid = receiver.process->pid();
+
+    test::RawPeer peer(portOf(receiver));
+    peer.sendTable({{"huge.bin", kSize}});
+    ASSERT_EQ(peer.readCommand(), CMD_OK);
+    peer.sendOpen(0);
+    ASSERT_EQ(peer.readCommand(), CMD_ACCEPTED);
+    constexpr int64_t kBound = (int64_t(64) << 20) + (int64_t(1) << 20);
+    EXPECT_LT(diskHeldOpenIn(pid, dest.path()), kBound) << "reserved at the open";
+    peer.sendBlock(0, std::vector<uint8_t>(32768, 'd'));
+    ASSERT_EQ(peer.readCommand(), CMD_BLOCK_OK);
+    ASSERT_EQ(peer.read(4).size(), 4u);
+    EXPECT_GT(diskHeldOpenIn(pid, dest.path()), 0);
+    EXPECT_LT(diskHeldOpenIn(pid, dest.path()), kBound) << "reserved at the first block";
+
+    // Pings every 2 s, answered, but the file gets no block: the connection
+    // ends within the 30 s limit.
+    const auto lastBlock = Clock::now();
+    uint8_t answer = 0;
+    while (Clock::now() - lastBlock < 45s) {
+        peer.sendCommand(CMD_PING);
+        answer = peer.readCommand(2000);
+        if (answer != CMD_PING_REPLY)
+            break;
+        std::this_thread::sleep_for(2s);
+    }
+    EXPECT_EQ(answer, CMD_ABORT);
+    EXPECT_LT(Clock::now() - lastBlock, 35s);
+    EXPECT_TRUE(peer.closedByPeer(5000));
+    EXPECT_TRUE(receiver.process->waitForLine("transfer interrupted", 10s))
+        << receiver.process->out();
+    EXPECT_EQ(diskHeldOpenIn(pid, dest.path()), 0);
+    EXPECT_TRUE(listDir(dest.path()).empty());
+}
