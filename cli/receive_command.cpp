@@ -2,6 +2,7 @@
 
 #include "event_queue.h"
 #include "progress_bar.h"
+#include "received_names.h"
 #include "signal_watcher.h"
 
 #include <unistd.h>
@@ -76,7 +77,7 @@ void ReceiveSession::run() {
             begin();
             break;
         case CliEvent::Kind::FileStarted:
-            m_bar.printLine(stdout, "receiving " + event->text);
+            m_bar.printLine(stdout, "receiving " + printableName(event->text));
             break;
         case CliEvent::Kind::StatusClosed:
             if (m_inTransfer && event->id == m_transfer)

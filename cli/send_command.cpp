@@ -2,6 +2,7 @@
 
 #include "event_queue.h"
 #include "progress_bar.h"
+#include "received_names.h"
 #include "send_handshake.h"
 #include "send_list.h"
 #include "signal_watcher.h"
@@ -168,7 +169,7 @@ SendSession::Ending SendSession::transfer() {
                 break;
             case CliEvent::Kind::FileStarted:
                 if (m_handshake.owns(event->id))
-                    m_bar.printLine(stdout, "sending " + event->text);
+                    m_bar.printLine(stdout, "sending " + printableName(event->text));
                 break;
             case CliEvent::Kind::LinkMessage:
                 printLinkMessage(*event);

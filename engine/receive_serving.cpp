@@ -4,6 +4,7 @@
 #include "crc.h"
 #include "protocol.h"
 #include "receive_session.h"
+#include "received_names.h"
 
 #include <algorithm>
 #include <cstring>
@@ -62,12 +63,11 @@ uint8_t ReceiveSession::checkTable() {
     int64_t total = 0; // 64 bits: sizes that wrap 32 bits must not pass the space check
     for (size_t i = 0; i < m_tableCount; ++i) {
         const TransferEntry entry = DecodeTransferEntry(m_table.data() + i * kEntrySize);
-        const std::string name = FileNamePart(entry.name, PathSource::Wire);
         // Only plain names are created, and only in the destination folder.
-        if (!isSafeReceivedName(name) || entry.size < 0)
+        const std::optional<std::string> name = receivedFileName(entry.name);
+        if (!name || entry.size < 0)
             return CMD_CANNOT_CREATE;
-        m_entries.push_back(
-            {entry.name, storedReceivedName(name), entry.size, 0, FileResult::NotReached});
+        m_entries.push_back({entry.name, *name, entry.size, 0, FileResult::NotReached});
         total += entry.size;
     }
     if (m_entries.empty())

@@ -62,3 +62,38 @@ TEST(CliReceivedNames, WithNoFolderChosenFilesGoToTheDownloadFolder) {
     EXPECT_EQ(listDir(home.path()), std::vector<std::string>{"Downloads"});
     EXPECT_TRUE(listDir(startedIn.path()).empty());
 }
+
+TEST(CliReceivedNames, NamesAreStoredAsUtf8InOneFormAndDeceptiveOnesRefused) {
+    TempDir dest;
+    Receiver receiver = startReceiver(dest.path());
+    ASSERT_FALSE(receiver.port.empty()) << receiver.process->err();
+    const uint16_t port = uint16_t(std::stoi(receiver.port));
+
+    // A peer writing Windows-1252, and one writing a decomposed é.
+    sendProfile(receiver.port, "C:\\Docs\\r\xE9sum\xE9.txt");
+    auto line = receiver.process->waitForLine("receiving ", 10s);
+    ASSERT_TRUE(line) << receiver.process->out();
+    EXPECT_EQ(*line, "receiving r\xC3\xA9sum\xC3\xA9.txt");
+    sendProfile(receiver.port, "cafe\xCC\x81.txt");
+    line = receiver.process->waitForLine("receiving ", 10s);
+    ASSERT_TRUE(line) << receiver.process->out();
+    EXPECT_EQ(*line, "receiving caf\xC3\xA9.txt");
+    {
+        SCOPED_TRACE("the composed form is the same name");
+        test::RawPeer peer(port);
+        peer.sendTable({{"caf\xC3\xA9.txt", 3}});
+        EXPECT_EQ(peer.readCommand(), CMD_NAME_CONFLICT);
+    }
+    for (const std::string name : {"gpj.\xE2\x80\xAE"
+                                   "exe",
+                                   "\xC2\x9B"
+                                   "31mred.txt",
+                                   "x\xE2\x81\xA6"
+                                   "y.txt"}) {
+        test::RawPeer peer(port);
+        peer.sendTable({{"fine.txt", 3}, {name, 3}});
+        EXPECT_EQ(peer.readCommand(), CMD_CANNOT_CREATE) << name;
+    }
+    EXPECT_EQ(listDir(dest.path()),
+              (std::vector<std::string>{"caf\xC3\xA9.txt", "r\xC3\xA9sum\xC3\xA9.txt"}));
+}
