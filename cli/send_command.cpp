@@ -38,6 +38,22 @@ const char* refusalText(int32_t peerError) {
     }
 }
 
+std::string describe(const SendRefused& why) {
+    switch (why.reason) {
+    case SendRefused::Reason::NoFiles:
+        return "there are no files to send";
+    case SendRefused::Reason::TooManyFiles:
+        return "at most 100 files can be sent at once";
+    case SendRefused::Reason::LinkClosed:
+        return "the link is not open";
+    case SendRefused::Reason::Busy:
+        return "a transfer is in progress";
+    case SendRefused::Reason::File:
+        return describeRefusal(why.file, why.path);
+    }
+    return {};
+}
+
 void printError(const std::string& text) {
     std::fprintf(stderr, "zapfer-cli: %s\n", text.c_str());
     std::fflush(stderr);
@@ -83,9 +99,9 @@ private:
 };
 
 int SendSession::run(const std::vector<SendFile>& files) {
-    std::string whyNot;
-    if (m_handshake.begin(files, &whyNot) == kNoTransfer) {
-        printError("cannot send: " + whyNot);
+    SendRefused why;
+    if (m_handshake.begin(files, &why) == kNoTransfer) {
+        printError("cannot send: " + describe(why));
         return 1;
     }
     if (m_options.serialType)

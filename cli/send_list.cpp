@@ -1,6 +1,7 @@
 #include "send_list.h"
 
 #include "protocol.h"
+#include "sendable.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,22 +19,28 @@ std::string inQuotes(const std::string& path) {
     return "'" + path + "'";
 }
 
-// Refuses a name the receiver would store under another name, or not at all.
-std::string checkName(const std::string& path, const std::string& name) {
-    if (name.size() > kMaxNameUnits)
+} // namespace
+
+std::string describeRefusal(SendRefusal refusal, const std::string& path) {
+    switch (refusal) {
+    case SendRefusal::None:
+        return {};
+    case SendRefusal::TooLarge:
+        return inQuotes(path) + ": files of 2 GiB or more cannot be sent";
+    case SendRefusal::NameTooLong:
         return inQuotes(path) + ": the file name is longer than " + std::to_string(kMaxNameUnits) +
                " bytes and cannot be sent";
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            return inQuotes(path) + ": the file name contains a control character";
-        if (c == '\\')
-            return inQuotes(path) + ": the file name contains a backslash, which the receiver "
-                                    "would take as a folder separator";
+    case SendRefusal::NameUnsafe:
+        return inQuotes(path) + ": the file name contains a control character or a backslash, "
+                                "which the receiver would refuse or take as a folder separator";
+    case SendRefusal::DuplicateName:
+        return inQuotes(path) + ": another file of this send has the same name; the receiver "
+                                "would keep only one";
     }
     return {};
 }
 
-} // namespace
+namespace {} // namespace
 
 SendListResult gatherSendFiles(const std::vector<std::string>& paths) {
     SendListResult result;
@@ -64,15 +71,17 @@ SendListResult gatherSendFiles(const std::vector<std::string>& paths) {
         if (fd < 0)
             return fail(inQuotes(path) + ": " + std::strerror(errno));
         ::close(fd);
-        if (info.st_size > kMaxFileSize)
-            return fail(inQuotes(path) + ": files of 2 GiB or more cannot be sent");
-
         const std::string name = std::filesystem::path(absolute).filename();
-        if (std::string error = checkName(path, name); !error.empty())
-            return fail(std::move(error));
-        if (const auto [it, inserted] = pathOfName.emplace(name, path); !inserted)
-            return fail(inQuotes(path) + " and " + inQuotes(it->second) + " have the same name '" +
-                        name + "'; the receiver would keep only one");
+        if (const SendRefusal refusal = checkSendable(name, info.st_size);
+            refusal != SendRefusal::None)
+            return fail(describeRefusal(refusal, path));
+        for (const auto& [other, otherPath] : pathOfName) {
+            if (sameSendName(name, other))
+                return fail(inQuotes(path) + " and " + inQuotes(otherPath) +
+                            " have the same name '" + name +
+                            "' (ignoring case); the receiver would keep only one");
+        }
+        pathOfName.emplace(name, path);
 
         EntryBytes entry{};
         if (EncodeTransferEntry(absolute, info.st_size, entry) != EntryError::None)

@@ -4,6 +4,7 @@
 // up front what could not travel whole.
 
 #include "engine.h"
+#include "sendable.h"
 
 #include <string>
 #include <vector>
@@ -19,5 +20,8 @@ struct SendListResult {
 // file table, and no two files may share a name: the receiver would keep only
 // the last of them.
 SendListResult gatherSendFiles(const std::vector<std::string>& paths);
+
+// zapfer-cli's words for what keeps the file at `path` from being sent.
+std::string describeRefusal(SendRefusal refusal, const std::string& path);
 
 } // namespace zapfer::cli

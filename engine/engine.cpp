@@ -145,35 +145,62 @@ void Engine::stop() {
 // --- sending ----------------------------------------------------------------------
 
 bool Engine::beginSend(const std::vector<SendFile>& files, std::string* whyNot) {
-    auto refuse = [whyNot](std::string reason) {
-        if (whyNot)
-            *whyNot = std::move(reason);
+    SendRefused why;
+    if (beginSend(files, &why))
+        return true;
+    if (whyNot) {
+        switch (why.reason) {
+        case SendRefused::Reason::NoFiles:
+            *whyNot = "There are no files to send.";
+            break;
+        case SendRefused::Reason::TooManyFiles:
+            *whyNot = "At most 100 files can be sent at once.";
+            break;
+        case SendRefused::Reason::LinkClosed:
+            *whyNot = "The communications link is not open.";
+            break;
+        case SendRefused::Reason::Busy:
+            *whyNot = "A transfer is in progress.";
+            break;
+        case SendRefused::Reason::File:
+            *whyNot = why.path + " cannot be sent.";
+            break;
+        }
+    }
+    return false;
+}
+
+bool Engine::beginSend(const std::vector<SendFile>& files, SendRefused* why) {
+    auto refuse = [why](SendRefused::Reason reason, SendRefusal file = SendRefusal::None,
+                        std::string path = {}) {
+        if (why)
+            *why = {reason, file, std::move(path)};
         return false;
     };
     if (files.empty())
-        return refuse("There are no files to send.");
+        return refuse(SendRefused::Reason::NoFiles);
     if (files.size() > size_t(kMaxEntries))
-        return refuse("At most 100 files can be sent at once.");
+        return refuse(SendRefused::Reason::TooManyFiles);
     if (!m_status.canSend)
-        return refuse("The communications link is not open.");
+        return refuse(SendRefused::Reason::LinkClosed);
     if (m_inTransfer || m_outcomes.senderActive || m_state.ReceiveEnabled == 0 ||
         m_state.LinkState != LinkState::Listening)
-        return refuse("A transfer is in progress.");
+        return refuse(SendRefused::Reason::Busy);
 
     std::vector<uint8_t> table(files.size() * kEntrySize);
     int64_t total = 0;
     for (size_t i = 0; i < files.size(); ++i) {
+        const std::string name = FileNamePart(files[i].path);
+        SendRefusal refusal = checkSendable(name, files[i].size);
+        for (size_t j = 0; j < i && refusal == SendRefusal::None; ++j)
+            if (sameSendName(name, FileNamePart(files[j].path)))
+                refusal = SendRefusal::DuplicateName;
         EntryBytes entry;
-        switch (EncodeTransferEntry(files[i].path, files[i].size, entry)) {
-        case EntryError::None:
-            break;
-        case EntryError::NameTooLong:
-            return refuse("The name of " + files[i].path + " is longer than 125 characters.");
-        case EntryError::SizeOutOfRange:
-            return refuse(files[i].path + " is 2 GB or larger and cannot be sent.");
-        case EntryError::EmptyName:
-            return refuse(files[i].path + " is not a file.");
-        }
+        if (refusal == SendRefusal::None &&
+            EncodeTransferEntry(files[i].path, files[i].size, entry) != EntryError::None)
+            refusal = SendRefusal::NameUnsafe;
+        if (refusal != SendRefusal::None)
+            return refuse(SendRefused::Reason::File, refusal, files[i].path);
         std::copy(entry.begin(), entry.end(), table.begin() + long(i * kEntrySize));
         total += files[i].size;
     }
@@ -186,7 +213,7 @@ bool Engine::beginSend(const std::vector<SendFile>& files, std::string* whyNot) 
     m_state.PeerError = 0;
     m_state.AbortFlag = 0;
     if (!m_state.LinkState.compare_exchange_strong(expected, LinkState::Connecting))
-        return refuse("A transfer is in progress.");
+        return refuse(SendRefused::Reason::Busy);
     m_state.ReceiveEnabled = 0;
     m_waker.wake();
     return true;
@@ -274,8 +301,8 @@ bool Engine::receiveActive() const {
     return m_link && m_state.ReceiveEnabled && !isSerial(m_state.CommType);
 }
 
-TransferId Engine::send(const std::vector<SendFile>& files, std::string* whyNot) {
-    return beginSend(files, whyNot) ? m_sendId.load() : kNoTransfer;
+TransferId Engine::send(const std::vector<SendFile>& files, SendRefused* why) {
+    return beginSend(files, why) ? m_sendId.load() : kNoTransfer;
 }
 
 EngineSnapshot Engine::snapshot() const {

@@ -19,6 +19,7 @@
 #include "link.h"
 #include "link_status.h"
 #include "receive_session.h"
+#include "sendable.h"
 #include "serial_devices.h"
 #include "socket_endpoint.h"
 #include "task_queue.h"
@@ -117,10 +118,13 @@ public:
     void stop();
 
     // --- sending (front-end thread) ---
-    // Fills the file table and moves to Connecting. Refused (false, with a
-    // reason) when the list is empty or over 100 files, an entry cannot be
-    // encoded, or the engine is not idle.
-    bool beginSend(const std::vector<SendFile>& files, std::string* whyNot = nullptr);
+    // Fills the file table and moves to Connecting. Refused (false, with the
+    // reason as a value) when the list is empty or over 100 files, a file
+    // cannot be sent (see checkSendable), or the engine is not idle.
+    bool beginSend(const std::vector<SendFile>& files, SendRefused* why = nullptr);
+    // The same, with the refusal in English words, for a front end that does
+    // not word them itself yet.
+    bool beginSend(const std::vector<SendFile>& files, std::string* whyNot);
     // The Connecting dialog closed with AbortFlag clear: the sender runs.
     void startSending();
     // Cancel in the Connecting or the status dialog.
@@ -137,7 +141,7 @@ public:
     // --- the transfer API (front-end thread) ---
     // Starts a send of `files` (the Connecting step); its id, or kNoTransfer
     // with the reason when refused (see beginSend).
-    TransferId send(const std::vector<SendFile>& files, std::string* whyNot = nullptr);
+    TransferId send(const std::vector<SendFile>& files, SendRefused* why = nullptr);
     // One consistent reading of what the front end may show or decide on.
     EngineSnapshot snapshot() const;
 

@@ -2,9 +2,9 @@
 
 namespace zapfer {
 
-TransferId SendHandshake::begin(const std::vector<SendFile>& files, std::string* whyNot) {
+TransferId SendHandshake::begin(const std::vector<SendFile>& files, SendRefused* why) {
     m_outcome = {};
-    m_id = m_engine.send(files, whyNot);
+    m_id = m_engine.send(files, why);
     return m_id;
 }
 

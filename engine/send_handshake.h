@@ -16,7 +16,7 @@ public:
     explicit SendHandshake(Engine& engine) : m_engine(engine) {}
 
     // Starts a send; its id, or kNoTransfer with the reason when refused.
-    TransferId begin(const std::vector<SendFile>& files, std::string* whyNot = nullptr);
+    TransferId begin(const std::vector<SendFile>& files, SendRefused* why = nullptr);
     // The send under way; kNoTransfer when none.
     TransferId current() const { return m_id; }
     // An event of transfer `id` concerns this send (and not an earlier one).

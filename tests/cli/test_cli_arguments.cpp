@@ -118,6 +118,7 @@ TEST(CliArguments, FilesThatCannotTravelWholeAreRefusedBeforeSending) {
     writeFile(dir.file("back\\slash"), "x");
     std::filesystem::create_directory(dir.file("other"));
     writeFile(dir.file("other/ok.txt"), "twin");
+    writeFile(dir.file("other/OK.TXT"), "twin in capitals");
 
     expectUsageError({"send", ok, dir.file("missing.txt")}, "missing.txt");
     expectUsageError({"send", dir.file("folder")}, "is a folder");
@@ -126,6 +127,8 @@ TEST(CliArguments, FilesThatCannotTravelWholeAreRefusedBeforeSending) {
     expectUsageError({"send", longName}, "longer than 125 bytes");
     expectUsageError({"send", dir.file("back\\slash")}, "backslash");
     expectUsageError({"send", ok, dir.file("other/ok.txt")}, "same name 'ok.txt'");
+    // As in the window's send list: names that differ only in case are one name.
+    expectUsageError({"send", ok, dir.file("other/OK.TXT")}, "same name 'OK.TXT'");
     std::vector<std::string> tooMany = {"send"};
     for (int i = 0; i < 101; ++i)
         tooMany.push_back(ok);

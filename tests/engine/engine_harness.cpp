@@ -107,9 +107,9 @@ std::vector<SendFile> sendFiles(const std::vector<fs::path>& files) {
 
 SendOutcome runSend(SendHandshake& handshake, RecordingEvents& events,
                     const std::vector<SendFile>& files, std::chrono::seconds limit) {
-    std::string whyNot;
-    const TransferId id = handshake.begin(files, &whyNot);
-    EXPECT_NE(id, kNoTransfer) << whyNot;
+    SendRefused why;
+    const TransferId id = handshake.begin(files, &why);
+    EXPECT_NE(id, kNoTransfer) << int(why.reason) << " " << why.path;
     if (id == kNoTransfer)
         return {};
     EXPECT_TRUE(events.waitUntil([&] { return events.lastConnecting == id; }));

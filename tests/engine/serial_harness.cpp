@@ -102,10 +102,10 @@ SerialEngine::~SerialEngine() {
 }
 
 bool SerialEngine::beginAndConnect(const std::vector<SendFile>& files) {
-    std::string whyNot;
-    const TransferId id = engine.send(files, &whyNot);
+    SendRefused why;
+    const TransferId id = engine.send(files, &why);
     if (id == kNoTransfer) {
-        ADD_FAILURE() << whyNot;
+        ADD_FAILURE() << int(why.reason) << " " << why.path;
         return false;
     }
     return events.waitUntil([&] { return events.lastConnecting == id; }) &&

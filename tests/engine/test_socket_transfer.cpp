@@ -73,9 +73,9 @@ TEST(SocketTransfer, HundredFilesInOneTableAndTheHundredAndFirstRefused) {
 
     // One more than a table holds is refused before anything goes out.
     std::vector<SendFile> tooMany(101, SendFile{files[0].string(), 100});
-    std::string whyNot;
-    EXPECT_FALSE(sender.engine.beginSend(tooMany, &whyNot));
-    EXPECT_FALSE(whyNot.empty());
+    SendRefused why;
+    EXPECT_FALSE(sender.engine.beginSend(tooMany, &why));
+    EXPECT_EQ(why.reason, SendRefused::Reason::TooManyFiles);
     expectIdle(sender.engine);
 }
 
@@ -288,4 +288,35 @@ TEST(TransferApi, CancelledWhileConnectingEndsTheSendThroughTheHandshake) {
     ASSERT_TRUE(sender.events.waitUntil([&] { return sender.events.lastConnecting == id; }));
     EXPECT_FALSE(sender.handshake.owns(id));
     expectIdle(sender.engine);
+}
+
+// The engine refuses what the window's send list and zapfer-cli refuse, by
+// the same rules, before anything goes out.
+TEST(TransferApi, FilesThatCannotArriveAsThemselvesAreRefusedUpFront) {
+    TempDir source, dest;
+    const auto files = makeFiles(source, 1, 10);
+    Responder responder(dest.path());
+    Sender sender(responder.engine.listenPort());
+    const std::string folder = source.path().string();
+    const struct {
+        std::vector<SendFile> files;
+        SendRefusal expected;
+    } cases[] = {
+        {{{files[0].string(), 10}, {folder + "/sub/F0.DAT", 10}}, SendRefusal::DuplicateName},
+        {{{folder + "/back\\slash", 1}}, SendRefusal::NameUnsafe},
+        {{{folder + "/tab\there", 1}}, SendRefusal::NameUnsafe},
+        {{{folder + "/" + std::string(126, 'n'), 1}}, SendRefusal::NameTooLong},
+        {{{files[0].string(), kMaxFileSize + 1}}, SendRefusal::TooLarge},
+    };
+    for (const auto& c : cases) {
+        SendRefused why;
+        EXPECT_EQ(sender.engine.send(c.files, &why), kNoTransfer);
+        EXPECT_EQ(why.reason, SendRefused::Reason::File);
+        EXPECT_EQ(why.file, c.expected) << why.path;
+        expectIdle(sender.engine);
+    }
+    EXPECT_EQ(checkSendable("ok.txt", kMaxFileSize), SendRefusal::None);
+    EXPECT_TRUE(sameSendName("Report.PDF", "report.pdf"));
+    EXPECT_FALSE(sameSendName("report.pdf", "report.pdf2"));
+    EXPECT_TRUE(listNames(dest.path()).empty());
 }
