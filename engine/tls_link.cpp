@@ -1,0 +1,266 @@
+// The paired link's moving of bytes, with the socket link's semantics: the
+// same silence limit, write stall limit and giving way to an abort.
+
+#include "tls_link.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace zapfer {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kWriteStallLimit = std::chrono::seconds(10);
+constexpr auto kAbortingWriteLimit = std::chrono::seconds(1);
+// Encrypted bytes that may wait for the kernel before sendSome takes no more.
+constexpr size_t kOutLimit = 64 * 1024;
+// Plaintext taken by one sendSome: a few records.
+constexpr size_t kWriteChunk = 64 * 1024;
+
+int millisecondsLeft(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return int(std::max<int64_t>(0, left.count()));
+}
+} // namespace
+
+void TlsLink::fail() {
+    m_socket.reset();
+    m_out.clear();
+    m_outStart = 0;
+    ERR_clear_error();
+    if (m_established)
+        m_context.abortFlag = 1;
+}
+
+size_t TlsLink::sendRaw(const uint8_t* bytes, size_t n) {
+    size_t sent = 0;
+    for (int attempt = 0; attempt < 1000 && sent < n && m_socketError == 0; ++attempt) {
+        const ssize_t got =
+            ::send(m_socket.get(), bytes + sent, n - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (got > 0) {
+            sent += size_t(got);
+            m_bytesOnWire += uint64_t(got);
+        } else if (got < 0 && errno == EINTR) {
+            continue;
+        } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        } else {
+            m_socketError = got < 0 ? errno : EPIPE;
+        }
+    }
+    return sent;
+}
+
+bool TlsLink::flushOut() {
+    if (!m_socket)
+        return false;
+    if (outPending() > 0) {
+        m_outStart += sendRaw(m_out.data() + m_outStart, outPending());
+        if (m_outStart == m_out.size()) {
+            m_out.clear();
+            m_outStart = 0;
+        } else if (m_outStart > kOutLimit) {
+            m_out.erase(m_out.begin(), m_out.begin() + ptrdiff_t(m_outStart));
+            m_outStart = 0;
+        }
+    }
+    return m_socketError == 0;
+}
+
+bool TlsLink::outRoom() const {
+    return outPending() < kOutLimit;
+}
+
+bool TlsLink::hasBuffered() const {
+    return m_ssl && SSL_pending(m_ssl.get()) > 0;
+}
+
+bool TlsLink::sendAll(std::span<const uint8_t> bytes, IoMode mode) {
+    if (!alive() || !m_established) {
+        m_context.abortFlag = 1; // the connection is gone
+        return false;
+    }
+    if (mode == IoMode::Normal && m_context.abortFlag)
+        return false;
+    size_t sent = 0;
+    // While aborting, the last words to the peer must not hang the engine.
+    const auto abortDeadline = Clock::now() + kAbortingWriteLimit;
+    // A peer that stops reading must not hold this side for good.
+    auto stallDeadline = Clock::now() + kWriteStallLimit;
+    for (;;) {
+        const uint64_t onWire = m_bytesOnWire;
+        if (sent < bytes.size()) {
+            const ssize_t n = sendSome(bytes.data() + sent, bytes.size() - sent);
+            if (n > 0)
+                sent += size_t(n);
+            else if (n < 0 && errno != EAGAIN)
+                return false; // sendSome ended the link
+        } else {
+            if (!flushOut())
+                break;
+            if (outPending() == 0)
+                return true; // all of it is with the kernel, as a socket's send leaves it
+        }
+        if (m_bytesOnWire != onWire)
+            stallDeadline = Clock::now() + kWriteStallLimit;
+        if (sent < bytes.size() && outRoom())
+            continue; // more can be taken now
+        if (mode == IoMode::Normal && m_context.abortFlag)
+            return false;
+        const bool lastWords = mode == IoMode::EvenWhenAborting && m_context.abortFlag;
+        const auto deadline = lastWords ? std::min(abortDeadline, stallDeadline) : stallDeadline;
+        if (millisecondsLeft(deadline) == 0)
+            break; // a message cut short leaves the stream out of step: it ends here
+        m_context.waker.waitFor(m_socket.get(), POLLOUT, std::min(millisecondsLeft(deadline), 100));
+    }
+    fail();
+    return false;
+}
+
+bool TlsLink::receiveExact(uint8_t* buffer, size_t n, int silenceLimitMs, IoMode mode) {
+    if (!alive() || !m_established) {
+        m_context.abortFlag = 1;
+        return false;
+    }
+    if (mode == IoMode::Normal && m_context.abortFlag)
+        return false;
+    const int limit = silenceLimitMs > 0 ? silenceLimitMs : m_traits.silenceLimitMs;
+    size_t received = 0;
+    auto deadline = Clock::now() + std::chrono::milliseconds(limit);
+    while (received < n) {
+        if (mode == IoMode::Normal && m_context.abortFlag)
+            return false;
+        const ssize_t got = receiveSome(buffer + received, n - received);
+        if (got > 0) {
+            received += size_t(got);
+            deadline = Clock::now() + std::chrono::milliseconds(limit);
+            continue;
+        }
+        if (got == 0 || errno != EAGAIN)
+            return false; // receiveSome ended the link
+        const int left = millisecondsLeft(deadline);
+        if (left == 0)
+            return false; // silence: the caller treats it as a missing reply
+        waitReady(false, std::min(left, 100));
+    }
+    return true;
+}
+
+ssize_t TlsLink::receiveSome(uint8_t* buffer, size_t max) {
+    if (!alive() || !m_established) {
+        errno = ENOTCONN;
+        return -1;
+    }
+    if (!flushOut()) {
+        fail();
+        errno = EPIPE;
+        return -1;
+    }
+    ERR_clear_error();
+    size_t got = 0;
+    const int result = SSL_read_ex(m_ssl.get(), buffer, max, &got);
+    if (result == 1) {
+        m_readBlocked = false;
+        flushOut(); // a key update read may call for an answer
+        return ssize_t(got);
+    }
+    const int error = SSL_get_error(m_ssl.get(), result);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+        m_readBlocked = true;
+        errno = EAGAIN;
+        return -1;
+    }
+    // close_notify, or the connection ended without one: either way the
+    // peer is gone, and a cut message is caught by the protocol's lengths.
+    if (error == SSL_ERROR_ZERO_RETURN || m_peerClosed) {
+        fail();
+        return 0;
+    }
+    const int cause = m_socketError != 0 ? m_socketError : EPROTO;
+    fail(); // a record that does not authenticate ends the link
+    errno = cause;
+    return -1;
+}
+
+ssize_t TlsLink::sendSome(const uint8_t* bytes, size_t n) {
+    if (!alive() || !m_established) {
+        errno = ENOTCONN;
+        return -1;
+    }
+    if (!flushOut()) {
+        const int cause = m_socketError;
+        fail();
+        errno = cause;
+        return -1;
+    }
+    if (!outRoom()) {
+        errno = EAGAIN;
+        return -1;
+    }
+    if (n == 0)
+        return 0;
+    ERR_clear_error();
+    size_t written = 0;
+    if (SSL_write_ex(m_ssl.get(), bytes, std::min(n, kWriteChunk), &written) != 1) {
+        const int cause = m_socketError != 0 ? m_socketError : EPIPE;
+        fail();
+        errno = cause;
+        return -1;
+    }
+    return ssize_t(written);
+}
+
+bool TlsLink::waitReady(bool forWrite, int timeoutMs) {
+    if (!alive()) {
+        m_context.waker.pause(timeoutMs);
+        return false;
+    }
+    if (!flushOut()) {
+        fail();
+        return true; // the next call reports the failure
+    }
+    // Decrypted bytes, or read-ahead not yet tried, need no socket.
+    if (SSL_pending(m_ssl.get()) > 0 || (!m_readBlocked && SSL_has_pending(m_ssl.get())))
+        return true;
+    if (forWrite && outRoom())
+        return true;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // Each round waits for an event of the socket; the count only bounds it.
+    for (int round = 0; round < 1000; ++round) {
+        const short events = short(POLLIN | (outPending() > 0 ? POLLOUT : 0));
+        if (!m_context.waker.waitFor(m_socket.get(), events, millisecondsLeft(deadline)))
+            return false; // the time is up, or the engine was woken
+        pollfd readable{m_socket.get(), POLLIN, 0};
+        if (::poll(&readable, 1, 0) > 0) {
+            m_readBlocked = false;
+            return true; // data, or the end of the connection
+        }
+        if (!flushOut()) {
+            fail();
+            return true;
+        }
+        if (forWrite && outRoom())
+            return true;
+        if (millisecondsLeft(deadline) == 0)
+            return false;
+    }
+    return false;
+}
+
+void TlsLink::drainInput() {
+    uint8_t scrap[16 * 1024];
+    for (int i = 0; i < 64 && alive() && m_established; ++i) {
+        if (receiveSome(scrap, sizeof scrap) <= 0)
+            break;
+    }
+}
+
+} // namespace zapfer

@@ -1,0 +1,121 @@
+#pragma once
+
+// The paired link: TLS 1.3 over a TCP connection, keyed by the pairing code
+// (an external PSK, identity "zapfer-pairing-1", TLS_AES_128_GCM_SHA256,
+// psk_dhe_ke, no certificates). Inside runs the socket link's protocol
+// unchanged, so its traits are a stream's.
+//
+// Encrypted output goes to the socket at once; what the kernel cannot take
+// yet waits in this link and leaves with the next call or wait, so sendSome
+// either takes bytes or takes none (EAGAIN), as a socket does.
+
+#include "link.h"
+#include "pairing_key.h"
+#include "unique_fd.h"
+#include "waker.h"
+
+#include <openssl/ssl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zapfer {
+
+enum class TlsRole {
+    Client, // the side that dialled
+    Server, // the side that accepted
+};
+
+// Why a handshake did not complete; the front ends word it.
+enum class TlsFailure {
+    None,
+    WrongCode,  // the peer speaks the paired link with another code
+    Refused,    // the peer speaks TLS but not this construction
+    NotTls,     // the peer's bytes are not TLS (a plain sender, garbage)
+    PeerClosed, // the connection ended during the handshake
+    TimedOut,   // no handshake within the limit
+    Aborted,    // the transfer was aborted meanwhile
+    Setup,      // OpenSSL could not be set up on this machine
+};
+
+struct TlsOutcome {
+    TlsFailure failure = TlsFailure::None;
+    std::string detail; // OpenSSL's reason or the system error, for logs
+
+    bool ok() const { return failure == TlsFailure::None; }
+};
+
+inline constexpr int kTlsHandshakeLimitMs = 10'000;
+
+class TlsLink : public Link {
+public:
+    // `socket` is connected and non-blocking. Nothing moves before handshake().
+    TlsLink(UniqueFd socket, TlsRole role, const PairingKey& key, int32_t blockSize,
+            LinkContext context);
+    ~TlsLink() override;
+    TlsLink(const TlsLink&) = delete;
+    TlsLink& operator=(const TlsLink&) = delete;
+
+    // Runs the whole handshake, at most `limitMs`, giving way to an abort.
+    // The link carries data only after it succeeded; after a failure it is
+    // closed (the abort flag is left alone: there was no transfer yet).
+    TlsOutcome handshake(int limitMs = kTlsHandshakeLimitMs);
+
+    const LinkTraits& traits() const override { return m_traits; }
+    bool sendAll(std::span<const uint8_t> bytes, IoMode mode = IoMode::Normal) override;
+    bool receiveExact(uint8_t* buffer, size_t n, int silenceLimitMs = 0,
+                      IoMode mode = IoMode::Normal) override;
+    ssize_t receiveSome(uint8_t* buffer, size_t max) override;
+    ssize_t sendSome(const uint8_t* bytes, size_t n) override;
+    bool waitReady(bool forWrite, int timeoutMs) override;
+    bool hasBuffered() const override;
+    void drainInput() override;
+    bool alive() const override { return m_socket.valid() && m_ssl != nullptr; }
+
+private:
+    struct SslFree {
+        void operator()(SSL* ssl) const;
+        void operator()(SSL_CTX* context) const;
+    };
+
+    bool setUp();
+    TlsOutcome handshakeFailed(TlsOutcome outcome);
+    TlsOutcome failureOf(int sslError);
+    // Sends what waits in m_out; false once the socket failed.
+    bool flushOut();
+    // Moves bytes to the socket without waiting; the count taken.
+    size_t sendRaw(const uint8_t* bytes, size_t n);
+    size_t outPending() const { return m_out.size() - m_outStart; }
+    bool outRoom() const;
+    // The connection is gone: the transfer on it is over.
+    void fail();
+
+    static const BIO_METHOD* socketMethod();
+    static int bioWrite(BIO* bio, const char* data, size_t size, size_t* written);
+    static int bioRead(BIO* bio, char* out, size_t size, size_t* readBytes);
+    static long bioControl(BIO* bio, int command, long number, void* pointer);
+    static int useSession(SSL* ssl, const EVP_MD* digest, const unsigned char** identity,
+                          size_t* identityLength, SSL_SESSION** session);
+    static int findSession(SSL* ssl, const unsigned char* identity, size_t identityLength,
+                           SSL_SESSION** session);
+
+    UniqueFd m_socket;
+    TlsRole m_role;
+    PairingKey m_key;
+    LinkTraits m_traits;
+    LinkContext m_context;
+    std::unique_ptr<SSL_CTX, SslFree> m_sslContext;
+    std::unique_ptr<SSL, SslFree> m_ssl;
+    bool m_established = false;
+    // The last read wanted more from the socket: read-ahead bytes alone
+    // cannot make a record, so waits go to the socket.
+    bool m_readBlocked = false;
+    bool m_peerClosed = false;
+    int m_socketError = 0;
+    std::vector<uint8_t> m_out;
+    size_t m_outStart = 0;
+    uint64_t m_bytesOnWire = 0;
+};
+
+} // namespace zapfer
