@@ -425,5 +425,213 @@ TEST(TlsLink, ServerRefusesOpensslClientWithAnotherCode) {
     EXPECT_TRUE(client.peer.waitFor("alert illegal parameter")) << client.peer.output;
 }
 
+// A TCP connection over 127.0.0.1: the dialling end and the accepted end.
+struct Connection {
+    Connection() {
+        dialled = connectTo(listener.port());
+        accepted = listener.accept();
+    }
+    Listener listener;
+    UniqueFd dialled;
+    UniqueFd accepted;
+};
+
+void sendRaw(int fd, std::span<const uint8_t> bytes) {
+    ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+}
+
+// The plain link's first words: a connect frame and a file table.
+std::vector<uint8_t> plainSenderBytes() {
+    std::vector<uint8_t> bytes;
+    for (const uint8_t code : {CMD_CONNECT, CMD_FILE_TABLE}) {
+        const Frame frame = BuildFrame(code);
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
+    }
+    bytes.resize(bytes.size() + 5 + 256, 0x41);
+    return bytes;
+}
+
+TEST(TlsLink, APlainPeerIsRefusedOnEitherSide) {
+    const PairingKey key = keyOf(kCode);
+    {
+        // A plain sender dialling the paired port.
+        Connection connection;
+        sendRaw(connection.dialled.get(), plainSenderBytes());
+        LinkHost host;
+        TlsLink server(std::move(connection.accepted), TlsRole::Server, key, 32768, host.context());
+        const TlsOutcome outcome = server.handshake(5000);
+        EXPECT_EQ(outcome.failure, TlsFailure::NotTls) << outcome.detail;
+        EXPECT_FALSE(server.alive());
+        EXPECT_EQ(host.abortFlag, 0); // no transfer was under way
+    }
+    {
+        // A plain receiver answering the ClientHello with the plain protocol.
+        Connection connection;
+        const std::vector<uint8_t> abort(BuildFrame(CMD_ABORT).begin(),
+                                         BuildFrame(CMD_ABORT).end());
+        std::thread peer([&] {
+            pollfd ready{connection.accepted.get(), POLLIN, 0};
+            if (::poll(&ready, 1, 5000) == 1)
+                sendRaw(connection.accepted.get(), abort);
+        });
+        LinkHost host;
+        TlsLink client(std::move(connection.dialled), TlsRole::Client, key, 32768, host.context());
+        const TlsOutcome outcome = client.handshake(5000);
+        peer.join();
+        EXPECT_EQ(outcome.failure, TlsFailure::NotTls) << outcome.detail;
+        EXPECT_FALSE(client.alive());
+    }
+}
+
+TEST(TlsLink, AHandshakeEndsWithinItsLimitOrAtAnAbortOrAtTheClose) {
+    const PairingKey key = keyOf(kCode);
+    {
+        Connection silent;
+        LinkHost host;
+        TlsLink server(std::move(silent.accepted), TlsRole::Server, key, 32768, host.context());
+        EXPECT_EQ(server.handshake(300).failure, TlsFailure::TimedOut);
+        EXPECT_FALSE(server.alive());
+    }
+    {
+        // A peer that sends a ClientHello's first bytes and stops.
+        Connection truncated;
+        const uint8_t start[] = {0x16, 0x03, 0x01, 0x01, 0x00, 0x01};
+        sendRaw(truncated.dialled.get(), start);
+        LinkHost host;
+        TlsLink server(std::move(truncated.accepted), TlsRole::Server, key, 32768, host.context());
+        EXPECT_EQ(server.handshake(300).failure, TlsFailure::TimedOut);
+    }
+    {
+        Connection silent;
+        LinkHost host;
+        TlsLink client(std::move(silent.dialled), TlsRole::Client, key, 32768, host.context());
+        std::thread user([&] {
+            std::this_thread::sleep_for(100ms);
+            host.abortFlag = 1;
+            host.waker.wake();
+        });
+        // The limit is far away: only the abort can end it in time to pass.
+        const TlsOutcome outcome = client.handshake(60'000);
+        user.join();
+        EXPECT_EQ(outcome.failure, TlsFailure::Aborted);
+    }
+    {
+        Connection closed;
+        closed.dialled.reset();
+        LinkHost host;
+        TlsLink server(std::move(closed.accepted), TlsRole::Server, key, 32768, host.context());
+        EXPECT_EQ(server.handshake(5000).failure, TlsFailure::PeerClosed);
+    }
+}
+
+// Two paired links over one connection, handshaken together.
+struct PairedLinks {
+    explicit PairedLinks(const char* serverCode = kCode) {
+        Connection connection;
+        serverSocketCopy.reset(::dup(connection.accepted.get()));
+        client = std::make_unique<TlsLink>(std::move(connection.dialled), TlsRole::Client,
+                                           keyOf(kCode), 32768, clientHost.context());
+        server = std::make_unique<TlsLink>(std::move(connection.accepted), TlsRole::Server,
+                                           keyOf(serverCode), 32768, serverHost.context());
+        auto serverSide = std::async(std::launch::async, [&] { return server->handshake(5000); });
+        clientOutcome = client->handshake(5000);
+        serverOutcome = serverSide.get();
+    }
+    LinkHost clientHost;
+    LinkHost serverHost;
+    std::unique_ptr<TlsLink> client;
+    std::unique_ptr<TlsLink> server;
+    TlsOutcome clientOutcome;
+    TlsOutcome serverOutcome;
+    UniqueFd serverSocketCopy; // lets a test forge bytes as the server
+};
+
+TEST(TlsLink, TwoLinksWithDifferentCodesBothSayWrongCode) {
+    PairedLinks links(kOtherCode);
+    EXPECT_EQ(links.clientOutcome.failure, TlsFailure::WrongCode) << links.clientOutcome.detail;
+    EXPECT_EQ(links.serverOutcome.failure, TlsFailure::WrongCode) << links.serverOutcome.detail;
+}
+
+uint8_t patternByte(size_t i, uint8_t seed) {
+    return uint8_t((i * 131 + i / 7919 + seed) & 0xFF);
+}
+
+// Sends `total` bytes and receives as many through the non-blocking pieces,
+// as the block pump does; false on a failure, a wrong byte or 30 s passing.
+bool pumpBothWays(TlsLink& link, size_t total, uint8_t sendSeed, uint8_t receiveSeed) {
+    std::vector<uint8_t> out(total);
+    for (size_t i = 0; i < total; ++i)
+        out[i] = patternByte(i, sendSeed);
+    std::vector<uint8_t> in(64 * 1024);
+    size_t sent = 0;
+    size_t received = 0;
+    const auto deadline = Clock::now() + 30s;
+    while ((sent < total || received < total) && Clock::now() < deadline) {
+        link.waitReady(sent < total, 100);
+        const ssize_t got = link.receiveSome(in.data(), in.size());
+        if (got == 0 || (got < 0 && errno != EAGAIN))
+            return false;
+        for (ssize_t i = 0; i < got; ++i, ++received)
+            if (received >= total || in[size_t(i)] != patternByte(received, receiveSeed))
+                return false;
+        if (sent < total) {
+            const ssize_t n =
+                link.sendSome(out.data() + sent, std::min<size_t>(total - sent, 40'000));
+            if (n < 0 && errno != EAGAIN)
+                return false;
+            if (n > 0)
+                sent += size_t(n);
+        }
+    }
+    return sent == total && received == total;
+}
+
+TEST(TlsLink, TwoLinksMoveMegabytesBothWaysAtOnceThenSeeTheClose) {
+    PairedLinks links;
+    ASSERT_TRUE(links.clientOutcome.ok()) << links.clientOutcome.detail;
+    ASSERT_TRUE(links.serverOutcome.ok()) << links.serverOutcome.detail;
+    EXPECT_EQ(links.client->traits().dialect, Dialect::Stream);
+    EXPECT_EQ(links.client->traits().blockSize, 32768);
+
+    // Both sides write before they read, so the kernel's buffers fill and the
+    // links must hold encrypted bytes back without losing or reordering any.
+    constexpr size_t kTotal = 16 * 1024 * 1024;
+    auto serverSide =
+        std::async(std::launch::async, [&] { return pumpBothWays(*links.server, kTotal, 7, 3); });
+    EXPECT_TRUE(pumpBothWays(*links.client, kTotal, 3, 7));
+    EXPECT_TRUE(serverSide.get());
+
+    // A command frame through the protocol's own helpers.
+    ASSERT_TRUE(sendCommand(*links.client, CMD_PING));
+    EXPECT_EQ(receiveCommand(*links.server, 2000), CMD_PING);
+
+    // The server goes: its close_notify ends the client's reads.
+    links.server.reset();
+    uint8_t byte = 0;
+    EXPECT_FALSE(links.client->receiveExact(&byte, 1, 2000));
+    EXPECT_FALSE(links.client->alive());
+    EXPECT_EQ(links.clientHost.abortFlag, 1); // the transfer on it is over
+}
+
+TEST(TlsLink, AForgedRecordEndsTheLinkAndNothingOfItIsRead) {
+    PairedLinks links;
+    ASSERT_TRUE(links.clientOutcome.ok() && links.serverOutcome.ok());
+    const std::string before = "genuine bytes\n";
+    ASSERT_TRUE(sendText(*links.server, before));
+    EXPECT_EQ(receiveText(*links.client, before.size()), before);
+
+    // An application data record of the right shape whose tag cannot verify.
+    std::vector<uint8_t> forged = {0x17, 0x03, 0x03, 0x00, 0x40};
+    forged.resize(forged.size() + 0x40, 0x5A);
+    sendRaw(links.serverSocketCopy.get(), forged);
+    uint8_t buffer[64];
+    EXPECT_TRUE(links.client->waitReady(false, 2000));
+    errno = 0;
+    EXPECT_EQ(links.client->receiveSome(buffer, sizeof buffer), -1);
+    EXPECT_EQ(errno, EPROTO);
+    EXPECT_FALSE(links.client->alive());
+    EXPECT_EQ(links.clientHost.abortFlag, 1);
+}
+
 } // namespace
 } // namespace zapfer
