@@ -13,6 +13,9 @@ sigset_t watchedSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    // Closing the terminal: stop as cleanly as for SIGTERM, never leaving a
+    // partial file behind.
+    sigaddset(&set, SIGHUP);
     sigaddset(&set, kStopSignal);
     return set;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-// Turns SIGINT and SIGTERM into an Interrupted event. Construct it before any
+// Turns SIGINT, SIGTERM and SIGHUP into an Interrupted event. Construct it before any
 // other thread starts: the signals are blocked in the constructing thread and
 // so in every thread started after it (the engine's included), and one thread
 // of ours takes them with sigwait. A signal is then handled as an ordinary

@@ -33,6 +33,13 @@ void ReceiveSession::serveTable(const uint8_t* entries) {
         return;
     }
     m_table.assign(entries, entries + length);
+    if (m_tableTaken) {
+        // A further table in the same receive (on one connection): the files
+        // of the earlier ones stay in its outcome and its count.
+        m_earlierFiles.insert(m_earlierFiles.end(), m_entries.begin(), m_entries.end());
+        m_earlierDone += m_counters.FilesDone;
+        m_tableTaken = false;
+    }
     m_counters.restart(m_tableCount, 0);
 
     // On a serial line even a table that is refused is shown.
@@ -48,6 +55,7 @@ void ReceiveSession::serveTable(const uint8_t* entries) {
         return;
     }
     m_tableAccepted = true;
+    m_tableTaken = true;
     m_lastProgressMs = m_nowMs;
     m_namesWritten.clear();
     sendCode(CMD_OK);
@@ -77,6 +85,12 @@ uint8_t ReceiveSession::checkTable() {
     m_destDir.reset(::open(m_policy.destDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!m_destDir || ::faccessat(m_destDir.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
         return CMD_CANNOT_CREATE;
+    removeLeftovers(m_destDir.get());
+    // A folder of that name is never replaced, so the file would be thrown
+    // away at its close: refused now, whatever the overwrite preference.
+    for (const FileOutcome& entry : m_entries)
+        if (isFolder(m_destDir.get(), entry.nameAsStored))
+            return CMD_NAME_CONFLICT;
     if (!m_policy.overwriteFiles) {
         for (const FileOutcome& entry : m_entries)
             if (nameExists(m_destDir.get(), entry.nameAsStored))
@@ -178,6 +192,7 @@ void ReceiveSession::serveBlockData(const uint8_t* data, bool arrived) {
 }
 
 void ReceiveSession::serveClose() {
+    uint8_t closeAnswer = CMD_OK;
     if (m_file) {
         m_lastProgressMs = m_nowMs;
         const std::string name = m_file->name();
@@ -186,7 +201,12 @@ void ReceiveSession::serveClose() {
         const bool replace =
             m_policy.overwriteFiles ||
             std::find(m_namesWritten.begin(), m_namesWritten.end(), name) != m_namesWritten.end();
+        // A whole file that cannot be kept (its name taken meanwhile, the
+        // disk failing) is not the sender's success: it hears so. A file
+        // closed with blocks missing is one the sender gave up itself.
+        const bool whole = m_file->complete();
         const bool kept = m_file->commit(replace);
+        closeAnswer = kept || !whole ? CMD_OK : CMD_CANNOT_CREATE;
         if (kept) {
             m_counters.FilesDone += 1;
             m_namesWritten.push_back(name);
@@ -199,7 +219,7 @@ void ReceiveSession::serveClose() {
         }
         m_file.reset();
     }
-    sendCode(CMD_OK);
+    sendCode(closeAnswer);
     if (m_tableAccepted && m_counters.TransferIndex == m_counters.TransferFileCount - 1) {
         m_observer.closeStatus();
         m_announced = false;
@@ -251,18 +271,23 @@ void ReceiveSession::end(bool aborted) {
     m_destDir.reset();
     ReceiveOutcome outcome;
     outcome.aborted = aborted;
-    outcome.filesDone = m_counters.FilesDone;
-    outcome.fileCount = m_counters.TransferFileCount;
-    outcome.files = m_entries;
+    outcome.filesDone = m_earlierDone + m_counters.FilesDone;
+    outcome.fileCount = int32_t(m_earlierFiles.size()) + m_counters.TransferFileCount;
+    outcome.files = m_earlierFiles;
+    outcome.files.insert(outcome.files.end(), m_entries.begin(), m_entries.end());
     if (aborted) {
         // The file under way when the receive stopped was cut off.
         const int32_t index = m_counters.TransferIndex;
-        if (index >= 0 && size_t(index) < outcome.files.size() &&
-            outcome.files[size_t(index)].result == FileResult::NotReached) {
-            outcome.files[size_t(index)].result = FileResult::Aborted;
-            outcome.files[size_t(index)].bytesDone = m_fileBytes;
+        const size_t at = m_earlierFiles.size() + size_t(index);
+        if (index >= 0 && at < outcome.files.size() &&
+            outcome.files[at].result == FileResult::NotReached) {
+            outcome.files[at].result = FileResult::Aborted;
+            outcome.files[at].bytesDone = m_fileBytes;
         }
     }
+    m_earlierFiles.clear();
+    m_earlierDone = 0;
+    m_tableTaken = false;
     m_observer.receiveEnded(outcome);
     if (m_announced) {
         // The receive dialog is still up for a transfer that ended early.

@@ -185,6 +185,10 @@ private:
     ReceivePolicy m_policy;
     std::vector<uint8_t> m_table;
     std::vector<FileOutcome> m_entries;
+    // Tables accepted earlier in this receive, and the files they stored.
+    std::vector<FileOutcome> m_earlierFiles;
+    int32_t m_earlierDone = 0;
+    bool m_tableTaken = false;               // m_entries are an accepted table's
     std::vector<std::string> m_namesWritten; // names this receive has created
     UniqueFd m_destDir;
     std::unique_ptr<ReceivedFile> m_file;

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <random>
 #include <sys/file.h>
@@ -18,6 +20,9 @@ namespace {
 // full disk shows before the writes fail, never so much that a peer sending
 // nothing takes the disk from every other program.
 constexpr int64_t kReserveAhead = int64_t(64) << 20;
+// A temporary file left unchanged this long by a receiver that holds no lock
+// on it is a leftover.
+constexpr time_t kLeftoverAgeS = 60;
 
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -36,6 +41,7 @@ std::unique_ptr<ReceivedFile> ReceivedFile::create(int dirFd, const std::string&
     UniqueFd fd(::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0644));
     if (!fd) // a file system without unnamed files
         return createNamed(dirFd, name, size, blocks, reason);
+    ::flock(fd.get(), LOCK_EX); // replacing a file names it for a moment: marked live
     return std::make_unique<ReceivedFile>(Key{}, dirFd, name, std::string(), std::move(fd), size,
                                           blocks);
 }
@@ -57,6 +63,9 @@ std::unique_ptr<ReceivedFile> ReceivedFile::createNamed(int dirFd, const std::st
             *reason = std::strerror(errno);
         return nullptr;
     }
+    // The lock tells a receiver starting in this folder that the file is
+    // live: only files whose lock nobody holds are leftovers.
+    ::flock(fd.get(), LOCK_EX);
     return std::make_unique<ReceivedFile>(Key{}, dirFd, name, std::move(tempName), std::move(fd),
                                           size, blocks);
 }
@@ -197,6 +206,41 @@ void ReceivedFile::discard() {
 bool nameExists(int dirFd, const std::string& name) {
     struct stat st;
     return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+void removeLeftovers(int dirFd) {
+    UniqueFd listing(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* dir = listing ? ::fdopendir(listing.get()) : nullptr;
+    if (!dir)
+        return;
+    listing.release(); // closedir closes it
+    const std::string prefix = kTempPrefix;
+    const time_t now = ::time(nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.rfind(prefix, 0) != 0)
+            continue;
+        // Never through a link, never blocking on a device or a pipe.
+        UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat opened;
+        if (!fd || ::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
+            continue;
+        // A file made a moment ago may not hold its lock yet.
+        if (now - opened.st_mtime < kLeftoverAgeS)
+            continue;
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            continue; // a running receiver is writing it
+        struct stat named;
+        if (::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            sameFile(opened, named))
+            ::unlinkat(dirFd, name.c_str(), 0);
+    }
+    ::closedir(dir);
+}
+
+bool isFolder(int dirFd, const std::string& name) {
+    struct stat st;
+    return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
 }
 
 int64_t freeBytes(int dirFd) {

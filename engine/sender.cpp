@@ -161,6 +161,11 @@ void Sender::closeOnPeer(int index, bool sent) {
         }
         if (reply == CMD_ABORT)
             m_state.AbortFlag = 1;
+        // The peer could not keep this file (it could not be committed): it
+        // is not sent, and the send goes on with the next one, as after a
+        // file that could not be read here.
+        if (reply == CMD_CANNOT_CREATE)
+            return;
     }
 }
 

@@ -133,6 +133,13 @@ void LiteralResponder::serve() {
             const auto answer = BuildBlockReply(good ? CMD_BLOCK_OK : CMD_BLOCK_BAD, k);
             writeAll(fd, answer.data(), answer.size());
         } else if (code == CMD_CLOSE_FILE) {
+            const bool cannotKeep = index >= 0 && m_options.cannotKeep.count(index) > 0;
+            if (cannotKeep) {
+                ++incompleteCloses;
+                reply(fd, CMD_CANNOT_CREATE);
+                index = -1;
+                continue;
+            }
             if (index >= 0) {
                 if (blocksDone == fileBlocks)
                     completeFiles[index] = file;

@@ -27,6 +27,9 @@ public:
         std::set<std::pair<int, int32_t>> badOnce; // (file, block) answered BAD the first time
         std::chrono::milliseconds replyDelay{0};   // before every block reply
         int32_t blockSize = 32768;
+        // Files whose close is answered CMD_CANNOT_CREATE (a close repeated
+        // after it finds no file open and is answered CMD_OK).
+        std::set<int> cannotKeep;
     };
     explicit LiteralResponder(Options options);
     ~LiteralResponder();

@@ -149,3 +149,25 @@ TEST(PipelinedSender, AbortInTheMiddleOfAFullWindow) {
     EXPECT_EQ(responder.abortsReceived, 1) << "the abort is read as a command, in step";
     EXPECT_TRUE(responder.completeFiles.empty());
 }
+
+TEST(PipelinedSender, AFileThePeerCannotKeepIsNotCountedAndTheSendGoesOn) {
+    TempDir source;
+    std::vector<fs::path> files;
+    for (int i = 0; i < 3; ++i) {
+        files.push_back(source / ("f" + std::to_string(i)));
+        writeFile(files.back(), randomBytes(40000, uint32_t(i)));
+    }
+    LiteralResponder::Options options;
+    options.cannotKeep = {1};
+    LiteralResponder responder(options);
+    Sender sender(responder.port());
+    const SendOutcome outcome = sender.send(files);
+    ASSERT_TRUE(responder.waitFinished());
+    EXPECT_FALSE(outcome.aborted);
+    EXPECT_EQ(outcome.filesDone, 2);
+    EXPECT_EQ(outcome.sent, (std::vector<bool>{true, false, true}));
+    ASSERT_EQ(outcome.files.size(), 3u);
+    EXPECT_EQ(outcome.files[1].result, FileResult::Failed);
+    EXPECT_EQ(outcome.peerError, PeerNoError) << "not a refusal of the whole send";
+    EXPECT_EQ(responder.completeFiles.size(), 2u);
+}

@@ -243,3 +243,48 @@ TEST(ReceiverSafety, TwoEntriesWithOneNameTheLaterWins) {
     EXPECT_EQ(responder.engine.finishReceive().filesDone, 2);
     EXPECT_EQ(readFile(dest / "same.txt"), std::vector<uint8_t>{'2'});
 }
+
+TEST(ReceiverSafety, TwoTablesOnOneConnectionAreCountedTogether) {
+    TempDir dest;
+    Responder responder(dest.path());
+    RawPeer peer(responder.engine.listenPort());
+    peer.sendTable({{"first.txt", 1}});
+    ASSERT_EQ(peer.readCommand(), CMD_OK);
+    peer.sendOpen(0);
+    ASSERT_EQ(peer.readCommand(), CMD_ACCEPTED);
+    peer.sendBlock(0, {'1'});
+    ASSERT_EQ(peer.readCommand(), CMD_BLOCK_OK);
+    peer.read(4);
+    // The close of the table's last file and the next table in one write:
+    // both are served before the connection would end.
+    std::vector<uint8_t> closeAndTable;
+    const Frame close = BuildFrame(CMD_CLOSE_FILE);
+    closeAndTable.insert(closeAndTable.end(), close.begin(), close.end());
+    const EntryBytes entry = rawEntry("second.txt", 1);
+    std::vector<uint8_t> table(kTableHeaderSize + kEntrySize);
+    BuildFileTableMessage(entry, table);
+    closeAndTable.insert(closeAndTable.end(), table.begin(), table.end());
+    const auto open = BuildOpenMessage(0);
+    closeAndTable.insert(closeAndTable.end(), open.begin(), open.end());
+    peer.send(closeAndTable);
+    ASSERT_EQ(peer.readCommand(), CMD_OK);
+    ASSERT_EQ(peer.readCommand(), CMD_OK);
+    ASSERT_EQ(peer.readCommand(), CMD_ACCEPTED);
+    peer.sendBlock(0, {'2'});
+    ASSERT_EQ(peer.readCommand(), CMD_BLOCK_OK);
+    peer.read(4);
+    peer.sendCommand(CMD_CLOSE_FILE);
+    ASSERT_EQ(peer.readCommand(), CMD_OK);
+    EXPECT_TRUE(peer.closedByPeer());
+    ASSERT_TRUE(backToListening(responder));
+
+    const ReceiveOutcome outcome = responder.engine.finishReceive();
+    EXPECT_EQ(outcome.filesDone, 2);
+    EXPECT_EQ(outcome.fileCount, 2);
+    ASSERT_EQ(outcome.files.size(), 2u);
+    EXPECT_EQ(outcome.files[0].nameAsStored, "first.txt");
+    EXPECT_EQ(outcome.files[0].result, FileResult::Stored);
+    EXPECT_EQ(outcome.files[1].nameAsStored, "second.txt");
+    EXPECT_EQ(outcome.files[1].result, FileResult::Stored);
+    EXPECT_EQ(listNames(dest.path()), (std::vector<std::string>{"first.txt", "second.txt"}));
+}
