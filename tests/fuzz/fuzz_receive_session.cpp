@@ -17,8 +17,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <limits>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -68,7 +68,7 @@ public:
     }
     void closeStatus() override {}
     void sound(Sound) override {}
-    void abortTransfer() override {}
+    void abortTransfer() override { ++aborts; }
     void transferComplete() override {}
     void linkRequested() override {}
     void receiveEnded(const ReceiveOutcome& outcome) override {
@@ -76,6 +76,7 @@ public:
     }
 
     bool touched = false;
+    int aborts = 0;
 
 private:
     bool m_overwrite;
@@ -89,7 +90,9 @@ public:
                    bytes.size() == kNameBlockSize);
         if (bytes.size() != kNameBlockSize)
             FUZZ_CHECK(FrameCommand(bytes.data()) != 0);
+        ++replies;
     }
+    size_t replies = 0;
 };
 
 std::vector<uint8_t> properStart() {
@@ -130,9 +133,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             now += int64_t(data[at + 1]) * 10;
             at += 2;
             const size_t take = std::min(length, size - at);
+            const bool endedBefore = session.linkEnded();
+            const size_t repliesBefore = sink.replies;
             session.tick(now);
             session.feed(std::span<const uint8_t>(data + at, take), now);
             at += take;
+            // A stream message that stalls ends the connection: the engine is
+            // told, and nothing after it is ever served.
+            FUZZ_CHECK(!session.linkEnded() || traits.dialect == Dialect::Stream);
+            FUZZ_CHECK(!session.linkEnded() || observer.aborts > 0);
+            if (endedBefore)
+                FUZZ_CHECK(sink.replies == repliesBefore);
             // Between messages nothing waits on time.
             FUZZ_CHECK(session.midMessage() ||
                        session.deadline() == std::numeric_limits<int64_t>::max());
