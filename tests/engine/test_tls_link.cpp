@@ -2,9 +2,13 @@
 // key from scrypt, and TLS 1.3 with the external PSK, checked against
 // OpenSSL's own command line peers so that another program can interoperate.
 
+#include "engine_events.h"
+#include "engine_state.h"
 #include "pairing_code.h"
 #include "pairing_key.h"
 #include "protocol.h"
+#include "receive_session.h"
+#include "sender.h"
 #include "tls_link.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +24,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <set>
 #include <string>
@@ -293,7 +299,8 @@ private:
 // What a TlsLink needs of an engine.
 struct LinkHost {
     Waker waker;
-    std::atomic<int32_t> abortFlag{0};
+    EngineState state;
+    std::atomic<int32_t>& abortFlag = state.AbortFlag;
     LinkContext context() { return LinkContext{waker, abortFlag}; }
 };
 
@@ -631,6 +638,107 @@ TEST(TlsLink, AForgedRecordEndsTheLinkAndNothingOfItIsRead) {
     EXPECT_EQ(errno, EPROTO);
     EXPECT_FALSE(links.client->alive());
     EXPECT_EQ(links.clientHost.abortFlag, 1);
+}
+
+// The receiving engine's part, cut down: the session fed from the link, its
+// replies written back to it.
+class SessionDriver : public SessionObserver, public ReplySink {
+public:
+    SessionDriver(TlsLink& link, EngineState& state, std::string folder)
+        : m_link(link), m_folder(std::move(folder)), m_session(link.traits(), state, *this, *this) {
+    }
+
+    // Serves the peer until its table is complete or the link ends, at most 60 s.
+    ReceiveOutcome serve() {
+        std::vector<uint8_t> buffer(256 * 1024);
+        const auto deadline = Clock::now() + 60s;
+        while (!m_complete && m_link.alive() && Clock::now() < deadline) {
+            if (m_link.waitReady(false, 100)) {
+                const ssize_t got = m_link.receiveSome(buffer.data(), buffer.size());
+                if (got > 0)
+                    m_session.feed(std::span<const uint8_t>(buffer.data(), size_t(got)), nowMs());
+            }
+            m_session.tick(nowMs());
+        }
+        m_session.end(!m_complete);
+        return m_outcome;
+    }
+
+    ReceivePolicy policy() override { return {m_folder, false, "Paired"}; }
+    void incoming() override {}
+    void fileStarted(const std::string&) override {}
+    void closeStatus() override {}
+    void sound(Sound) override {}
+    void abortTransfer() override {}
+    void transferComplete() override { m_complete = true; }
+    void linkRequested() override {}
+    void receiveEnded(const ReceiveOutcome& outcome) override { m_outcome = outcome; }
+    void reply(std::span<const uint8_t> bytes) override { m_link.sendAll(bytes); }
+
+private:
+    static int64_t nowMs() {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   Clock::now().time_since_epoch())
+            .count();
+    }
+
+    TlsLink& m_link;
+    std::string m_folder;
+    ReceiveSession m_session;
+    bool m_complete = false;
+    ReceiveOutcome m_outcome;
+};
+
+std::string contentsOf(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(TlsLink, TheEnginesSenderAndReceiveSessionRunOverItUnchanged) {
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/zapfer-tls-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const fs::path root = pattern;
+    fs::create_directory(root / "from");
+    fs::create_directory(root / "to");
+    std::vector<SendFile> files;
+    std::vector<uint8_t> table;
+    for (const auto& [name, size] : std::vector<std::pair<std::string, size_t>>{
+             {"empty.bin", 0}, {"small.txt", 1000}, {"several blocks.bin", 3 * 1024 * 1024 + 5}}) {
+        std::string data(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            data[i] = char(patternByte(i, uint8_t(name.size())));
+        std::ofstream(root / "from" / name, std::ios::binary) << data;
+        files.push_back({(root / "from" / name).string(), int64_t(size)});
+        EntryBytes entry{};
+        ASSERT_EQ(EncodeTransferEntry(files.back().path, files.back().size, entry),
+                  EntryError::None);
+        table.insert(table.end(), entry.begin(), entry.end());
+    }
+
+    PairedLinks links;
+    ASSERT_TRUE(links.clientOutcome.ok() && links.serverOutcome.ok());
+    auto received = std::async(std::launch::async, [&] {
+        SessionDriver driver(*links.server, links.serverHost.state, (root / "to").string());
+        return driver.serve();
+    });
+    NullEngineEvents events;
+    const std::atomic<bool> stopping{false};
+    Sender sender(1, *links.client, links.clientHost.state, events, links.clientHost.waker,
+                  stopping);
+    const SendOutcome sent = sender.run(files, table);
+    const ReceiveOutcome outcome = received.get();
+
+    EXPECT_FALSE(sent.aborted);
+    EXPECT_EQ(sent.filesDone, 3);
+    EXPECT_FALSE(outcome.aborted);
+    EXPECT_EQ(outcome.filesDone, 3);
+    for (const SendFile& file : files) {
+        const fs::path stored = root / "to" / fs::path(file.path).filename();
+        EXPECT_TRUE(fs::exists(stored)) << stored;
+        EXPECT_TRUE(contentsOf(stored) == contentsOf(file.path)) << stored;
+    }
+    fs::remove_all(root);
 }
 
 } // namespace
