@@ -9,6 +9,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -93,19 +95,26 @@ std::vector<std::string> pskOptions(const char* code) {
 
 // openssl s_server for one connection, with the port it listens on.
 struct OpensslServer {
-    explicit OpensslServer(const char* code)
-        : peer([code] {
-              auto args = pskOptions(code);
-              args.insert(args.begin(), "s_server");
-              for (const char* arg : {"-nocert", "-accept", "127.0.0.1:0", "-naccept", "1"})
-                  args.push_back(arg);
-              return args;
-          }()) {
+    // With the construction's options for `code`.
+    explicit OpensslServer(const char* code) : OpensslServer(withPsk(code)) {}
+    explicit OpensslServer(std::vector<std::string> options) : peer(withServer(options)) {
         if (!peer.waitFor("ACCEPT 127.0.0.1:") ||
             !peer.waitFor("\n", 5s, peer.output.find("ACCEPT")))
             return;
         port = uint16_t(std::stoi(peer.output.substr(peer.output.find("127.0.0.1:") + 10)));
     }
+    static std::vector<std::string> withPsk(const char* code) {
+        auto options = pskOptions(code);
+        options.push_back("-nocert");
+        return options;
+    }
+    static std::vector<std::string> withServer(std::vector<std::string> options) {
+        options.insert(options.begin(), "s_server");
+        for (const char* arg : {"-accept", "127.0.0.1:0", "-naccept", "1"})
+            options.push_back(arg);
+        return options;
+    }
+
     OpensslPeer peer;
     uint16_t port = 0;
 };
@@ -200,5 +209,27 @@ TEST(TlsLink, ServerRefusesOpensslClientWithAnotherCode) {
 }
 
 // A TCP connection over 127.0.0.1: the dialling end and the accepted end.
+
+TEST(TlsLink, ClientRefusesAServerThatShowsACertificateInsteadOfTheKey) {
+    // A man in the middle without the code has only a certificate to offer.
+    char folder[] = "/tmp/zapfer-certificate-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string key = std::string(folder) + "/key.pem";
+    const std::string certificate = std::string(folder) + "/certificate.pem";
+    const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 "
+                             "-nodes -subj /CN=zapfer-peer -days 1 -keyout " +
+                             key + " -out " + certificate + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    OpensslServer server(
+        {"-tls1_3", "-ciphersuites", "TLS_AES_128_GCM_SHA256", "-cert", certificate, "-key", key});
+    ASSERT_NE(server.port, 0) << server.peer.output;
+    LinkHost host;
+    TlsLink link(connectTo(server.port), TlsRole::Client, keyOf(kCode), 32768, host.context());
+    const TlsOutcome outcome = link.handshake(5000);
+    EXPECT_EQ(outcome.failure, TlsFailure::Refused) << outcome.detail;
+    EXPECT_FALSE(link.alive());
+    std::filesystem::remove_all(folder);
+}
+
 } // namespace
 } // namespace zapfer
