@@ -44,14 +44,18 @@ TEST(TlsLink, APlainPeerIsRefusedOnEitherSide) {
         EXPECT_EQ(host.abortFlag, 0); // no transfer was under way
     }
     {
-        // A plain receiver answering the ClientHello with the plain protocol.
+        // A plain receiver answering the ClientHello with the plain protocol:
+        // a refused table, then an abort.
         Connection connection;
-        const std::vector<uint8_t> abort(BuildFrame(CMD_ABORT).begin(),
-                                         BuildFrame(CMD_ABORT).end());
+        std::vector<uint8_t> answer;
+        for (const uint8_t code : {CMD_BAD_TABLE, CMD_ABORT}) {
+            const Frame frame = BuildFrame(code);
+            answer.insert(answer.end(), frame.begin(), frame.end());
+        }
         std::thread peer([&] {
             pollfd ready{connection.accepted.get(), POLLIN, 0};
             if (::poll(&ready, 1, 5000) == 1)
-                sendRaw(connection.accepted.get(), abort);
+                sendRaw(connection.accepted.get(), answer);
         });
         LinkHost host;
         TlsLink client(std::move(connection.dialled), TlsRole::Client, key, 32768, host.context());
@@ -59,6 +63,21 @@ TEST(TlsLink, APlainPeerIsRefusedOnEitherSide) {
         peer.join();
         EXPECT_EQ(outcome.failure, TlsFailure::NotTls) << outcome.detail;
         EXPECT_FALSE(client.alive());
+    }
+    {
+        // Fewer bytes than a record's header, and the plain peer hangs up.
+        Connection connection;
+        std::thread peer([&] {
+            pollfd ready{connection.accepted.get(), POLLIN, 0};
+            if (::poll(&ready, 1, 5000) == 1)
+                sendRaw(connection.accepted.get(), BuildFrame(CMD_ABORT));
+            connection.accepted.reset();
+        });
+        LinkHost host;
+        TlsLink client(std::move(connection.dialled), TlsRole::Client, key, 32768, host.context());
+        const TlsOutcome outcome = client.handshake(5000);
+        peer.join();
+        EXPECT_EQ(outcome.failure, TlsFailure::PeerClosed) << outcome.detail;
     }
 }
 
