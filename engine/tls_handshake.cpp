@@ -92,7 +92,9 @@ bool TlsLink::setUp() {
     // would need a session id context, and never asks: it has no other way in.)
     if (client)
         SSL_CTX_set_verify(context, SSL_VERIFY_PEER, refuseCertificate);
+    // Several records per read from the socket.
     SSL_CTX_set_read_ahead(context, 1);
+    SSL_CTX_set_default_read_buffer_len(context, 64 * 1024);
 
     m_ssl.reset(SSL_new(context));
     const BIO_METHOD* method = socketMethod();
@@ -217,18 +219,17 @@ const BIO_METHOD* TlsLink::socketMethod() {
 }
 
 // OpenSSL's own socket BIO writes with write(), which raises SIGPIPE on a
-// closed connection; this one sends with MSG_NOSIGNAL and never makes
-// OpenSSL retry a write: what the kernel refuses waits in m_out.
+// closed connection, and may make OpenSSL retry a write. This one collects
+// what OpenSSL writes in m_out, which the link sends with MSG_NOSIGNAL.
 int TlsLink::bioWrite(BIO* bio, const char* data, size_t size, size_t* written) {
     auto* link = static_cast<TlsLink*>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
-    size_t sent = 0;
-    if (link->outPending() == 0)
-        sent = link->sendRaw(bytes, size);
     if (link->m_socketError != 0)
         return 0;
-    link->m_out.insert(link->m_out.end(), bytes + sent, bytes + size);
+    // The records of one write leave together, in one system call, when
+    // the link next flushes.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
+    link->m_out.insert(link->m_out.end(), bytes, bytes + size);
     *written = size;
     return 1;
 }
@@ -262,7 +263,7 @@ int TlsLink::bioRead(BIO* bio, char* out, size_t size, size_t* readBytes) {
 long TlsLink::bioControl(BIO* bio, int command, long, void*) {
     switch (command) {
     case BIO_CTRL_FLUSH:
-        return 1; // bioWrite already sent what the kernel would take
+        return 1; // the link flushes after every call into OpenSSL
     case BIO_CTRL_EOF:
         return static_cast<TlsLink*>(BIO_get_data(bio))->m_peerClosed ? 1 : 0;
     default:

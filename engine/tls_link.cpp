@@ -164,17 +164,27 @@ ssize_t TlsLink::receiveSome(uint8_t* buffer, size_t max) {
         errno = EPIPE;
         return -1;
     }
-    ERR_clear_error();
-    size_t got = 0;
-    const int result = SSL_read_ex(m_ssl.get(), buffer, max, &got);
-    if (result == 1) {
-        m_readBlocked = false;
-        flushOut(); // a key update read may call for an answer
-        return ssize_t(got);
+    // As a socket's recv does, take all that has arrived, record by record.
+    // A failure after some bytes is kept for the next call.
+    size_t total = 0;
+    int error = m_readError;
+    for (int record = 0; record < 64 && total < max && error == SSL_ERROR_NONE; ++record) {
+        ERR_clear_error();
+        size_t got = 0;
+        const int result = SSL_read_ex(m_ssl.get(), buffer + total, max - total, &got);
+        if (result == 1)
+            total += got;
+        else
+            error = SSL_get_error(m_ssl.get(), result);
     }
-    const int error = SSL_get_error(m_ssl.get(), result);
-    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-        m_readBlocked = true;
+    const bool wouldBlock = error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE;
+    m_readBlocked = wouldBlock;
+    if (total > 0) {
+        m_readError = wouldBlock ? SSL_ERROR_NONE : error;
+        flushOut(); // a key update read may call for an answer
+        return ssize_t(total);
+    }
+    if (wouldBlock) {
         errno = EAGAIN;
         return -1;
     }
@@ -209,7 +219,7 @@ ssize_t TlsLink::sendSome(const uint8_t* bytes, size_t n) {
         return 0;
     ERR_clear_error();
     size_t written = 0;
-    if (SSL_write_ex(m_ssl.get(), bytes, std::min(n, kWriteChunk), &written) != 1) {
+    if (SSL_write_ex(m_ssl.get(), bytes, std::min(n, kWriteChunk), &written) != 1 || !flushOut()) {
         const int cause = m_socketError != 0 ? m_socketError : EPIPE;
         fail();
         errno = cause;
@@ -227,8 +237,10 @@ bool TlsLink::waitReady(bool forWrite, int timeoutMs) {
         fail();
         return true; // the next call reports the failure
     }
-    // Decrypted bytes, or read-ahead not yet tried, need no socket.
-    if (SSL_pending(m_ssl.get()) > 0 || (!m_readBlocked && SSL_has_pending(m_ssl.get())))
+    // Decrypted bytes, read-ahead not yet tried, or a failure to report
+    // need no socket.
+    if (SSL_pending(m_ssl.get()) > 0 || m_readError != SSL_ERROR_NONE ||
+        (!m_readBlocked && SSL_has_pending(m_ssl.get())))
         return true;
     if (forWrite && outRoom())
         return true;

@@ -111,6 +111,8 @@ private:
     // The last read wanted more from the socket: read-ahead bytes alone
     // cannot make a record, so waits go to the socket.
     bool m_readBlocked = false;
+    // How a read failed after it had bytes to give: the next read reports it.
+    int m_readError = SSL_ERROR_NONE;
     bool m_peerClosed = false;
     int m_socketError = 0;
     std::vector<uint8_t> m_out;

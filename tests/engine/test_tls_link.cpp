@@ -8,6 +8,8 @@
 #include "sender.h"
 #include "tls_test_support.h"
 
+#include <sys/ioctl.h>
+
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -185,6 +187,13 @@ TEST(TlsLink, TwoLinksMoveMegabytesBothWaysAtOnceThenSeeTheClose) {
     EXPECT_EQ(links.clientHost.abortFlag, 1); // the transfer on it is over
 }
 
+// An application data record of the right shape whose tag cannot verify.
+std::vector<uint8_t> forgedRecord() {
+    std::vector<uint8_t> forged = {0x17, 0x03, 0x03, 0x00, 0x40};
+    forged.resize(forged.size() + 0x40, 0x5A);
+    return forged;
+}
+
 TEST(TlsLink, AForgedRecordEndsTheLinkAndNothingOfItIsRead) {
     PairedLinks links;
     ASSERT_TRUE(links.clientOutcome.ok() && links.serverOutcome.ok());
@@ -192,10 +201,7 @@ TEST(TlsLink, AForgedRecordEndsTheLinkAndNothingOfItIsRead) {
     ASSERT_TRUE(sendText(*links.server, before));
     EXPECT_EQ(receiveText(*links.client, before.size()), before);
 
-    // An application data record of the right shape whose tag cannot verify.
-    std::vector<uint8_t> forged = {0x17, 0x03, 0x03, 0x00, 0x40};
-    forged.resize(forged.size() + 0x40, 0x5A);
-    sendRaw(links.serverSocketCopy.get(), forged);
+    sendRaw(links.serverSocketCopy.get(), forgedRecord());
     uint8_t buffer[64];
     EXPECT_TRUE(links.client->waitReady(false, 2000));
     errno = 0;
@@ -203,6 +209,37 @@ TEST(TlsLink, AForgedRecordEndsTheLinkAndNothingOfItIsRead) {
     EXPECT_EQ(errno, EPROTO);
     EXPECT_FALSE(links.client->alive());
     EXPECT_EQ(links.clientHost.abortFlag, 1);
+}
+
+TEST(TlsLink, GenuineBytesBeforeAForgedRecordAreReadThenTheFailureIsReported) {
+    PairedLinks links;
+    ASSERT_TRUE(links.clientOutcome.ok() && links.serverOutcome.ok());
+    const std::string before = "genuine bytes\n";
+    ASSERT_TRUE(sendText(*links.server, before));
+    sendRaw(links.serverSocketCopy.get(), forgedRecord());
+    // Both records wait at the client before it reads: the genuine one is
+    // its text, the content type and a 16-byte tag after a 5-byte header.
+    const int queued = int(5 + before.size() + 1 + 16 + forgedRecord().size());
+    int waiting = 0;
+    for (int i = 0; i < 500 && waiting < queued; ++i) {
+        ::ioctl(links.clientSocketCopy.get(), FIONREAD, &waiting);
+        if (waiting < queued)
+            std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(waiting, queued);
+
+    std::string text(256, '\0');
+    ASSERT_TRUE(links.client->waitReady(false, 2000));
+    const ssize_t got = links.client->receiveSome(reinterpret_cast<uint8_t*>(text.data()), 256);
+    ASSERT_EQ(got, ssize_t(before.size()));
+    EXPECT_EQ(text.substr(0, before.size()), before);
+    EXPECT_TRUE(links.client->alive());
+    // The failure kept from that read is ready at once, without waiting on the socket.
+    EXPECT_TRUE(links.client->waitReady(false, 0));
+    errno = 0;
+    EXPECT_EQ(links.client->receiveSome(reinterpret_cast<uint8_t*>(text.data()), 256), -1);
+    EXPECT_EQ(errno, EPROTO);
+    EXPECT_FALSE(links.client->alive());
 }
 
 // The receiving engine's part, cut down: the session fed from the link, its

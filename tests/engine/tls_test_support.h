@@ -148,6 +148,7 @@ struct PairedLinks {
     explicit PairedLinks(const char* serverCode = kCode) {
         Connection connection;
         serverSocketCopy.reset(::dup(connection.accepted.get()));
+        clientSocketCopy.reset(::dup(connection.dialled.get()));
         client = std::make_unique<TlsLink>(std::move(connection.dialled), TlsRole::Client,
                                            keyOf(kCode), 32768, clientHost.context());
         server = std::make_unique<TlsLink>(std::move(connection.accepted), TlsRole::Server,
@@ -163,6 +164,7 @@ struct PairedLinks {
     TlsOutcome clientOutcome;
     TlsOutcome serverOutcome;
     UniqueFd serverSocketCopy; // lets a test forge bytes as the server
+    UniqueFd clientSocketCopy; // lets a test see what waits for the client
 };
 
 } // namespace zapfer::tls_test
