@@ -102,8 +102,8 @@ private:
 
 class Events : public NullEngineEvents {
 public:
-    void closeConnectingDialog() override { bump(m_connected); }
-    void closeStatusDialog() override { bump(m_closed); }
+    void connectingEnded(TransferId) override { bump(m_connected); }
+    void transferEnded(TransferId) override { bump(m_closed); }
     bool waitConnected() { return wait(m_connected); }
     bool waitClosed() { return wait(m_closed); }
 

@@ -144,32 +144,6 @@ void Engine::stop() {
 
 // --- sending ----------------------------------------------------------------------
 
-bool Engine::beginSend(const std::vector<SendFile>& files, std::string* whyNot) {
-    SendRefused why;
-    if (beginSend(files, &why))
-        return true;
-    if (whyNot) {
-        switch (why.reason) {
-        case SendRefused::Reason::NoFiles:
-            *whyNot = "There are no files to send.";
-            break;
-        case SendRefused::Reason::TooManyFiles:
-            *whyNot = "At most 100 files can be sent at once.";
-            break;
-        case SendRefused::Reason::LinkClosed:
-            *whyNot = "The communications link is not open.";
-            break;
-        case SendRefused::Reason::Busy:
-            *whyNot = "A transfer is in progress.";
-            break;
-        case SendRefused::Reason::File:
-            *whyNot = why.path + " cannot be sent.";
-            break;
-        }
-    }
-    return false;
-}
-
 bool Engine::beginSend(const std::vector<SendFile>& files, SendRefused* why) {
     auto refuse = [why](SendRefused::Reason reason, SendRefusal file = SendRefusal::None,
                         std::string path = {}) {

@@ -122,9 +122,6 @@ public:
     // reason as a value) when the list is empty or over 100 files, a file
     // cannot be sent (see checkSendable), or the engine is not idle.
     bool beginSend(const std::vector<SendFile>& files, SendRefused* why = nullptr);
-    // The same, with the refusal in English words, for a front end that does
-    // not word them itself yet.
-    bool beginSend(const std::vector<SendFile>& files, std::string* whyNot);
     // The Connecting dialog closed with AbortFlag clear: the sender runs.
     void startSending();
     // Cancel in the Connecting or the status dialog.

@@ -26,37 +26,21 @@ public:
 
     // A peer's file table was accepted: transfer `id` is being received (the
     // receive dialog opens).
-    virtual void receiveStarted(TransferId id) {
-        (void)id;
-        incomingTransfer();
-    }
+    virtual void receiveStarted(TransferId id) { (void)id; }
     // The link for send `id` is up, or could not be set up: the Connecting
     // dialog closes.
-    virtual void connectingEnded(TransferId id) {
-        (void)id;
-        closeConnectingDialog();
-    }
+    virtual void connectingEnded(TransferId id) { (void)id; }
     // Transfer `id` (either side) has ended: its status dialog closes.
-    virtual void transferEnded(TransferId id) {
-        (void)id;
-        closeStatusDialog();
-    }
+    virtual void transferEnded(TransferId id) { (void)id; }
     // A file of transfer `id` starts; `namePart` is its name without folders
     // (a received file: the name it is stored under).
     virtual void fileStarting(TransferId id, const std::string& namePart) {
         (void)id;
-        fileStarted(namePart);
+        (void)namePart;
     }
     virtual void playSound(Sound sound) = 0;
     // A link could not be opened; the front end shows `text` under `caption`.
     virtual void linkMessage(const std::string& text, const std::string& caption) = 0;
-
-    // The same events without their transfer, for a front end that has not
-    // moved to the ones above yet.
-    virtual void incomingTransfer() {}
-    virtual void closeConnectingDialog() {}
-    virtual void closeStatusDialog() {}
-    virtual void fileStarted(const std::string& namePart) { (void)namePart; }
 };
 
 // An EngineEvents that does nothing; a base for front ends that need a few.

@@ -50,6 +50,8 @@ constexpr std::array kStrings = std::to_array<StringEntry>({
     {5028, "A maximum of 100 files can be sent at one time."},
     {5029, "'%1' cannot be sent: files of 2 GB or more are too large for a transfer."},
     {5030, "'%1' cannot be sent: its name is longer than 125 characters."},
+    {5031, "'%1' cannot be sent: its name holds a control character or a backslash, which the "
+           "receiver would refuse or take for a folder."},
     {5031, "Cannot rename '%1':\n\n%2"},
     {5032, "Cannot rename '%1':\n\n A name cannot be empty, \".\" or \"..\" or contain \"/\"."},
     {5033, "The help pages cannot be found. They are installed as %1."},

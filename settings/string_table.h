@@ -19,6 +19,7 @@ inline constexpr int RenameTitle = 5010;
 inline constexpr int MaxFiles = 5028;
 inline constexpr int FileTooLarge = 5029;
 inline constexpr int NameTooLong = 5030;
+inline constexpr int NameUnsafe = 5031;
 inline constexpr int RenameSystemError = 5031; // old name, the system's reason
 inline constexpr int RenameBadName = 5032;
 inline constexpr int HelpMissing = 5033;

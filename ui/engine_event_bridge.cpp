@@ -11,26 +11,31 @@ namespace zapfer {
 EngineEventBridge::EngineEventBridge(QWidget* owner, TransferController& transfers)
     : QObject(owner), m_owner(owner), m_transfers(transfers) {}
 
-void EngineEventBridge::incomingTransfer() {
-    QMetaObject::invokeMethod(
-        this, [this] { Q_EMIT incoming(); }, Qt::QueuedConnection);
-}
-
-void EngineEventBridge::closeConnectingDialog() {
-    QMetaObject::invokeMethod(
-        this, [this] { m_transfers.onConnectingClosedByEngine(); }, Qt::QueuedConnection);
-}
-
-void EngineEventBridge::closeStatusDialog() {
-    QMetaObject::invokeMethod(
-        this, [this] { m_transfers.onStatusClosedByEngine(); }, Qt::QueuedConnection);
-}
-
-void EngineEventBridge::fileStarted(const std::string& namePart) {
+void EngineEventBridge::receiveStarted(TransferId id) {
     QMetaObject::invokeMethod(
         this,
-        [this, name = QFile::decodeName(QByteArray::fromStdString(namePart))] {
-            m_transfers.onFileStarted(name);
+        [this, id] {
+            m_transfers.onReceiveStarted(id);
+            Q_EMIT incoming();
+        },
+        Qt::QueuedConnection);
+}
+
+void EngineEventBridge::connectingEnded(TransferId id) {
+    QMetaObject::invokeMethod(
+        this, [this, id] { m_transfers.onConnectingClosedByEngine(id); }, Qt::QueuedConnection);
+}
+
+void EngineEventBridge::transferEnded(TransferId id) {
+    QMetaObject::invokeMethod(
+        this, [this, id] { m_transfers.onStatusClosedByEngine(id); }, Qt::QueuedConnection);
+}
+
+void EngineEventBridge::fileStarting(TransferId id, const std::string& namePart) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, id, name = QFile::decodeName(QByteArray::fromStdString(namePart))] {
+            m_transfers.onFileStarted(id, name);
         },
         Qt::QueuedConnection);
 }

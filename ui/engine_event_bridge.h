@@ -20,10 +20,10 @@ public:
     // `owner` holds the link's message boxes; `transfers` outlives the bridge.
     EngineEventBridge(QWidget* owner, TransferController& transfers);
 
-    void incomingTransfer() override;
-    void closeConnectingDialog() override;
-    void closeStatusDialog() override;
-    void fileStarted(const std::string& namePart) override;
+    void receiveStarted(TransferId id) override;
+    void connectingEnded(TransferId id) override;
+    void transferEnded(TransferId id) override;
+    void fileStarting(TransferId id, const std::string& namePart) override;
     void playSound(Sound sound) override;
     void linkMessage(const std::string& text, const std::string& caption) override;
 

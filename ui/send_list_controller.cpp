@@ -41,6 +41,7 @@ void SendListController::addRows(QModelIndexList rows, const FileListModel& file
     }
     QStringList tooLarge;
     QStringList tooLong;
+    QStringList unsafe;
     for (const QModelIndex& row : rows) {
         const FileRecord& record = files.record(row.row());
         if (record.folder || curDir.isEmpty()) {
@@ -58,11 +59,14 @@ void SendListController::addRows(QModelIndexList rows, const FileListModel& file
         case SendListModel::AddResult::NameTooLong:
             tooLong.append(path);
             break;
+        case SendListModel::AddResult::NameUnsafe:
+            unsafe.append(path);
+            break;
         default:
             break;
         }
     }
-    reportRefusals(tooLarge, tooLong, false);
+    reportRefusals(tooLarge, tooLong, unsafe, false);
 }
 
 void SendListController::removeSelected() {
@@ -77,6 +81,7 @@ int SendListController::addPaths(const QStringList& paths) {
     const int before = m_model->fileCount();
     QStringList tooLarge;
     QStringList tooLong;
+    QStringList unsafe;
     bool full = false;
     for (const QString& path : paths) {
         if (path.isEmpty())
@@ -88,6 +93,9 @@ int SendListController::addPaths(const QStringList& paths) {
         case SendListModel::AddResult::NameTooLong:
             tooLong.append(path);
             break;
+        case SendListModel::AddResult::NameUnsafe:
+            unsafe.append(path);
+            break;
         case SendListModel::AddResult::Full:
             full = true;
             break;
@@ -95,7 +103,7 @@ int SendListController::addPaths(const QStringList& paths) {
             break;
         }
     }
-    reportRefusals(tooLarge, tooLong, full);
+    reportRefusals(tooLarge, tooLong, unsafe, full);
     return m_model->fileCount() - before;
 }
 
@@ -126,12 +134,14 @@ void SendListController::removeSent(int count, const std::vector<bool>& sent) {
 }
 
 void SendListController::reportRefusals(const QStringList& tooLarge, const QStringList& tooLong,
-                                        bool full) {
+                                        const QStringList& unsafe, bool full) {
     QStringList lines;
     for (const QString& path : tooLarge)
         lines.append(loadString(str::FileTooLarge).arg(path));
     for (const QString& path : tooLong)
         lines.append(loadString(str::NameTooLong).arg(path));
+    for (const QString& path : unsafe)
+        lines.append(loadString(str::NameUnsafe).arg(path));
     if (full)
         lines.append(loadString(str::MaxFiles));
     if (!lines.isEmpty())

@@ -49,7 +49,8 @@ Q_SIGNALS:
 
 private:
     // Reports, once, the files refused for their size or name and a full list.
-    void reportRefusals(const QStringList& tooLarge, const QStringList& tooLong, bool full);
+    void reportRefusals(const QStringList& tooLarge, const QStringList& tooLong,
+                        const QStringList& unsafe, bool full);
 
     QWidget* m_owner;
     SendListModel* m_model;

@@ -2,6 +2,7 @@
 
 #include "format_size.h"
 #include "protocol.h"
+#include "sendable.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,8 +16,9 @@ namespace zapfer {
 SendListModel::SendListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 bool SendListModel::holdsName(const QString& name) const {
-    return std::any_of(m_entries.begin(), m_entries.end(), [&name](const SendEntry& entry) {
-        return entry.name.compare(name, Qt::CaseInsensitive) == 0;
+    const std::string encoded = QFile::encodeName(name).toStdString();
+    return std::any_of(m_entries.begin(), m_entries.end(), [&encoded](const SendEntry& entry) {
+        return sameSendName(QFile::encodeName(entry.name).toStdString(), encoded);
     });
 }
 
@@ -27,11 +29,18 @@ SendListModel::AddResult SendListModel::addFile(const QString& path, const QIcon
         return AddResult::NotReadable;
     if (holdsName(info.fileName()))
         return AddResult::Duplicate;
-    if (size_t(QFile::encodeName(info.fileName()).size()) > kMaxNameUnits)
-        return AddResult::NameTooLong;
     const int64_t size = file.size();
-    if (size > kMaxFileSize)
+    // The engine and zapfer-cli refuse by the same rule.
+    switch (checkSendable(QFile::encodeName(info.fileName()).toStdString(), size)) {
+    case SendRefusal::NameTooLong:
+        return AddResult::NameTooLong;
+    case SendRefusal::TooLarge:
         return AddResult::TooLarge;
+    case SendRefusal::NameUnsafe:
+        return AddResult::NameUnsafe;
+    default:
+        break;
+    }
     if (fileCount() >= kMaxFiles)
         return AddResult::Full;
     beginInsertRows({}, 0, 0);

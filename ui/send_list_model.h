@@ -34,6 +34,7 @@ public:
         NotReadable, // not a regular file, or it cannot be opened for reading
         Duplicate,   // a file of that name (ignoring case) is already queued
         NameTooLong, // the name takes more than 125 bytes: it cannot be sent
+        NameUnsafe,  // a control character or a backslash: it would not arrive as itself
         TooLarge,    // 2 GiB or more: the transfer's size field cannot hold it
         Full,        // 100 files are queued
     };

@@ -18,6 +18,11 @@ TransferController::TransferController(QWidget* owner, const Settings& settings,
                                        SendListController& sendList)
     : QObject(owner), m_owner(owner), m_settings(settings), m_sendList(sendList) {}
 
+void TransferController::setEngine(Engine* engine) {
+    m_engine = engine;
+    m_handshake = engine ? std::make_unique<SendHandshake>(*engine) : nullptr;
+}
+
 void TransferController::send() {
     Engine* engine = m_engine;
     if (busy() || !engine)
@@ -34,7 +39,7 @@ void TransferController::send() {
                     loadString(str::IrdaUnavailable));
         return;
     }
-    if (!engine->canSend()) {
+    if (!engine->snapshot().canSend) {
         const std::string why = engine->lastLinkError();
         showMessage(m_owner, QMessageBox::Critical, loadString(str::CommTypeBase + int(type)),
                     why.empty() ? loadString(str::PortUnavailable) : QString::fromStdString(why));
@@ -45,10 +50,9 @@ void TransferController::send() {
     std::vector<SendFile> files;
     for (const QString& path : list->paths())
         files.push_back({QFile::encodeName(path).toStdString(), QFileInfo(path).size()});
-    std::string whyNot;
-    if (!engine->beginSend(files, &whyNot)) {
-        showMessage(m_owner, QMessageBox::Critical, loadString(str::Error),
-                    QString::fromStdString(whyNot));
+    SendRefused why;
+    if (m_handshake->begin(files, &why) == kNoTransfer) {
+        reportRefusal(why);
         return;
     }
     const bool infrared = type == CommType::Irda || type == CommType::RawIr;
@@ -58,32 +62,51 @@ void TransferController::send() {
     m_connecting->open();
 }
 
-void TransferController::onConnectingClosedByEngine() {
-    Engine* engine = m_engine;
-    if (!m_connecting || !engine)
+void TransferController::reportRefusal(const SendRefused& why) {
+    // The send list refuses such files as they are added; this is the
+    // engine's word on a list that changed on disk since.
+    QString text;
+    switch (why.reason) {
+    case SendRefused::Reason::TooManyFiles:
+        text = loadString(str::MaxFiles);
+        break;
+    case SendRefused::Reason::File: {
+        const QString path = QFile::decodeName(why.path.c_str());
+        if (why.file == SendRefusal::TooLarge)
+            text = loadString(str::FileTooLarge).arg(path);
+        else if (why.file == SendRefusal::NameTooLong)
+            text = loadString(str::NameTooLong).arg(path);
+        else if (why.file == SendRefusal::NameUnsafe)
+            text = loadString(str::NameUnsafe).arg(path);
+        else
+            text = loadString(str::Error); // two names alike: the send list keeps one
+        break;
+    }
+    default:
+        beep(); // nothing to send, the link is closed, or a transfer is under way
         return;
-    // A close left over from an earlier, cancelled attempt finds the engine
-    // still connecting: the dialog stays.
-    if (!engine->state().AbortFlag && engine->state().LinkState != LinkState::Connected)
-        return;
-    m_connecting->closeByTransfer();
+    }
+    showMessage(m_owner, QMessageBox::Critical, loadString(str::Error), text);
+}
+
+void TransferController::onConnectingClosedByEngine(TransferId id) {
+    // A close left over from an earlier, cancelled attempt names that one:
+    // the dialog stays.
+    if (m_connecting && m_handshake && m_handshake->owns(id))
+        m_connecting->closeByTransfer();
 }
 
 void TransferController::onConnectingFinished(int result) {
     m_connecting = nullptr;
-    Engine* engine = m_engine;
-    if (!engine)
+    if (!m_handshake)
         return;
-    if (result == dialogCode(DialogResult::Cancelled))
-        engine->cancel();
-    if (engine->state().AbortFlag) {
+    const TransferId id = m_handshake->current();
+    if (!m_handshake->connectingClosed(result == dialogCode(DialogResult::Cancelled))) {
         // Cancelled, or the link could not be set up: nothing to report.
-        const SendOutcome outcome = engine->finishSend();
-        fenceStaleCloses();
-        Q_EMIT sendFinished(0, outcome.fileCount);
+        if (m_handshake->outcome().id == id)
+            Q_EMIT sendFinished(0, m_handshake->outcome().fileCount);
         return;
     }
-    engine->startSending();
     openStatusDialog(false);
 }
 
@@ -97,8 +120,7 @@ void TransferController::openStatusDialog(bool receiving) {
     Engine* engine = m_engine;
     m_statusReceiving = receiving;
     // The transfer may have ended before its dialog could appear.
-    const bool over = engine->state().AbortFlag ||
-                      (!receiving && engine->state().LinkState != LinkState::Sending);
+    const bool over = receiving ? engine->snapshot().aborting : m_handshake->over();
     if (over) {
         QMetaObject::invokeMethod(
             this,
@@ -114,33 +136,34 @@ void TransferController::openStatusDialog(bool receiving) {
     m_status->open();
 }
 
-void TransferController::onStatusClosedByEngine() {
-    if (m_status && m_staleFences == 0)
+TransferId TransferController::shownTransfer() const {
+    if (m_statusReceiving)
+        return m_receiveId;
+    return m_handshake ? m_handshake->current() : kNoTransfer;
+}
+
+void TransferController::onStatusClosedByEngine(TransferId id) {
+    if (m_status && id != kNoTransfer && id == shownTransfer())
         m_status->closeByTransfer();
 }
 
-void TransferController::onFileStarted(const QString& namePart) {
-    if (m_status)
+void TransferController::onFileStarted(TransferId id, const QString& namePart) {
+    if (m_status && id == shownTransfer())
         m_status->setFileName(namePart);
 }
 
 void TransferController::refresh() {
     Engine* engine = m_engine;
     if (m_status && engine)
-        m_status->refresh(engine->progress());
+        m_status->refresh(engine->snapshot().progress);
 }
 
 void TransferController::onSendStatusFinished(int result) {
     m_status = nullptr;
-    Engine* engine = m_engine;
-    if (!engine)
+    if (!m_handshake)
         return;
-    if (result == dialogCode(DialogResult::Cancelled))
-        engine->cancel();
     // Bounded: the sender stops within a second of the abort.
-    const SendOutcome outcome = engine->finishSend();
-    fenceStaleCloses();
-    reportSend(outcome);
+    reportSend(m_handshake->statusClosed(result == dialogCode(DialogResult::Cancelled)));
 }
 
 void TransferController::reportSend(const SendOutcome& outcome) {
@@ -171,7 +194,6 @@ void TransferController::onReceiveStatusFinished(int result) {
         engine->cancel();
     // The engine deletes a partly received file here.
     const ReceiveOutcome outcome = engine->finishReceive();
-    fenceStaleCloses();
     if (!outcome.aborted)
         Q_EMIT receiveCompleted();
     const Settings& settings = m_settings;
@@ -181,12 +203,6 @@ void TransferController::onReceiveStatusFinished(int result) {
     if (!settings.curDir.isEmpty() && QDir(settings.curDir) == QDir(settings.destDir))
         Q_EMIT curDirChanged();
     Q_EMIT receiveFinished(outcome.filesDone, outcome.fileCount);
-}
-
-void TransferController::fenceStaleCloses() {
-    ++m_staleFences;
-    QMetaObject::invokeMethod(
-        this, [this] { --m_staleFences; }, Qt::QueuedConnection);
 }
 
 } // namespace zapfer

@@ -2,10 +2,13 @@
 
 #include "connecting_dialog.h"
 #include "engine.h"
+#include "send_handshake.h"
 #include "transfer_status_dialog.h"
 
 #include <QObject>
 #include <QPointer>
+
+#include <memory>
 
 namespace zapfer {
 
@@ -25,7 +28,7 @@ public:
     TransferController(QWidget* owner, const Settings& settings, SendListController& sendList);
 
     // The engine transfers run on; null when detached.
-    void setEngine(Engine* engine) { m_engine = engine; }
+    void setEngine(Engine* engine);
     Engine* engine() const { return m_engine; }
 
     void send();
@@ -35,10 +38,12 @@ public:
     // A Connecting or status dialog is up.
     bool busy() const { return m_connecting || m_status; }
 
-    // The engine's events, on the GUI thread.
-    void onConnectingClosedByEngine();
-    void onStatusClosedByEngine();
-    void onFileStarted(const QString& namePart);
+    // The engine's events, on the GUI thread. Each names its transfer: a
+    // late event of an earlier transfer leaves the current dialogs alone.
+    void onReceiveStarted(TransferId id) { m_receiveId = id; }
+    void onConnectingClosedByEngine(TransferId id);
+    void onStatusClosedByEngine(TransferId id);
+    void onFileStarted(TransferId id, const QString& namePart);
 
     ConnectingDialog* connectingDialog() const { return m_connecting; }
     TransferStatusDialog* statusDialog() const { return m_status; }
@@ -58,18 +63,19 @@ private:
     void onSendStatusFinished(int result);
     void onReceiveStatusFinished(int result);
     void reportSend(const SendOutcome& outcome);
-    // Engine closes queued before this point belong to a transfer that has
-    // been finished; they must not close the next one's dialog.
-    void fenceStaleCloses();
+    void reportRefusal(const SendRefused& why);
+    // The transfer the status dialog shows.
+    TransferId shownTransfer() const;
 
     QWidget* m_owner;
     const Settings& m_settings;
     SendListController& m_sendList;
     Engine* m_engine = nullptr;
+    std::unique_ptr<SendHandshake> m_handshake;
+    TransferId m_receiveId = kNoTransfer; // the receive announced last
     QPointer<ConnectingDialog> m_connecting;
     QPointer<TransferStatusDialog> m_status;
     bool m_statusReceiving = false;
-    int m_staleFences = 0;
 };
 
 } // namespace zapfer

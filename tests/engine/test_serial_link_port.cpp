@@ -53,8 +53,9 @@ TEST(SerialLinkPort, BusyPortIsReportedOnceAndOpensByItselfWhenFree) {
     EXPECT_EQ(events.captions, std::vector<std::string>{"COM1"});
     EXPECT_NE(engine.lastLinkError().find("busy"), std::string::npos) << engine.lastLinkError();
     EXPECT_NE(engine.lastLinkError().find(pty.path), std::string::npos) << engine.lastLinkError();
-    std::string whyNot;
-    EXPECT_FALSE(engine.beginSend({{"/etc/hostname", 1}}, &whyNot));
+    SendRefused why;
+    EXPECT_FALSE(engine.beginSend({{"/etc/hostname", 1}}, &why));
+    EXPECT_EQ(why.reason, SendRefused::Reason::LinkClosed);
 
     engine.start();
     EXPECT_FALSE(engine.retrySerialPort()) << "still held";

@@ -115,8 +115,8 @@ TEST(SocketTransfer, RefusalsReachTheSenderAndWriteNothing) {
             list.push_back({(source / ("big" + std::to_string(i))).string(), kMaxFileSize});
         Responder responder(small.path());
         Sender sender(responder.engine.listenPort());
-        std::string whyNot;
-        ASSERT_TRUE(sender.engine.beginSend(list, &whyNot)) << whyNot;
+        SendRefused why;
+        ASSERT_TRUE(sender.engine.beginSend(list, &why)) << why.path;
         ASSERT_TRUE(sender.events.waitUntil([&] { return sender.events.connectingClosed > 0; }));
         sender.engine.startSending();
         ASSERT_TRUE(sender.events.waitUntil([&] { return sender.events.statusClosed > 0; }));

@@ -187,8 +187,11 @@ TEST_F(SendListCommands, FilesThatCannotBeSentAreRefusedByName) {
     const QString fits = makeFile(QStringLiteral("fits.iso"), (int64_t(1) << 31) - 1);
     const QString longName = makeFile(QString(126, QLatin1Char('n')));
     const QString longest = makeFile(QString(125, QLatin1Char('m')));
+    // The receiver would take the backslash for a folder, and refuse the tab.
+    const QString backslash = makeFile(QStringLiteral("back\\slash.txt"));
+    const QString tab = makeFile(QStringLiteral("tab\there.txt"));
     MainWindow& w = window();
-    EXPECT_EQ(w.addPaths({big, fits, longName, longest}), 2);
+    EXPECT_EQ(w.addPaths({big, fits, longName, longest, backslash, tab}), 2);
     EXPECT_EQ(queuedNames(),
               (QStringList{QString(125, QLatin1Char('m')), QStringLiteral("fits.iso")}));
     ASSERT_EQ(m_feedback.messages.size(), 1);
@@ -196,6 +199,10 @@ TEST_F(SendListCommands, FilesThatCannotBeSentAreRefusedByName) {
     EXPECT_TRUE(text.contains(big)) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("2 GB"))) << text.toStdString();
     EXPECT_TRUE(text.contains(longName)) << text.toStdString();
+    EXPECT_TRUE(text.contains(backslash)) << text.toStdString();
+    EXPECT_TRUE(text.contains(tab)) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("control character or a backslash")))
+        << text.toStdString();
     EXPECT_FALSE(text.contains(fits)) << text.toStdString();
 
     // From the FileList as well, with no beep: the file was readable.
