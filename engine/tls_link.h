@@ -11,6 +11,7 @@
 
 #include "link.h"
 #include "pairing_key.h"
+#include "tls_pairing.h"
 #include "unique_fd.h"
 #include "waker.h"
 
@@ -21,30 +22,6 @@
 #include <vector>
 
 namespace zapfer {
-
-enum class TlsRole {
-    Client, // the side that dialled
-    Server, // the side that accepted
-};
-
-// Why a handshake did not complete; the front ends word it.
-enum class TlsFailure {
-    None,
-    WrongCode,  // the peer speaks the paired link with another code
-    Refused,    // the peer speaks TLS but not this construction
-    NotTls,     // the peer's bytes are not TLS (a plain sender, garbage)
-    PeerClosed, // the connection ended during the handshake
-    TimedOut,   // no handshake within the limit
-    Aborted,    // the transfer was aborted meanwhile
-    Setup,      // OpenSSL could not be set up on this machine
-};
-
-struct TlsOutcome {
-    TlsFailure failure = TlsFailure::None;
-    std::string detail; // OpenSSL's reason or the system error, for logs
-
-    bool ok() const { return failure == TlsFailure::None; }
-};
 
 inline constexpr int kTlsHandshakeLimitMs = 10'000;
 
@@ -74,11 +51,6 @@ public:
     bool alive() const override { return m_socket.valid() && m_ssl != nullptr; }
 
 private:
-    struct SslFree {
-        void operator()(SSL* ssl) const;
-        void operator()(SSL_CTX* context) const;
-    };
-
     bool setUp();
     TlsOutcome handshakeFailed(TlsOutcome outcome);
     TlsOutcome failureOf(int sslError);
@@ -95,18 +67,14 @@ private:
     static int bioWrite(BIO* bio, const char* data, size_t size, size_t* written);
     static int bioRead(BIO* bio, char* out, size_t size, size_t* readBytes);
     static long bioControl(BIO* bio, int command, long number, void* pointer);
-    static int useSession(SSL* ssl, const EVP_MD* digest, const unsigned char** identity,
-                          size_t* identityLength, SSL_SESSION** session);
-    static int findSession(SSL* ssl, const unsigned char* identity, size_t identityLength,
-                           SSL_SESSION** session);
 
     UniqueFd m_socket;
     TlsRole m_role;
     PairingKey m_key;
     LinkTraits m_traits;
     LinkContext m_context;
-    std::unique_ptr<SSL_CTX, SslFree> m_sslContext;
-    std::unique_ptr<SSL, SslFree> m_ssl;
+    SslContextPtr m_sslContext;
+    SslPtr m_ssl;
     bool m_established = false;
     // The last read wanted more from the socket: read-ahead bytes alone
     // cannot make a record, so waits go to the socket.
