@@ -154,7 +154,7 @@ void measure(CommType type, int64_t bytes, const fs::path& dir) {
     sender.setSettings(settings);
     for (Engine* engine : {&receiver, &sender}) {
         if (!engine->selectCommType(type, false)) {
-            std::fprintf(stderr, "cannot open a pty: %s\n", engine->lastLinkError().c_str());
+            std::fprintf(stderr, "cannot open a pty (fault %d)\n", int(engine->linkError().fault));
             std::exit(1);
         }
         engine->start();

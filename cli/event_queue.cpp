@@ -1,5 +1,7 @@
 #include "event_queue.h"
 
+#include "link_error_text.h"
+
 namespace zapfer::cli {
 
 void EventQueue::post(CliEvent event) {
@@ -35,8 +37,9 @@ void EventQueue::fileStarting(TransferId id, const std::string& namePart) {
     post({CliEvent::Kind::FileStarted, namePart, id});
 }
 
-void EventQueue::linkMessage(const std::string& text, const std::string& caption) {
-    post({CliEvent::Kind::LinkMessage, caption.empty() ? text : caption + ": " + text});
+void EventQueue::linkFailed(const LinkError& error) {
+    post({CliEvent::Kind::LinkMessage,
+          std::string(commTypeName(error.type)) + ": " + describeLinkError(error)});
 }
 
 } // namespace zapfer::cli

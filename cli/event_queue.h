@@ -42,7 +42,7 @@ public:
     void transferEnded(TransferId id) override;
     void fileStarting(TransferId id, const std::string& namePart) override;
     void playSound(Sound) override {}
-    void linkMessage(const std::string& text, const std::string& caption) override;
+    void linkFailed(const LinkError& error) override;
 
 private:
     std::mutex m_mutex;

@@ -1,4 +1,5 @@
 #include "receive_command.h"
+#include "link_error_text.h"
 
 #include "event_queue.h"
 #include "progress_bar.h"
@@ -124,7 +125,7 @@ void ReceiveSession::watchPort() {
     }
     if (!m_portLost) {
         m_bar.clear();
-        printError(m_engine.lastLinkError() + " Waiting for it to return.");
+        printError(describeLinkError(m_engine.linkError()) + " Waiting for it to return.");
         m_portLost = true;
     }
     if (m_engine.retrySerialPort())
@@ -179,7 +180,7 @@ int runReceive(const CliOptions& options) {
         const CommType type = *options.serialType;
         if (!engine.selectCommType(type, false)) {
             printError("cannot open the " + std::string(commTypeName(type)) +
-                       " link: " + engine.lastLinkError());
+                       " link: " + describeLinkError(engine.linkError()));
             return 1;
         }
         engine.start();

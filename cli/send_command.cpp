@@ -1,4 +1,5 @@
 #include "send_command.h"
+#include "link_error_text.h"
 
 #include "event_queue.h"
 #include "progress_bar.h"
@@ -292,7 +293,7 @@ int runSend(const CliOptions& options) {
         const CommType type = *options.serialType;
         if (!engine.selectCommType(type, false)) {
             printError("cannot open the " + std::string(commTypeName(type)) +
-                       " link: " + engine.lastLinkError());
+                       " link: " + describeLinkError(engine.linkError()));
             return 1;
         }
     } else if (!engine.selectCommType(options.lan ? CommType::Lan : CommType::Wan, true)) {

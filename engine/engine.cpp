@@ -1,145 +1,52 @@
 #include "engine.h"
 
-#include "serial_link.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-
 namespace zapfer {
 
 Engine::Engine(EngineEvents& events, LinkConfig config)
-    : m_events(events), m_config(std::move(config)), m_tasks(m_waker), m_endpoint(m_config),
-      m_stopFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    : m_core(events, std::move(config)), m_transfer(m_core), m_echo(m_core) {}
 
 Engine::~Engine() {
     stop();
-    closeLinks();
-}
-
-void Engine::setSettings(const EngineSettings& settings) {
-    std::lock_guard lock(m_settingsMutex);
-    m_settings = settings;
-}
-
-EngineSettings Engine::settings() const {
-    std::lock_guard lock(m_settingsMutex);
-    return m_settings;
-}
-
-void Engine::moveLinkState(LinkState to) {
-    LinkState current = m_state.LinkState;
-    while (current != LinkState::Stopped && !m_state.LinkState.compare_exchange_weak(current, to)) {
-    }
-}
-
-void Engine::setAbort() {
-    m_state.AbortFlag = 1;
-    m_waker.wake();
+    m_transfer.closeLinks();
 }
 
 // --- the choice of link -------------------------------------------------------
 
 bool Engine::selectCommType(CommType type, bool reportFailure) {
-    m_tasks.run([this, type, reportFailure] { applyCommType(type, reportFailure); });
-    return m_status.canSend;
+    m_core.tasks.run(
+        [this, type, reportFailure] { m_transfer.applyCommType(type, reportFailure); });
+    return m_core.status.canSend;
 }
 
 bool Engine::retrySerialPort() {
-    m_tasks.run([this] {
-        const CommType type = m_state.CommType;
-        if (isSerial(type) && !m_link)
-            m_status.canSend = openSerialLink(type, false);
-    });
-    return m_status.canSend;
-}
-
-void Engine::applyCommType(CommType type, bool reportFailure) {
-    if (receiveActive() || (m_link && !isSerial(m_state.CommType))) {
-        // A link change in the middle of a receive ends it.
-        m_state.AbortFlag = 1;
-        endReceive();
-    }
-    closeLinks();
-    m_state.CommType = type;
-    m_state.BlockSize = blockSizeFor(type);
-    if (type == CommType::Irda) {
-        if (reportFailure)
-            m_events.linkMessage("Infrared sockets are not available on this system.",
-                                 std::string(commTypeName(type)));
-        return;
-    }
-    if (isSerial(type)) {
-        m_status.canSend = openSerialLink(type, reportFailure);
-        return;
-    }
-    m_endpoint.open(); // a failed listener still lets this machine send
-    m_status.listenPort = m_endpoint.port();
-    m_status.canSend = true;
-}
-
-void Engine::closeLinks() {
-    m_session.reset();
-    m_link.reset();
-    m_endpoint.close();
-    m_status.listenPort = 0;
-    m_status.canSend = false;
+    m_core.tasks.run([this] { m_transfer.reopenSerialPort(); });
+    return m_core.status.canSend;
 }
 
 // --- lifetime -----------------------------------------------------------------
 
 void Engine::start() {
-    if (m_tasks.attached())
+    if (m_core.tasks.attached())
         return;
-    m_state.ReceiveEnabled = 1;
-    m_state.AbortFlag = 0;
-    m_stopRequested = false;
-    m_state.LinkState = LinkState::Listening;
-
-    // The echo socket is made here so that its port is known once start returns.
-    UniqueFd echo(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (echo) {
-        const int on = 1;
-        ::setsockopt(echo.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(m_config.echoPort);
-        address.sin_addr.s_addr = htonl(m_config.listenAddress);
-        if (::bind(echo.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-            socklen_t length = sizeof address;
-            ::getsockname(echo.get(), reinterpret_cast<sockaddr*>(&address), &length);
-            m_status.echoPort = ntohs(address.sin_port);
-        } else {
-            echo.reset(); // the port is taken: this machine can still send and receive
-        }
-    }
-    m_transferThread = std::thread([this] { transferThreadMain(); });
-    m_tasks.attach(m_transferThread.get_id());
-    m_echoThread = std::thread([this, fd = echo.release()] {
-        UniqueFd socket(fd);
-        echoResponderMain(socket.get());
-    });
+    EngineState& state = m_core.state;
+    state.ReceiveEnabled = 1;
+    state.AbortFlag = 0;
+    m_core.stopRequested = false;
+    state.LinkState = LinkState::Listening;
+    m_echo.start();
+    m_transfer.start();
 }
 
 void Engine::stop() {
-    m_stopRequested = true;
-    m_state.AbortFlag = 1;
-    m_state.LinkState = LinkState::Stopped;
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(m_stopFd.get(), &one, sizeof one);
-    m_waker.wake();
-    if (m_transferThread.joinable())
-        m_transferThread.join();
-    if (m_echoThread.joinable())
-        m_echoThread.join();
-    m_tasks.detach();
-    m_tasks.runPending();
-    if (receiveActive() || (m_link && !isSerial(m_state.CommType)))
-        endReceive();
-    if (!isSerial(m_state.CommType))
-        m_link.reset();
-    m_status.echoPort = 0;
+    m_core.stopRequested = true;
+    m_core.state.AbortFlag = 1;
+    m_core.state.LinkState = LinkState::Stopped;
+    m_core.waker.wake();
+    m_transfer.join();
+    m_echo.stop();
+    m_core.tasks.detach();
+    m_core.tasks.runPending();
+    m_transfer.leaveLinks();
 }
 
 // --- sending ----------------------------------------------------------------------
@@ -155,10 +62,10 @@ bool Engine::beginSend(const std::vector<SendFile>& files, SendRefused* why) {
         return refuse(SendRefused::Reason::NoFiles);
     if (files.size() > size_t(kMaxEntries))
         return refuse(SendRefused::Reason::TooManyFiles);
-    if (!m_status.canSend)
+    if (!m_core.status.canSend)
         return refuse(SendRefused::Reason::LinkClosed);
-    if (m_inTransfer || m_outcomes.senderActive || m_state.ReceiveEnabled == 0 ||
-        m_state.LinkState != LinkState::Listening)
+    if (m_core.inTransfer || m_core.outcomes.senderActive || m_core.state.ReceiveEnabled == 0 ||
+        m_core.state.LinkState != LinkState::Listening)
         return refuse(SendRefused::Reason::Busy);
 
     std::vector<uint8_t> table(files.size() * kEntrySize);
@@ -178,68 +85,68 @@ bool Engine::beginSend(const std::vector<SendFile>& files, SendRefused* why) {
         std::copy(entry.begin(), entry.end(), table.begin() + long(i * kEntrySize));
         total += files[i].size;
     }
-    m_send.table = std::move(table);
-    m_send.files = files;
-    m_sendId = ++m_lastId;
+    m_core.send.table = std::move(table);
+    m_core.send.files = files;
+    m_core.sendId = m_core.nextId();
 
     LinkState expected = LinkState::Listening;
-    m_state.restart(int32_t(files.size()), total);
-    m_state.PeerError = 0;
-    m_state.AbortFlag = 0;
-    if (!m_state.LinkState.compare_exchange_strong(expected, LinkState::Connecting))
+    m_core.state.restart(int32_t(files.size()), total);
+    m_core.state.PeerError = 0;
+    m_core.state.AbortFlag = 0;
+    if (!m_core.state.LinkState.compare_exchange_strong(expected, LinkState::Connecting))
         return refuse(SendRefused::Reason::Busy);
-    m_state.ReceiveEnabled = 0;
-    m_waker.wake();
+    m_core.state.ReceiveEnabled = 0;
+    m_core.waker.wake();
     return true;
 }
 
 void Engine::startSending() {
-    m_outcomes.senderActive = true;
+    m_core.outcomes.senderActive = true;
     LinkState expected = LinkState::Connected;
-    if (m_state.AbortFlag ||
-        !m_state.LinkState.compare_exchange_strong(expected, LinkState::Sending)) {
-        std::lock_guard lock(m_outcomes.mutex);
-        m_outcomes.senderActive = false;
+    if (m_core.state.AbortFlag ||
+        !m_core.state.LinkState.compare_exchange_strong(expected, LinkState::Sending)) {
+        std::lock_guard lock(m_core.outcomes.mutex);
+        m_core.outcomes.senderActive = false;
         return;
     }
-    m_waker.wake();
+    m_core.waker.wake();
 }
 
 void Engine::cancel() {
-    setAbort();
-    moveLinkState(LinkState::Listening);
-    m_state.ReceiveEnabled = 1;
+    m_core.setAbort();
+    m_core.moveLinkState(LinkState::Listening);
+    m_core.state.ReceiveEnabled = 1;
 }
 
 SendOutcome Engine::finishSend() {
-    std::unique_lock lock(m_outcomes.mutex);
-    const bool ran = m_outcomes.changed.wait_for(lock, std::chrono::seconds(10),
-                                                 [this] { return !m_outcomes.senderActive; });
+    std::unique_lock lock(m_core.outcomes.mutex);
+    const bool ran = m_core.outcomes.changed.wait_for(
+        lock, std::chrono::seconds(10), [this] { return !m_core.outcomes.senderActive; });
     SendOutcome outcome;
-    if (ran && m_outcomes.lastSend.fileCount > 0 && m_outcomes.lastSendFresh) {
-        outcome = m_outcomes.lastSend;
+    if (ran && m_core.outcomes.lastSend.fileCount > 0 && m_core.outcomes.lastSendFresh) {
+        outcome = m_core.outcomes.lastSend;
     } else {
-        outcome.peerError = m_state.PeerError;
+        outcome.peerError = m_core.state.PeerError;
         outcome.aborted = true;
         outcome.transferIndex = -1;
-        outcome.fileCount = m_state.TransferFileCount;
+        outcome.fileCount = m_core.state.TransferFileCount;
     }
-    m_outcomes.lastSendFresh = false;
+    m_core.outcomes.lastSendFresh = false;
     lock.unlock();
 
     // Done on TransferThread: it may already serve the next peer, whose
     // state must not be touched.
-    m_tasks.run([this] {
-        m_state.ReceiveEnabled = 1;
-        if (receiveActive())
+    m_core.tasks.run([this] {
+        m_core.state.ReceiveEnabled = 1;
+        if (m_transfer.receiveActive())
             return;
-        LinkState link = m_state.LinkState;
+        LinkState link = m_core.state.LinkState;
         if (link == LinkState::Connecting || link == LinkState::Connected ||
             link == LinkState::Sending)
-            moveLinkState(LinkState::Listening);
-        m_state.AbortFlag = 0;
+            m_core.moveLinkState(LinkState::Listening);
+        m_core.state.AbortFlag = 0;
     });
-    m_waker.wake();
+    m_core.waker.wake();
     return outcome;
 }
 
@@ -247,61 +154,52 @@ ReceiveOutcome Engine::finishReceive() {
     auto outcome = std::make_shared<ReceiveOutcome>();
     // Done on TransferThread, between two commands: a late call must neither
     // end nor disturb a receive from the next peer.
-    m_tasks.run([this, outcome] {
+    m_core.tasks.run([this, outcome] {
+        EngineState& state = m_core.state;
         // A receive still open here with AbortFlag set was cancelled by the
-        // user (the serial responder keeps a transfer across steps).
-        if (m_state.AbortFlag && receiveActive()) {
-            if (isSerial(m_state.CommType))
-                stopSerialReceive();
-            else
-                endReceive();
-        }
+        // user.
+        if (state.AbortFlag && m_transfer.receiveActive())
+            m_transfer.stopReceive();
         {
-            std::lock_guard lock(m_outcomes.mutex);
-            *outcome = m_outcomes.lastReceive;
+            std::lock_guard lock(m_core.outcomes.mutex);
+            *outcome = m_core.outcomes.lastReceive;
         }
-        if (!receiveActive()) {
-            if (m_state.LinkState == LinkState::Receiving)
-                moveLinkState(LinkState::Listening);
-            m_state.AbortFlag = 0;
+        if (!m_transfer.receiveActive()) {
+            if (state.LinkState == LinkState::Receiving)
+                m_core.moveLinkState(LinkState::Listening);
+            state.AbortFlag = 0;
         }
     });
     return *outcome;
 }
 
-bool Engine::receiveActive() const {
-    if (m_session && (m_session->tableAccepted() || m_session->fileOpen()))
-        return true;
-    return m_link && m_state.ReceiveEnabled && !isSerial(m_state.CommType);
-}
-
 TransferId Engine::send(const std::vector<SendFile>& files, SendRefused* why) {
-    return beginSend(files, why) ? m_sendId.load() : kNoTransfer;
+    return beginSend(files, why) ? m_core.sendId.load() : kNoTransfer;
 }
 
 EngineSnapshot Engine::snapshot() const {
     EngineSnapshot s;
-    s.linkState = m_state.LinkState;
-    s.aborting = m_state.AbortFlag != 0;
-    s.responding = m_state.ReceiveEnabled != 0;
-    s.canSend = m_status.canSend;
-    s.sendId = m_sendId;
-    s.receiveId = m_receiveId;
+    s.linkState = m_core.state.LinkState;
+    s.aborting = m_core.state.AbortFlag != 0;
+    s.responding = m_core.state.ReceiveEnabled != 0;
+    s.canSend = m_core.status.canSend;
+    s.sendId = m_core.sendId;
+    s.receiveId = m_core.receiveId;
     s.progress = progress();
     return s;
 }
 
 TransferProgress Engine::progress() const {
     TransferProgress p;
-    p.fileIndex = m_state.TransferIndex;
-    p.fileCount = m_state.TransferFileCount;
-    p.filesDone = m_state.FilesDone;
-    p.blocksDone = m_state.BlocksDone;
-    p.fileBlocks = m_state.FileBlocks;
-    p.blockSize = m_state.BlockSize;
-    p.fileSize = m_state.CurrentFileSize;
-    p.bytesDone = m_state.BytesDone;
-    p.totalBytes = m_state.TransferTotalBytes;
+    p.fileIndex = m_core.state.TransferIndex;
+    p.fileCount = m_core.state.TransferFileCount;
+    p.filesDone = m_core.state.FilesDone;
+    p.blocksDone = m_core.state.BlocksDone;
+    p.fileBlocks = m_core.state.FileBlocks;
+    p.blockSize = m_core.state.BlockSize;
+    p.fileSize = m_core.state.CurrentFileSize;
+    p.bytesDone = m_core.state.BytesDone;
+    p.totalBytes = m_core.state.TransferTotalBytes;
     return p;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link_error.h"
 #include "transfer.h"
 
 #include <string>
@@ -39,15 +40,16 @@ public:
         (void)namePart;
     }
     virtual void playSound(Sound sound) = 0;
-    // A link could not be opened; the front end shows `text` under `caption`.
-    virtual void linkMessage(const std::string& text, const std::string& caption) = 0;
+    // A link could not be opened (when selectCommType was asked to report
+    // it); the front end words `error`.
+    virtual void linkFailed(const LinkError& error) = 0;
 };
 
 // An EngineEvents that does nothing; a base for front ends that need a few.
 class NullEngineEvents : public EngineEvents {
 public:
     void playSound(Sound) override {}
-    void linkMessage(const std::string&, const std::string&) override {}
+    void linkFailed(const LinkError&) override {}
 };
 
 } // namespace zapfer

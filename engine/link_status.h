@@ -3,6 +3,8 @@
 // What the front end may ask about the link at any time, written by the
 // engine's threads.
 
+#include "link_error.h"
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -16,13 +18,15 @@ public:
     std::atomic<uint16_t> listenPort{0};
     std::atomic<uint16_t> echoPort{0};
 
-    std::string lastError() const {
+    // Why the serial port last failed to open or was lost; no fault while
+    // it is open.
+    LinkError error() const {
         std::lock_guard lock(m_mutex);
-        return m_lastError;
+        return m_error;
     }
-    void setLastError(std::string text) {
+    void setError(LinkError error) {
         std::lock_guard lock(m_mutex);
-        m_lastError = std::move(text);
+        m_error = std::move(error);
     }
     std::string peerName() const {
         std::lock_guard lock(m_mutex);
@@ -35,7 +39,7 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    std::string m_lastError;
+    LinkError m_error;
     std::string m_peerName;
 };
 

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -208,7 +211,31 @@ bool nameExists(int dirFd, const std::string& name) {
     return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+namespace {
+// Once a folder was swept, the files a gone receiver may leave there age
+// for a minute before they count: sweeping it again sooner finds nothing,
+// and would cost a listing of the folder on every table.
+bool sweptLately(int dirFd) {
+    struct stat folder;
+    if (::fstat(dirFd, &folder) != 0)
+        return false;
+    static std::mutex mutex;
+    static std::map<std::pair<dev_t, ino_t>, std::chrono::steady_clock::time_point> swept;
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(mutex);
+    if (swept.size() > 64)
+        swept.clear();
+    auto [at, added] = swept.try_emplace({folder.st_dev, folder.st_ino}, now);
+    if (!added && now - at->second < std::chrono::seconds(kLeftoverAgeS))
+        return true;
+    at->second = now;
+    return false;
+}
+} // namespace
+
 void removeLeftovers(int dirFd) {
+    if (sweptLately(dirFd))
+        return;
     UniqueFd listing(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     DIR* dir = listing ? ::fdopendir(listing.get()) : nullptr;
     if (!dir)

@@ -84,7 +84,7 @@ private:
 bool nameExists(int dirFd, const std::string& name);
 // Removes the temporary files of receivers that have gone (killed, or cut off
 // by a power loss) from the folder `dirFd`: those no running receiver holds
-// locked.
+// locked. A folder is swept at most once a minute.
 void removeLeftovers(int dirFd);
 // True when `name` in `dirFd` is a folder (not a link to one).
 bool isFolder(int dirFd, const std::string& name);

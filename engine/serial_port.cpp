@@ -34,29 +34,6 @@ bool isGoneError(int error) {
     return error == EIO || error == ENXIO || error == ENODEV;
 }
 
-std::string openFailure(const std::string& device, int error) {
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENXIO:
-    case ENODEV:
-        return "The serial device " + device + " does not exist.";
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return "No permission to open the serial device " + device + ".";
-    case EBUSY:
-    case EWOULDBLOCK:
-        return "The serial device " + device + " is busy: another program is using it.";
-    case ENOTTY:
-    case EISDIR:
-        return device + " is not a serial device.";
-    default:
-        return "Cannot open the serial device " + device + ": " +
-               std::generic_category().message(error) + ".";
-    }
-}
-
 // Raw bytes both ways: 0x11 and 0x13 are protocol bytes, so no software flow
 // control; no echo, line editing, signals or CR/NL translation.
 void makeRaw(termios& tio) {
@@ -77,29 +54,57 @@ void setLineSettings(termios& tio) {
 }
 } // namespace
 
+LinkError serialOpenError(CommType type, const std::string& device, int error) {
+    LinkFault fault = LinkFault::OpenFailed;
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+    case ENODEV:
+        fault = LinkFault::DeviceMissing;
+        break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        fault = LinkFault::NoPermission;
+        break;
+    case EBUSY:
+    case EWOULDBLOCK:
+        fault = LinkFault::Busy;
+        break;
+    case ENOTTY:
+    case EISDIR:
+        fault = LinkFault::NotSerialDevice;
+        break;
+    default:
+        break;
+    }
+    return {fault, type, device, error};
+}
+
 std::unique_ptr<SerialPort> SerialPort::open(CommType type, const std::string& device,
-                                             std::string* reason) {
-    auto fail = [reason](std::string text) -> std::unique_ptr<SerialPort> {
-        if (reason)
-            *reason = std::move(text);
+                                             LinkError* why) {
+    auto fail = [why](LinkError error) -> std::unique_ptr<SerialPort> {
+        if (why)
+            *why = std::move(error);
         return nullptr;
     };
     if (!isSerial(type))
-        return fail(std::string(commTypeName(type)) + " is not a serial link.");
+        return fail({LinkFault::NotSerial, type, device, 0});
     if (device.empty())
-        return fail("No serial device is set for " + std::string(commTypeName(type)) + ".");
+        return fail({LinkFault::NoDevice, type, device, 0});
 
     UniqueFd fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd)
-        return fail(openFailure(device, errno));
+        return fail(serialOpenError(type, device, errno));
 
     termios tio{};
     if (::tcgetattr(fd.get(), &tio) != 0)
-        return fail(openFailure(device, errno == EINVAL ? ENOTTY : errno));
+        return fail(serialOpenError(type, device, errno == EINVAL ? ENOTTY : errno));
     // TIOCEXCL refuses later opens except by root; the lock refuses everyone,
     // and is checked before anything of the holder's settings is touched.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-        return fail(openFailure(device, EBUSY));
+        return fail(serialOpenError(type, device, EBUSY));
     ::ioctl(fd.get(), TIOCEXCL);
 
     makeRaw(tio);
@@ -108,8 +113,7 @@ std::unique_ptr<SerialPort> SerialPort::open(CommType type, const std::string& d
     if (::tcsetattr(fd.get(), TCSANOW, &tio) != 0) {
         const int error = errno;
         ::ioctl(fd.get(), TIOCNXCL);
-        return fail("Cannot set the line settings of the serial device " + device + ": " +
-                    std::generic_category().message(error) + ".");
+        return fail({LinkFault::LineSettings, type, device, error});
     }
 
     if (type == CommType::Com1 || type == CommType::Com2) {

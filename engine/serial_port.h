@@ -10,6 +10,7 @@
 
 #include "comm_type.h"
 #include "command_reader.h"
+#include "link_error.h"
 #include "unique_fd.h"
 
 #include <cstddef>
@@ -27,10 +28,10 @@ public:
     // Opens `device` for `type` exclusively (TIOCEXCL and an flock, which also
     // holds against root), in raw mode: 115200 8N1 for COM1, COM2 and RAW IR,
     // the device's own speed for USB. COM1 and COM2 get DTR and RTS raised.
-    // Both directions are purged. On failure returns null and, when `reason`
-    // is given, a sentence naming the device and the cause.
+    // Both directions are purged. On failure returns null and, when `why` is
+    // given, the cause.
     static std::unique_ptr<SerialPort> open(CommType type, const std::string& device,
-                                            std::string* reason);
+                                            LinkError* why);
 
     SerialPort(Token, UniqueFd fd, CommType type, std::string device);
     ~SerialPort();

@@ -1,8 +1,4 @@
-// The socket link's side of TransferThread: accepting a peer and serving its
-// connection through the receive session, and connecting to a peer to send
-// (found by LAN probe, or at the typed address).
-
-#include "engine.h"
+#include "socket_driver.h"
 
 #include "socket_link.h"
 
@@ -30,42 +26,42 @@ constexpr int64_t kReadTimeoutMs = 2'000;
 constexpr int64_t kNoProgressLimitMs = 30'000;
 } // namespace
 
-void Engine::acceptPending() {
-    UniqueFd accepted = m_endpoint.accept(m_waker);
+void SocketDriver::acceptPending() {
+    UniqueFd accepted = m_core.endpoint.accept(m_core.waker);
     if (!accepted)
         return;
     // The front end may have started a send since the state was read.
     LinkState expected = LinkState::Listening;
-    if (!m_state.LinkState.compare_exchange_strong(expected, LinkState::Connected)) {
+    if (!m_core.state.LinkState.compare_exchange_strong(expected, LinkState::Connected)) {
         expected = LinkState::Unnamed;
-        if (!m_state.LinkState.compare_exchange_strong(expected, LinkState::Connected))
+        if (!m_core.state.LinkState.compare_exchange_strong(expected, LinkState::Connected))
             return;
     }
     // A new connection starts with no table.
-    m_link = std::make_unique<SocketLink>(std::move(accepted), m_state.BlockSize,
-                                          LinkContext{m_waker, m_state.AbortFlag});
-    m_session.reset();
-    m_state.AbortFlag = 0;
+    m_active.open(std::make_unique<SocketLink>(std::move(accepted), m_core.state.BlockSize,
+                                               LinkContext{m_core.waker, m_core.state.AbortFlag}));
+    m_core.state.AbortFlag = 0;
 }
 
-void Engine::serveSocketPeer() {
-    m_inTransfer = true;
-    ReceiveSession& peer = session();
+void SocketDriver::servePeer() {
+    m_core.inTransfer = true;
+    ReceiveSession& peer = m_active.session();
     std::vector<uint8_t> buffer(256 * 1024);
     const int64_t connectedAt = steadyMs();
     for (;;) {
-        const LinkState link = m_state.LinkState;
-        if (link == LinkState::Listening || link == LinkState::Stopped)
+        const LinkState state = m_core.state.LinkState;
+        if (state == LinkState::Listening || state == LinkState::Stopped)
             break;
         // No read or write is in flight here: the front end's requests run (a
         // link change ends this receive).
-        m_tasks.runPending();
-        if (!m_link || !m_session)
+        m_core.tasks.runPending();
+        if (!m_active.link() || !m_active.hasSession())
             break;
+        Link& link = *m_active.link();
         int64_t now = steadyMs();
         const int wait = int(std::clamp<int64_t>(peer.deadline() - now, 0, 100));
-        if (!m_state.AbortFlag && m_link->waitReady(false, wait)) {
-            const ssize_t got = m_link->receiveSome(buffer.data(), buffer.size());
+        if (!m_core.state.AbortFlag && link.waitReady(false, wait)) {
+            const ssize_t got = link.receiveSome(buffer.data(), buffer.size());
             now = steadyMs();
             if (got > 0)
                 peer.feed(std::span<const uint8_t>(buffer.data(), size_t(got)), now);
@@ -73,74 +69,77 @@ void Engine::serveSocketPeer() {
         now = steadyMs();
         peer.tick(now);
         if (peer.linkEnded())
-            m_state.AbortFlag = 1; // a message stalled: the stream cannot be realigned
+            m_core.state.AbortFlag = 1; // a message stalled: the stream cannot be realigned
 
         const int64_t lastCommand = std::max(connectedAt, peer.lastCommandMs());
         if (!peer.midMessage() && now - lastCommand > kIdlePeerLimitMs)
-            m_state.AbortFlag = 1;
+            m_core.state.AbortFlag = 1;
         if ((peer.tableAccepted() || peer.fileOpen()) &&
             now - std::max(connectedAt, peer.lastProgressMs()) > kNoProgressLimitMs)
-            m_state.AbortFlag = 1;
-        if (!peer.tableAccepted() && !m_state.AbortFlag &&
-            m_state.LinkState != LinkState::Listening) {
+            m_core.state.AbortFlag = 1;
+        if (!peer.tableAccepted() && !m_core.state.AbortFlag &&
+            m_core.state.LinkState != LinkState::Listening) {
             // A quiet or chattering peer without a table must not keep a
             // sender out.
             const int64_t lastTable = std::max(connectedAt, peer.lastTableMs());
-            if (now - lastTable > kTableLimitMs || (now - lastCommand >= kReadTimeoutMs &&
-                                                    !m_tasks.pending() && m_endpoint.peerWaiting()))
-                m_state.AbortFlag = 1;
+            if (now - lastTable > kTableLimitMs ||
+                (now - lastCommand >= kReadTimeoutMs && !m_core.tasks.pending() &&
+                 m_core.endpoint.peerWaiting()))
+                m_core.state.AbortFlag = 1;
         }
-        if (m_state.AbortFlag) {
-            if (!peer.peerAborted() && m_link) // tell the sender at once rather than by silence
-                sendCommand(*m_link, CMD_ABORT, IoMode::EvenWhenAborting);
+        if (m_core.state.AbortFlag) {
+            if (!peer.peerAborted()) // tell the sender at once rather than by silence
+                sendCommand(link, CMD_ABORT, IoMode::EvenWhenAborting);
             break;
         }
     }
-    endReceive();
-    m_inTransfer = false;
+    m_active.endReceive();
+    m_core.inTransfer = false;
 }
 
-bool Engine::keepConnecting() const {
-    return !m_state.AbortFlag && m_state.ReceiveEnabled == 0 &&
-           m_state.LinkState == LinkState::Connecting;
+bool SocketDriver::keepConnecting() const {
+    return !m_core.state.AbortFlag && m_core.state.ReceiveEnabled == 0 &&
+           m_core.state.LinkState == LinkState::Connecting;
 }
 
-void Engine::dialSocket() {
-    if (m_state.AbortFlag)
+void SocketDriver::dial() {
+    if (m_core.state.AbortFlag)
         return;
-    const CommType type = m_state.CommType;
+    const CommType type = m_core.state.CommType;
     if (type == CommType::Irda) {
-        m_events.linkMessage("Infrared sockets are not available on this system.",
-                             std::string(commTypeName(type)));
-        setAbort();
+        m_core.events.linkFailed({LinkFault::InfraredUnavailable, type, {}, 0});
+        m_core.setAbort();
         return;
     }
-    const uint32_t peerIp = settings().peerIp;
+    const uint32_t peerIp = m_core.settings().peerIp;
     while (keepConnecting()) {
         const uint32_t target =
             type == CommType::Lan
-                ? m_endpoint.probeForPeer(
-                      m_waker, [this] { return !m_state.AbortFlag && m_state.ReceiveEnabled == 0; })
+                ? m_core.endpoint.probeForPeer(m_core.waker,
+                                               [this] {
+                                                   return !m_core.state.AbortFlag &&
+                                                          m_core.state.ReceiveEnabled == 0;
+                                               })
                 : htonl(peerIp);
         if (target == 0) {
             // Nobody answered (or no address is set). Connecting to 0.0.0.0
             // would reach this machine's own listener, so probe again instead.
             if (type != CommType::Lan)
-                m_waker.pause(500);
+                m_core.waker.pause(500);
             continue;
         }
-        UniqueFd connection =
-            m_endpoint.connectTo(target, m_waker, [this] { return !m_state.AbortFlag; });
+        UniqueFd connection = m_core.endpoint.connectTo(target, m_core.waker,
+                                                        [this] { return !m_core.state.AbortFlag; });
         if (!connection)
             continue;
         LinkState expected = LinkState::Connecting;
-        if (m_state.AbortFlag ||
-            !m_state.LinkState.compare_exchange_strong(expected, LinkState::Connected))
+        if (m_core.state.AbortFlag ||
+            !m_core.state.LinkState.compare_exchange_strong(expected, LinkState::Connected))
             return; // cancelled meanwhile; the connection is dropped
-        m_link = std::make_unique<SocketLink>(std::move(connection), m_state.BlockSize,
-                                              LinkContext{m_waker, m_state.AbortFlag});
-        m_session.reset();
-        m_events.playSound(Sound::LinkUp);
+        m_active.open(
+            std::make_unique<SocketLink>(std::move(connection), m_core.state.BlockSize,
+                                         LinkContext{m_core.waker, m_core.state.AbortFlag}));
+        m_core.events.playSound(Sound::LinkUp);
         return;
     }
 }

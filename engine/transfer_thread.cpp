@@ -1,189 +1,150 @@
-// TransferThread: the responder role while nobody sends, the link set-up and
-// the sender while the user sends, and what the receive session tells the
-// engine.
-
-#include "engine.h"
+#include "transfer_thread.h"
 
 #include "sender.h"
 
 namespace zapfer {
 
-void Engine::transferThreadMain() {
+void TransferThread::start() {
+    m_thread = std::thread([this] { main(); });
+    m_core.tasks.attach(m_thread.get_id());
+}
+
+void TransferThread::join() {
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void TransferThread::main() {
+    EngineState& state = m_core.state;
     for (;;) {
-        m_tasks.runPending();
-        const LinkState link = m_state.LinkState;
-        if (link == LinkState::Stopped || m_stopRequested)
+        m_core.tasks.runPending();
+        const LinkState link = state.LinkState;
+        if (link == LinkState::Stopped || m_core.stopRequested)
             break;
-        const bool serial = isSerial(m_state.CommType);
-        if (m_state.ReceiveEnabled) {
+        const bool serial = isSerial(state.CommType);
+        if (state.ReceiveEnabled) {
             if (serial) {
-                serveSerialStep();
+                m_serial.serveStep();
             } else if (link == LinkState::Listening || link == LinkState::Unnamed) {
-                m_session.reset(); // a link left over from a cancelled send
-                m_link.reset();
-                acceptPending();
-            } else if ((link == LinkState::Connected || link == LinkState::Receiving) && m_link) {
-                serveSocketPeer();
+                m_active.close(); // a link left over from a cancelled send
+                m_socket.acceptPending();
+            } else if ((link == LinkState::Connected || link == LinkState::Receiving) &&
+                       m_active.link()) {
+                m_socket.servePeer();
             } else {
-                m_waker.pause(20);
+                m_core.waker.pause(20);
             }
             continue;
         }
         switch (link) {
         case LinkState::Connecting:
             if (serial)
-                dialSerial();
+                m_serial.dial();
             else
-                dialSocket();
-            m_events.connectingEnded(m_sendId);
-            m_waker.pause(20);
+                m_socket.dial();
+            m_core.events.connectingEnded(m_core.sendId);
+            m_core.waker.pause(20);
             break;
         case LinkState::Connected:
             if (serial)
-                keepSerialAlive();
-            m_waker.pause(20);
+                m_serial.keepAlive();
+            m_core.waker.pause(20);
             break;
         case LinkState::Sending:
             runSender();
             break;
         default:
-            m_waker.pause(20);
+            m_core.waker.pause(20);
             break;
         }
     }
-    m_tasks.runPending();
+    m_core.tasks.runPending();
 }
 
-void Engine::runSender() {
-    m_inTransfer = true;
+void TransferThread::runSender() {
+    EngineState& state = m_core.state;
+    const TransferId id = m_core.sendId;
+    const PendingSend& send = m_core.send;
+    m_core.inTransfer = true;
     SendOutcome outcome;
-    if (m_link) {
-        Sender sender(m_sendId, *m_link, m_state, m_events, m_waker, m_stopRequested);
-        outcome = sender.run(m_send.files, m_send.table);
+    if (Link* link = m_active.link()) {
+        Sender sender(id, *link, state, m_core.events, m_core.waker, m_core.stopRequested);
+        outcome = sender.run(send.files, send.table);
     } else {
-        m_state.AbortFlag = 1; // the serial port went away before the send
-        outcome.id = m_sendId;
+        state.AbortFlag = 1; // the serial port went away before the send
+        outcome.id = id;
         outcome.aborted = true;
-        outcome.fileCount = int32_t(m_send.files.size());
-        outcome.sent.assign(m_send.files.size(), false);
+        outcome.fileCount = int32_t(send.files.size());
+        outcome.sent.assign(send.files.size(), false);
     }
-    m_events.playSound(outcome.aborted ? Sound::Interrupted : Sound::Completed);
+    m_core.events.playSound(outcome.aborted ? Sound::Interrupted : Sound::Completed);
     {
-        std::lock_guard lock(m_outcomes.mutex);
-        m_outcomes.lastSend = outcome;
-        m_outcomes.lastSendFresh = true;
+        std::lock_guard lock(m_core.outcomes.mutex);
+        m_core.outcomes.lastSend = outcome;
+        m_core.outcomes.lastSendFresh = true;
     }
-    m_events.transferEnded(m_sendId);
-    if (!isSerial(m_state.CommType)) {
-        m_session.reset();
-        m_link.reset(); // the connection ends with the send
-    }
-    m_inTransfer = false;
-    moveLinkState(LinkState::Listening);
-    m_state.ReceiveEnabled = 1;
+    m_core.events.transferEnded(id);
+    if (!isSerial(state.CommType))
+        m_active.close(); // the connection ends with the send
+    m_core.inTransfer = false;
+    m_core.moveLinkState(LinkState::Listening);
+    state.ReceiveEnabled = 1;
     {
-        std::lock_guard lock(m_outcomes.mutex);
-        m_outcomes.senderActive = false;
+        std::lock_guard lock(m_core.outcomes.mutex);
+        m_core.outcomes.senderActive = false;
     }
-    m_outcomes.changed.notify_all();
+    m_core.outcomes.changed.notify_all();
 }
 
-ReceiveSession& Engine::session() {
-    if (!m_session)
-        m_session = std::make_unique<ReceiveSession>(m_link->traits(), m_state,
-                                                     static_cast<SessionObserver&>(*this),
-                                                     static_cast<ReplySink&>(*this));
-    return *m_session;
-}
-
-void Engine::endReceive() {
-    const bool aborted = m_state.AbortFlag != 0;
-    if (m_session) {
-        m_session->end(aborted);
-    } else {
-        ReceiveOutcome outcome;
-        outcome.id = m_receiveId;
-        outcome.aborted = aborted;
-        outcome.filesDone = m_state.FilesDone;
-        outcome.fileCount = m_state.TransferFileCount;
-        receiveEnded(outcome);
+void TransferThread::applyCommType(CommType type, bool reportFailure) {
+    EngineState& state = m_core.state;
+    if (m_active.receiveActive() || (m_active.link() && !isSerial(state.CommType))) {
+        // A link change in the middle of a receive ends it.
+        state.AbortFlag = 1;
+        m_active.endReceive();
     }
-    if (!isSerial(m_state.CommType)) {
-        m_session.reset();
-        m_link.reset(); // a socket receive ends with its connection
+    closeLinks();
+    state.CommType = type;
+    state.BlockSize = blockSizeFor(type);
+    if (type == CommType::Irda) {
+        if (reportFailure)
+            m_core.events.linkFailed({LinkFault::InfraredUnavailable, type, {}, 0});
+        return;
     }
-}
-
-// --- what the receive session tells the engine ---------------------------------
-
-ReceivePolicy Engine::policy() {
-    const EngineSettings current = settings();
-    return {current.destDir, current.overwriteFiles, current.ownerName};
-}
-
-void Engine::incoming() {
-    moveLinkState(LinkState::Receiving);
-    m_receiveId = ++m_lastId;
-    m_events.receiveStarted(m_receiveId);
-}
-
-void Engine::fileStarted(const std::string& storedName) {
-    m_events.fileStarting(m_receiveId, storedName);
-}
-
-void Engine::closeStatus() {
-    m_events.transferEnded(m_receiveId);
-}
-
-void Engine::sound(Sound sound) {
-    m_events.playSound(sound);
-}
-
-void Engine::abortTransfer() {
-    m_state.AbortFlag = 1;
-}
-
-void Engine::transferComplete() {
-    m_state.AbortFlag = 0;
-    if (!isSerial(m_state.CommType))
-        moveLinkState(LinkState::Listening); // the connection is done with
-}
-
-void Engine::linkRequested() {
-    m_state.AbortFlag = 0;
-    for (LinkState from : {LinkState::Listening, LinkState::Unnamed}) {
-        if (m_state.LinkState.compare_exchange_strong(from, LinkState::Connected))
-            break;
+    if (isSerial(type)) {
+        m_core.status.canSend = m_serial.open(type, reportFailure);
+        return;
     }
+    m_core.endpoint.open(); // a failed listener still lets this machine send
+    m_core.status.listenPort = m_core.endpoint.port();
+    m_core.status.canSend = true;
 }
 
-void Engine::receiveEnded(const ReceiveOutcome& outcome) {
-    {
-        std::lock_guard lock(m_outcomes.mutex);
-        m_outcomes.lastReceive = outcome;
-        m_outcomes.lastReceive.id = m_receiveId;
-    }
-    LinkState link = m_state.LinkState;
-    if (link == LinkState::Connected || link == LinkState::Receiving)
-        m_state.LinkState.compare_exchange_strong(link, LinkState::Listening);
+void TransferThread::reopenSerialPort() {
+    const CommType type = m_core.state.CommType;
+    if (isSerial(type) && !m_active.link())
+        m_core.status.canSend = m_serial.open(type, false);
 }
 
-void Engine::peerNamed(const std::string& name) {
-    m_status.setPeerName(name);
+void TransferThread::closeLinks() {
+    m_active.close();
+    m_core.endpoint.close();
+    m_core.status.listenPort = 0;
+    m_core.status.canSend = false;
 }
 
-void Engine::reply(std::span<const uint8_t> bytes) {
-    if (m_link)
-        m_link->sendAll(bytes, IoMode::EvenWhenAborting);
+void TransferThread::stopReceive() {
+    if (isSerial(m_core.state.CommType))
+        m_serial.stopReceive(); // the serial responder keeps a transfer across steps
+    else
+        m_active.endReceive();
 }
 
-void Engine::discardInput() {
-    if (m_link)
-        m_link->drainInput();
-}
-
-void Engine::pace(int ms) {
-    m_waker.pause(ms);
+void TransferThread::leaveLinks() {
+    if (m_active.receiveActive() || (m_active.link() && !isSerial(m_core.state.CommType)))
+        m_active.endReceive();
+    if (!isSerial(m_core.state.CommType))
+        m_active.close();
 }
 
 } // namespace zapfer

@@ -1,5 +1,7 @@
 #include "engine_event_bridge.h"
 
+#include "link_error_text.h"
+#include "string_table.h"
 #include "transfer_controller.h"
 #include "user_feedback.h"
 
@@ -45,11 +47,12 @@ void EngineEventBridge::playSound(Sound sound) {
         this, [this, sound] { m_sound.play(sound); }, Qt::QueuedConnection);
 }
 
-void EngineEventBridge::linkMessage(const std::string& text, const std::string& caption) {
+void EngineEventBridge::linkFailed(const LinkError& error) {
     QMetaObject::invokeMethod(
         this,
-        [this, text = QString::fromStdString(text), caption = QString::fromStdString(caption)] {
-            showMessage(m_owner, QMessageBox::Critical, caption, text);
+        [this, error] {
+            showMessage(m_owner, QMessageBox::Critical,
+                        loadString(str::CommTypeBase + int(error.type)), linkOpenMessage(error));
         },
         Qt::QueuedConnection);
 }

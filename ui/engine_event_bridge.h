@@ -25,7 +25,7 @@ public:
     void transferEnded(TransferId id) override;
     void fileStarting(TransferId id, const std::string& namePart) override;
     void playSound(Sound sound) override;
-    void linkMessage(const std::string& text, const std::string& caption) override;
+    void linkFailed(const LinkError& error) override;
 
 Q_SIGNALS:
     // A peer's file table was accepted: the Receive command (40018) is due.

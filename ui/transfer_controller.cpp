@@ -1,5 +1,7 @@
 #include "transfer_controller.h"
 
+#include "link_error_text.h"
+
 #include "connecting_dialog.h"
 #include "engine.h"
 #include "send_list_controller.h"
@@ -40,9 +42,9 @@ void TransferController::send() {
         return;
     }
     if (!engine->snapshot().canSend) {
-        const std::string why = engine->lastLinkError();
+        const QString why = linkErrorText(engine->linkError());
         showMessage(m_owner, QMessageBox::Critical, loadString(str::CommTypeBase + int(type)),
-                    why.empty() ? loadString(str::PortUnavailable) : QString::fromStdString(why));
+                    why.isEmpty() ? loadString(str::PortUnavailable) : why);
         return;
     }
     // Top first, each file with its size now; a file gone meanwhile goes as

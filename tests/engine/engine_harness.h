@@ -47,8 +47,8 @@ public:
     void playSound(Sound sound) override {
         note([&] { sounds.push_back(sound); });
     }
-    void linkMessage(const std::string& text, const std::string&) override {
-        note([&] { messages.push_back(text); });
+    void linkFailed(const LinkError& error) override {
+        note([&] { linkErrors.push_back(error); });
     }
 
     // Waits until `predicate` holds, at most `limit`. It is checked under the
@@ -79,7 +79,7 @@ public:
     std::vector<TransferId> endedIds;
     std::vector<TransferId> fileIds;
     std::vector<Sound> sounds;
-    std::vector<std::string> messages;
+    std::vector<LinkError> linkErrors;
 
 private:
     template <typename F> void note(F change) {

@@ -93,7 +93,7 @@ SerialEngine::SerialEngine(CommType type, const std::string& device, const fs::p
     settings.serialDevices.com2 = device;
     settings.serialDevices.rawIr = device;
     engine.setSettings(settings);
-    EXPECT_TRUE(engine.selectCommType(type, true)) << engine.lastLinkError();
+    EXPECT_TRUE(engine.selectCommType(type, true)) << int(engine.linkError().fault);
     engine.start();
 }
 

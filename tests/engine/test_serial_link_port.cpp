@@ -1,5 +1,5 @@
-// Opening the serial port of a serial type: the message when it cannot be
-// opened, the reason kept for zapfer-cli, and the once-a-second retry.
+// Opening the serial port of a serial type: the failure told when it cannot
+// be opened, the cause kept for the front ends, and the once-a-second retry.
 
 #include "serial_harness.h"
 #include "serial_port.h"
@@ -11,23 +11,6 @@ using namespace zapfer::test;
 namespace fs = std::filesystem;
 
 namespace {
-const std::string kPortMessage =
-    "Unable to open the communications port; please close any applications which may be "
-    "using the same port.  Zapfer will continue to monitor the port and open it when "
-    "available.";
-
-class CaptionEvents : public RecordingEvents {
-public:
-    void linkMessage(const std::string& text, const std::string& caption) override {
-        {
-            std::lock_guard lock(mutex);
-            captions.push_back(caption);
-        }
-        RecordingEvents::linkMessage(text, caption);
-    }
-    std::vector<std::string> captions;
-};
-
 EngineSettings devicesAt(const std::string& device) {
     EngineSettings settings;
     settings.serialDevices.com1 = device;
@@ -40,19 +23,17 @@ EngineSettings devicesAt(const std::string& device) {
 
 TEST(SerialLinkPort, BusyPortIsReportedOnceAndOpensByItselfWhenFree) {
     Pty pty = makePty();
-    std::string reason;
-    auto holder = SerialPort::open(CommType::Com2, pty.path, &reason);
-    ASSERT_TRUE(holder) << reason;
+    auto holder = SerialPort::open(CommType::Com2, pty.path, nullptr);
+    ASSERT_TRUE(holder);
 
-    CaptionEvents events;
+    RecordingEvents events;
     Engine engine(events);
     engine.setSettings(devicesAt(pty.path));
     EXPECT_FALSE(engine.selectCommType(CommType::Com1, true));
     EXPECT_FALSE(engine.canSend());
-    EXPECT_EQ(events.messages, std::vector<std::string>{kPortMessage});
-    EXPECT_EQ(events.captions, std::vector<std::string>{"COM1"});
-    EXPECT_NE(engine.lastLinkError().find("busy"), std::string::npos) << engine.lastLinkError();
-    EXPECT_NE(engine.lastLinkError().find(pty.path), std::string::npos) << engine.lastLinkError();
+    const LinkError busy{LinkFault::Busy, CommType::Com1, pty.path, EBUSY};
+    EXPECT_EQ(events.linkErrors, std::vector<LinkError>{busy});
+    EXPECT_EQ(engine.linkError(), busy);
     SendRefused why;
     EXPECT_FALSE(engine.beginSend({{"/etc/hostname", 1}}, &why));
     EXPECT_EQ(why.reason, SendRefused::Reason::LinkClosed);
@@ -62,27 +43,27 @@ TEST(SerialLinkPort, BusyPortIsReportedOnceAndOpensByItselfWhenFree) {
     holder.reset();
     EXPECT_TRUE(engine.retrySerialPort());
     EXPECT_TRUE(engine.canSend());
-    EXPECT_TRUE(engine.lastLinkError().empty());
-    EXPECT_EQ(events.messages.size(), 1u) << "the retry is quiet";
+    EXPECT_FALSE(engine.linkError().failed());
+    EXPECT_EQ(events.linkErrors.size(), 1u) << "the retry is quiet";
     engine.stop();
 }
 
 TEST(SerialLinkPort, RawIrWithoutADeviceNameGivesTheMessage) {
-    CaptionEvents events;
+    RecordingEvents events;
     Engine engine(events);
     engine.setSettings(devicesAt(""));
     EXPECT_FALSE(engine.selectCommType(CommType::RawIr, true));
-    EXPECT_EQ(events.messages, std::vector<std::string>{kPortMessage});
-    EXPECT_EQ(events.captions, std::vector<std::string>{"RAW IR"});
-    EXPECT_NE(engine.lastLinkError().find("RAW IR"), std::string::npos) << engine.lastLinkError();
+    const LinkError none{LinkFault::NoDevice, CommType::RawIr, "", 0};
+    EXPECT_EQ(events.linkErrors, std::vector<LinkError>{none});
+    EXPECT_EQ(engine.linkError(), none);
 
     // Quiet when asked to be, as the retry is; a missing device says so.
     EXPECT_FALSE(engine.selectCommType(CommType::Com1, false));
-    EXPECT_EQ(events.messages.size(), 1u);
+    EXPECT_EQ(events.linkErrors.size(), 1u);
     engine.setSettings(devicesAt("/dev/zapfer-no-such-device"));
     EXPECT_FALSE(engine.selectCommType(CommType::Usb, false));
-    EXPECT_NE(engine.lastLinkError().find("does not exist"), std::string::npos)
-        << engine.lastLinkError();
+    EXPECT_EQ(engine.linkError().fault, LinkFault::DeviceMissing);
+    EXPECT_EQ(engine.linkError().device, "/dev/zapfer-no-such-device");
 }
 
 TEST(SerialLinkPort, VanishedDeviceIsClosedAndReopenedWhenItReturns) {
@@ -91,15 +72,16 @@ TEST(SerialLinkPort, VanishedDeviceIsClosedAndReopenedWhenItReturns) {
     auto first = std::make_unique<Pty>(makePty());
     fs::create_symlink(first->path, device);
 
-    CaptionEvents events;
+    RecordingEvents events;
     Engine engine(events);
     engine.setSettings(devicesAt(device.string()));
-    ASSERT_TRUE(engine.selectCommType(CommType::Com1, true)) << engine.lastLinkError();
+    ASSERT_TRUE(engine.selectCommType(CommType::Com1, true));
     engine.start();
 
     first.reset(); // the adapter is pulled: the responder sees the hang-up
     ASSERT_TRUE(events.waitUntil([&] { return !engine.canSend(); }));
-    EXPECT_NE(engine.lastLinkError().find("gone"), std::string::npos) << engine.lastLinkError();
+    EXPECT_EQ(engine.linkError(),
+              (LinkError{LinkFault::DeviceGone, CommType::Com1, device.string(), 0}));
     EXPECT_FALSE(engine.retrySerialPort());
 
     Pty second = makePty();

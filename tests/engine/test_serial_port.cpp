@@ -46,9 +46,9 @@ Pty makePty() {
 }
 
 std::unique_ptr<SerialPort> openOrFail(CommType type, const std::string& device) {
-    std::string reason;
-    auto port = SerialPort::open(type, device, &reason);
-    EXPECT_TRUE(port) << reason;
+    LinkError why;
+    auto port = SerialPort::open(type, device, &why);
+    EXPECT_TRUE(port) << int(why.fault) << " errno " << why.error;
     return port;
 }
 
@@ -169,10 +169,10 @@ TEST(SerialPortOpen, SecondOpenOfTheSameDeviceIsBusyUntilTheFirstCloses) {
     ASSERT_TRUE(first);
 
     // Root passes TIOCEXCL; the lock must still refuse.
-    std::string reason;
-    EXPECT_FALSE(SerialPort::open(CommType::Com1, pty.path, &reason));
-    EXPECT_NE(reason.find("busy"), std::string::npos) << reason;
-    EXPECT_NE(reason.find(pty.path), std::string::npos) << reason;
+    LinkError why;
+    EXPECT_FALSE(SerialPort::open(CommType::Com1, pty.path, &why));
+    EXPECT_EQ(why.fault, LinkFault::Busy);
+    EXPECT_EQ(why.device, pty.path);
 
     // The refused open left the holder's line alone.
     writeAll(pty.master.get(), {0x11, 0x13, 0x0D});
@@ -185,27 +185,25 @@ TEST(SerialPortOpen, SecondOpenOfTheSameDeviceIsBusyUntilTheFirstCloses) {
 }
 
 TEST(SerialPortOpen, FailuresNameTheDeviceAndTheCause) {
-    std::string reason;
-    EXPECT_FALSE(SerialPort::open(CommType::Com1, "/dev/zapfer-no-such-tty", &reason));
-    EXPECT_EQ(reason, "The serial device /dev/zapfer-no-such-tty does not exist.");
+    LinkError why;
+    EXPECT_FALSE(SerialPort::open(CommType::Com1, "/dev/zapfer-no-such-tty", &why));
+    EXPECT_EQ(why, (LinkError{LinkFault::DeviceMissing, CommType::Com1, "/dev/zapfer-no-such-tty",
+                              ENOENT}));
 
-    reason.clear();
-    EXPECT_FALSE(SerialPort::open(CommType::RawIr, "", &reason));
-    EXPECT_NE(reason.find("RAW IR"), std::string::npos) << reason;
+    EXPECT_FALSE(SerialPort::open(CommType::RawIr, "", &why));
+    EXPECT_EQ(why, (LinkError{LinkFault::NoDevice, CommType::RawIr, "", 0}));
 
     char file[] = "/tmp/zapfer-not-a-tty-XXXXXX";
     const UniqueFd fd(::mkstemp(file));
     ASSERT_TRUE(fd.valid());
-    reason.clear();
-    EXPECT_FALSE(SerialPort::open(CommType::Usb, file, &reason));
+    EXPECT_FALSE(SerialPort::open(CommType::Usb, file, &why));
     ::unlink(file);
-    EXPECT_EQ(reason, std::string(file) + " is not a serial device.");
+    EXPECT_EQ(why, (LinkError{LinkFault::NotSerialDevice, CommType::Usb, file, ENOTTY}));
 
     Pty pty = makePty();
     ASSERT_TRUE(pty.master.valid());
-    reason.clear();
-    EXPECT_FALSE(SerialPort::open(CommType::Lan, pty.path, &reason)) << "not a serial type";
-    EXPECT_FALSE(reason.empty());
+    EXPECT_FALSE(SerialPort::open(CommType::Lan, pty.path, &why)) << "not a serial type";
+    EXPECT_EQ(why.fault, LinkFault::NotSerial);
 }
 
 TEST(SerialPortRead, EndsAfterTheGapTheTotalTimeOrAWakeUp) {

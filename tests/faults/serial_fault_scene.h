@@ -41,7 +41,7 @@ public:
     void plugBackIn() {
         std::filesystem::remove(m_device);
         plugIn(m_devices, m_pty);
-        EXPECT_TRUE(engine().retrySerialPort()) << engine().lastLinkError();
+        EXPECT_TRUE(engine().retrySerialPort()) << int(engine().linkError().fault);
     }
 
     // The user cancels the receive dialog.

@@ -1,0 +1,116 @@
+#include "active_link.h"
+
+namespace zapfer {
+
+void ActiveLink::open(std::unique_ptr<Link> link) {
+    m_session.reset();
+    m_link = std::move(link);
+}
+
+void ActiveLink::close() {
+    m_session.reset();
+    m_link.reset();
+}
+
+ReceiveSession& ActiveLink::session() {
+    if (!m_session)
+        m_session = std::make_unique<ReceiveSession>(m_link->traits(), m_core.state,
+                                                     static_cast<SessionObserver&>(*this),
+                                                     static_cast<ReplySink&>(*this));
+    return *m_session;
+}
+
+bool ActiveLink::receiveActive() const {
+    if (m_session && (m_session->tableAccepted() || m_session->fileOpen()))
+        return true;
+    return m_link && m_core.state.ReceiveEnabled && !isSerial(m_core.state.CommType);
+}
+
+void ActiveLink::endReceive() {
+    const bool aborted = m_core.state.AbortFlag != 0;
+    if (m_session) {
+        m_session->end(aborted);
+    } else {
+        ReceiveOutcome outcome;
+        outcome.aborted = aborted;
+        outcome.filesDone = m_core.state.FilesDone;
+        outcome.fileCount = m_core.state.TransferFileCount;
+        receiveEnded(outcome);
+    }
+    if (!isSerial(m_core.state.CommType))
+        close();
+}
+
+// --- what the receive session tells the engine ---------------------------------
+
+ReceivePolicy ActiveLink::policy() {
+    const EngineSettings current = m_core.settings();
+    return {current.destDir, current.overwriteFiles, current.ownerName};
+}
+
+void ActiveLink::incoming() {
+    m_core.moveLinkState(LinkState::Receiving);
+    m_core.receiveId = m_core.nextId();
+    m_core.events.receiveStarted(m_core.receiveId);
+}
+
+void ActiveLink::fileStarted(const std::string& storedName) {
+    m_core.events.fileStarting(m_core.receiveId, storedName);
+}
+
+void ActiveLink::closeStatus() {
+    m_core.events.transferEnded(m_core.receiveId);
+}
+
+void ActiveLink::sound(Sound sound) {
+    m_core.events.playSound(sound);
+}
+
+void ActiveLink::abortTransfer() {
+    m_core.state.AbortFlag = 1;
+}
+
+void ActiveLink::transferComplete() {
+    m_core.state.AbortFlag = 0;
+    if (!isSerial(m_core.state.CommType))
+        m_core.moveLinkState(LinkState::Listening); // the connection is done with
+}
+
+void ActiveLink::linkRequested() {
+    m_core.state.AbortFlag = 0;
+    for (LinkState from : {LinkState::Listening, LinkState::Unnamed}) {
+        if (m_core.state.LinkState.compare_exchange_strong(from, LinkState::Connected))
+            break;
+    }
+}
+
+void ActiveLink::receiveEnded(const ReceiveOutcome& outcome) {
+    {
+        std::lock_guard lock(m_core.outcomes.mutex);
+        m_core.outcomes.lastReceive = outcome;
+        m_core.outcomes.lastReceive.id = m_core.receiveId;
+    }
+    LinkState link = m_core.state.LinkState;
+    if (link == LinkState::Connected || link == LinkState::Receiving)
+        m_core.state.LinkState.compare_exchange_strong(link, LinkState::Listening);
+}
+
+void ActiveLink::peerNamed(const std::string& name) {
+    m_core.status.setPeerName(name);
+}
+
+void ActiveLink::reply(std::span<const uint8_t> bytes) {
+    if (m_link)
+        m_link->sendAll(bytes, IoMode::EvenWhenAborting);
+}
+
+void ActiveLink::discardInput() {
+    if (m_link)
+        m_link->drainInput();
+}
+
+void ActiveLink::pace(int ms) {
+    m_core.waker.pause(ms);
+}
+
+} // namespace zapfer

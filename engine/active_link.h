@@ -1,0 +1,57 @@
+#pragma once
+
+// The link TransferThread currently holds (a connection or the serial port)
+// and the receive session on it, which reports to the engine through this
+// object.
+
+#include "engine_core.h"
+#include "link.h"
+#include "receive_session.h"
+
+#include <memory>
+
+namespace zapfer {
+
+class ActiveLink : private SessionObserver, private ReplySink {
+public:
+    explicit ActiveLink(EngineCore& core) : m_core(core) {}
+    ~ActiveLink() override = default;
+    ActiveLink(const ActiveLink&) = delete;
+    ActiveLink& operator=(const ActiveLink&) = delete;
+
+    Link* link() const { return m_link.get(); }
+    // A new link starts with no table.
+    void open(std::unique_ptr<Link> link);
+    void close();
+    bool hasSession() const { return m_session != nullptr; }
+    // The receive session on the link, made when it is first needed.
+    ReceiveSession& session();
+    // A peer's transfer to this machine is under way.
+    bool receiveActive() const;
+    // Ends the receive under way (deleting a partial file); a socket receive
+    // ends with its connection.
+    void endReceive();
+
+private:
+    // SessionObserver.
+    ReceivePolicy policy() override;
+    void incoming() override;
+    void fileStarted(const std::string& storedName) override;
+    void closeStatus() override;
+    void sound(Sound sound) override;
+    void abortTransfer() override;
+    void transferComplete() override;
+    void linkRequested() override;
+    void receiveEnded(const ReceiveOutcome& outcome) override;
+    void peerNamed(const std::string& name) override;
+    // ReplySink.
+    void reply(std::span<const uint8_t> bytes) override;
+    void discardInput() override;
+    void pace(int ms) override;
+
+    EngineCore& m_core;
+    std::unique_ptr<Link> m_link;
+    std::unique_ptr<ReceiveSession> m_session;
+};
+
+} // namespace zapfer

@@ -1,0 +1,63 @@
+#pragma once
+
+// What the engine's parts share: the front-end facade (Engine), the
+// TransferThread with its link drivers, and the EchoResponder. One per
+// engine; each part holds a reference.
+
+#include "engine_events.h"
+#include "engine_state.h"
+#include "link_status.h"
+#include "serial_devices.h"
+#include "socket_endpoint.h"
+#include "task_queue.h"
+#include "transfer_records.h"
+#include "waker.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+namespace zapfer {
+
+// What the engine takes from the settings.
+struct EngineSettings {
+    std::string destDir;
+    bool overwriteFiles = false;
+    uint32_t peerIp = 0; // first octet in the most significant byte
+    std::string ownerName = "No Name";
+    SerialDevices serialDevices;
+};
+
+struct EngineCore {
+    EngineCore(EngineEvents& events, LinkConfig config);
+
+    EngineSettings settings() const;
+    void setSettings(const EngineSettings& settings);
+    // Moves LinkState to `to` unless the engine is stopping: a late store
+    // must never undo Stopped.
+    void moveLinkState(LinkState to);
+    void setAbort();
+    TransferId nextId() { return ++lastId; }
+
+    EngineEvents& events;
+    const LinkConfig config;
+    EngineState state;
+    LinkStatus status;
+    Waker waker;
+    TaskQueue tasks; // front-end requests run on TransferThread between commands
+    SocketEndpoint endpoint;
+
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> inTransfer{false}; // sender or socket service loop running
+    PendingSend send;
+    Outcomes outcomes;
+    std::atomic<TransferId> lastId{kNoTransfer};
+    std::atomic<TransferId> sendId{kNoTransfer};    // the send under way or last
+    std::atomic<TransferId> receiveId{kNoTransfer}; // the receive under way or last
+
+private:
+    mutable std::mutex m_settingsMutex;
+    EngineSettings m_settings;
+};
+
+} // namespace zapfer
