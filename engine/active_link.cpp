@@ -12,6 +12,10 @@ void ActiveLink::close() {
     m_link.reset();
 }
 
+bool ActiveLink::connectionPerTransfer() const {
+    return m_link && m_link->traits().dialect == Dialect::Stream;
+}
+
 ReceiveSession& ActiveLink::session() {
     if (!m_session)
         m_session = std::make_unique<ReceiveSession>(m_link->traits(), m_core.state,
@@ -23,7 +27,7 @@ ReceiveSession& ActiveLink::session() {
 bool ActiveLink::receiveActive() const {
     if (m_session && (m_session->tableAccepted() || m_session->fileOpen()))
         return true;
-    return m_link && m_core.state.ReceiveEnabled && !isSerial(m_core.state.CommType);
+    return m_core.state.ReceiveEnabled && connectionPerTransfer();
 }
 
 void ActiveLink::endReceive() {
@@ -37,7 +41,7 @@ void ActiveLink::endReceive() {
         outcome.fileCount = m_core.state.TransferFileCount;
         receiveEnded(outcome);
     }
-    if (!isSerial(m_core.state.CommType))
+    if (connectionPerTransfer())
         close();
 }
 
@@ -72,7 +76,7 @@ void ActiveLink::abortTransfer() {
 
 void ActiveLink::transferComplete() {
     m_core.state.AbortFlag = 0;
-    if (!isSerial(m_core.state.CommType))
+    if (connectionPerTransfer())
         m_core.moveLinkState(LinkState::Listening); // the connection is done with
 }
 

@@ -31,6 +31,9 @@ public:
     // Ends the receive under way (deleting a partial file); a socket receive
     // ends with its connection.
     void endReceive();
+    // A connection carries one transfer and ends with it; a serial line
+    // stays open between transfers.
+    bool connectionPerTransfer() const;
 
 private:
     // SessionObserver.

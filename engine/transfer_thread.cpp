@@ -84,7 +84,7 @@ void TransferThread::runSender() {
         m_core.outcomes.lastSendFresh = true;
     }
     m_core.events.transferEnded(id);
-    if (!isSerial(state.CommType))
+    if (m_active.connectionPerTransfer())
         m_active.close(); // the connection ends with the send
     m_core.inTransfer = false;
     m_core.moveLinkState(LinkState::Listening);
@@ -98,7 +98,7 @@ void TransferThread::runSender() {
 
 void TransferThread::applyCommType(CommType type, bool reportFailure) {
     EngineState& state = m_core.state;
-    if (m_active.receiveActive() || (m_active.link() && !isSerial(state.CommType))) {
+    if (m_active.receiveActive() || m_active.connectionPerTransfer()) {
         // A link change in the middle of a receive ends it.
         state.AbortFlag = 1;
         m_active.endReceive();
@@ -141,9 +141,9 @@ void TransferThread::stopReceive() {
 }
 
 void TransferThread::leaveLinks() {
-    if (m_active.receiveActive() || (m_active.link() && !isSerial(m_core.state.CommType)))
+    if (m_active.receiveActive() || m_active.connectionPerTransfer())
         m_active.endReceive();
-    if (!isSerial(m_core.state.CommType))
+    if (m_active.connectionPerTransfer())
         m_active.close();
 }
 
