@@ -185,6 +185,7 @@ bool Engine::beginSend(const std::vector<SendFile>& files, SendRefused* why) {
     LinkState expected = LinkState::Listening;
     m_state.restart(int32_t(files.size()), total);
     m_state.PeerError = 0;
+    m_state.SendFailure = SendFailure::None;
     m_state.AbortFlag = 0;
     if (!m_state.LinkState.compare_exchange_strong(expected, LinkState::Connecting))
         return refuse(SendRefused::Reason::Busy);
@@ -220,6 +221,7 @@ SendOutcome Engine::finishSend() {
         outcome = m_outcomes.lastSend;
     } else {
         outcome.peerError = m_state.PeerError;
+        outcome.failure = m_state.SendFailure;
         outcome.aborted = true;
         outcome.transferIndex = -1;
         outcome.fileCount = m_state.TransferFileCount;

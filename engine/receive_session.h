@@ -136,7 +136,7 @@ private:
     size_t need() const;
     void startStep(Step step, size_t bytes, int64_t nowMs);
     void finishStep(const uint8_t* bytes, int64_t nowMs);
-    void giveUpStep();
+    void giveUpStep(bool trickled);
     void updateDeadline();
     void command(uint8_t code, int64_t nowMs);
     void frame(const uint8_t* bytes, int64_t nowMs);
@@ -164,10 +164,15 @@ private:
     Step m_step = Step::Command;
     size_t m_stepBytes = 0;
     int64_t m_stepStartMs = 0;
+    int64_t m_frameStartMs = 0;   // the first byte of the frame under way
     int64_t m_messageStartMs = 0; // the command frame of the message under way
     size_t m_messageBytes = 0;    // its bytes after that frame, as known so far
     int64_t m_lastByteMs = 0;
     int64_t m_deadline = std::numeric_limits<int64_t>::max();
+    // The two limits behind m_deadline on a stream: the silence after the last
+    // byte, and the message's total time.
+    int64_t m_silenceDeadline = std::numeric_limits<int64_t>::max();
+    int64_t m_messageDeadline = std::numeric_limits<int64_t>::max();
     int64_t m_lastCommandMs = 0;
     int64_t m_lastTableMs = 0;
     int64_t m_lastProgressMs = 0;

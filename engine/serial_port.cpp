@@ -77,6 +77,18 @@ void setLineSettings(termios& tio) {
 }
 } // namespace
 
+ModemLines modemLinesFor(CommType type) {
+    switch (type) {
+    case CommType::Com1:
+    case CommType::Com2:
+        return {TIOCM_DTR | TIOCM_RTS, 0};
+    case CommType::RawIr:
+        return {0, TIOCM_DTR | TIOCM_RTS};
+    default:
+        return {};
+    }
+}
+
 std::unique_ptr<SerialPort> SerialPort::open(CommType type, const std::string& device,
                                              std::string* reason) {
     auto fail = [reason](std::string text) -> std::unique_ptr<SerialPort> {
@@ -112,12 +124,15 @@ std::unique_ptr<SerialPort> SerialPort::open(CommType type, const std::string& d
                     std::generic_category().message(error) + ".");
     }
 
-    if (type == CommType::Com1 || type == CommType::Com2) {
-        // A pty or an adapter without modem lines refuses these; that is fine.
-        int bits = TIOCM_DTR;
-        ::ioctl(fd.get(), TIOCMBIS, &bits);
-        bits = TIOCM_RTS;
-        ::ioctl(fd.get(), TIOCMBIS, &bits);
+    // DTR first, then RTS. A pty or an adapter without modem lines refuses
+    // these; that is fine.
+    const ModemLines lines = modemLinesFor(type);
+    for (int bit : {TIOCM_DTR, TIOCM_RTS}) {
+        int bits = bit;
+        if (lines.raise & bit)
+            ::ioctl(fd.get(), TIOCMBIS, &bits);
+        else if (lines.lower & bit)
+            ::ioctl(fd.get(), TIOCMBIC, &bits);
     }
     ::tcflush(fd.get(), TCIOFLUSH);
     return std::make_unique<SerialPort>(Token{}, std::move(fd), type, device);

@@ -133,6 +133,13 @@ void Engine::dialSocket() {
             m_endpoint.connectTo(target, m_waker, [this] { return !m_state.AbortFlag; });
         if (!connection)
             continue;
+        if (m_endpoint.reachesOwnListener(connection.get())) {
+            // Nobody else will ever answer there: refuse now instead of
+            // resending until the user gives up.
+            m_state.SendFailure = SendFailure::OwnAddress;
+            setAbort();
+            return;
+        }
         LinkState expected = LinkState::Connecting;
         if (m_state.AbortFlag ||
             !m_state.LinkState.compare_exchange_strong(expected, LinkState::Connected))
