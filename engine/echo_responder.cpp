@@ -35,8 +35,8 @@ void Engine::echoResponderMain(int socket) {
         // This machine's own probe (a broadcast comes back to its sender) is
         // not answered: the sender would connect to itself.
         const bool own = n == 4 && getLe32(datagram) == m_endpoint.ownProbe();
-        const bool answerable = isProbeSourcePortAnswerable(ntohs(source.sin_port),
-                                                            m_status.echoPort, m_config.probePort);
+        const bool answerable =
+            isProbeSourcePortAnswerable(ntohs(source.sin_port), m_status.echoPort, m_config.probePort);
         if (n == 4 && datagram[0] == 0x66 && !own && answerable &&
             m_state.LinkState != LinkState::Connecting &&
             limiter.allow(source.sin_addr.s_addr, ProbeLimiter::Clock::now()))
