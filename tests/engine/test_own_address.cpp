@@ -98,7 +98,11 @@ TEST(OwnAddress, ASendToThisProgramsOwnListenerIsRefusedAtOnce) {
     EXPECT_EQ(received.failure, SendFailure::None);
     EXPECT_EQ(readFile(dir / "unused" / "from-other.txt"), (std::vector<uint8_t>{'o', 'k'}));
 
-    // The refusal is for that send only: the next one starts clean.
+    // The receive dialog closes; then the refusal is for that send only: the
+    // next one starts clean.
+    ASSERT_TRUE(self.events.waitUntil([&] { return self.events.statusClosed > 0; }));
+    self.engine.finishReceive();
+    ASSERT_TRUE(self.events.waitUntil([&] { return self.engine.snapshot().idle(); }, 10s));
     const TransferId next = self.handshake.begin(oneFile(dir));
     ASSERT_NE(next, kNoTransfer);
     ASSERT_TRUE(self.events.waitUntil([&] { return self.events.lastConnecting == next; }, 10s));
@@ -125,7 +129,7 @@ TEST(OwnAddress, PeersElsewhereAreStillDialledAndReached) {
         uint16_t silentPort = 0;
         const UniqueFd silent = loopbackSocket(true, silentPort);
         ASSERT_TRUE(silent.valid());
-        WanEngine sender(0, silentPort, dir);
+        WanEngine sender(0, silentPort, dir.path());
         const TransferId id = sender.handshake.begin(oneFile(dir));
         ASSERT_NE(id, kNoTransfer);
         ASSERT_TRUE(sender.events.waitUntil([&] { return sender.events.lastConnecting == id; }));
@@ -142,7 +146,7 @@ TEST(OwnAddress, PeersElsewhereAreStillDialledAndReached) {
         SCOPED_TRACE("a port nobody listens on keeps the dialling going");
         uint16_t closedPort = 0;
         ASSERT_TRUE(loopbackSocket(false, closedPort).valid());
-        WanEngine sender(0, closedPort, dir);
+        WanEngine sender(0, closedPort, dir.path());
         const TransferId id = sender.handshake.begin(oneFile(dir));
         ASSERT_NE(id, kNoTransfer);
         std::this_thread::sleep_for(1500ms);
