@@ -14,9 +14,9 @@ namespace {
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 // A serial read ends 1000 + n ms after it began, whatever the gaps.
 constexpr int64_t kLineReadBaseMs = 1000;
-// On a stream a message, its command frame included, must also be complete
-// within 2 s plus its length at 10 KiB/s, so that a peer trickling a byte now
-// and then, each within the silence limit, cannot hold the receiver.
+// On a stream what follows a command frame must also be complete within 2 s
+// plus its length at 10 KiB/s, so that a peer trickling a byte now and then,
+// each within the silence limit, cannot hold the receiver.
 constexpr int64_t kStreamMessageBaseMs = 2000;
 constexpr int64_t kStreamSlowestBytesPerS = 10 * 1024;
 } // namespace
@@ -105,35 +105,35 @@ void ReceiveSession::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
 void ReceiveSession::tick(int64_t nowMs) {
     if (m_deadline == kNever || nowMs < m_deadline)
         return;
-    // Bytes kept coming, each within the silence limit, but too slowly for
-    // the message to be whole in time.
-    const bool trickled = m_messageDeadline < m_silenceDeadline && nowMs >= m_messageDeadline;
-    giveUpStep(trickled);
+    giveUpStep();
     updateDeadline();
 }
 
 void ReceiveSession::updateDeadline() {
-    m_messageDeadline = kNever;
-    m_silenceDeadline = kNever;
     if (m_step == Step::Command && m_pending.empty()) {
         m_deadline = kNever;
         return;
     }
     const int64_t from = std::max(m_lastByteMs, m_stepStartMs);
     if (m_traits.dialect == Dialect::Stream) {
-        // A frame still arriving is timed from its first byte; the rest of a
-        // message from the first byte of its frame.
-        const bool inFrame = m_step == Step::Command || m_step == Step::FrameCompletion;
-        const int64_t start = inFrame ? m_frameStartMs : m_messageStartMs;
-        const size_t bytes = inFrame ? kFrameSize : m_messageBytes;
-        m_silenceDeadline = from + m_traits.silenceLimitMs;
-        m_messageDeadline =
-            start + kStreamMessageBaseMs + int64_t(bytes) * 1000 / kStreamSlowestBytesPerS;
-        m_deadline = std::min(m_silenceDeadline, m_messageDeadline);
+        m_deadline = from + m_traits.silenceLimitMs;
+        if (m_step != Step::Command && m_step != Step::FrameCompletion)
+            m_deadline =
+                std::min(m_deadline, m_messageStartMs + kStreamMessageBaseMs +
+                                         int64_t(m_messageBytes) * 1000 / kStreamSlowestBytesPerS);
         return;
     }
     const int64_t total = m_stepStartMs + kLineReadBaseMs + int64_t(need());
     m_deadline = m_pending.empty() ? total : std::min(total, from + m_traits.silenceLimitMs);
+}
+
+int64_t ReceiveSession::messageDeadline() const {
+    if (m_traits.dialect != Dialect::Stream || !midMessage())
+        return kNever;
+    const bool inFrame = m_step == Step::Command || m_step == Step::FrameCompletion;
+    const int64_t start = inFrame ? m_frameStartMs : m_messageFirstByteMs;
+    const size_t bytes = kFrameSize + (inFrame ? 0 : m_messageBytes);
+    return start + kStreamMessageBaseMs + int64_t(bytes) * 1000 / kStreamSlowestBytesPerS;
 }
 
 void ReceiveSession::startStep(Step step, size_t bytes, int64_t nowMs) {
@@ -152,22 +152,18 @@ void ReceiveSession::purge() {
     m_purged = true;
 }
 
-// A message stopped half-way for longer than the link's read time-out, or
-// (`trickled`) outlasted its total time: what the responder does when a read
-// comes back short.
-void ReceiveSession::giveUpStep(bool trickled) {
+// A message stopped half-way for longer than the link's read time-out: what
+// the responder does when a read comes back short.
+void ReceiveSession::giveUpStep() {
     const Step step = m_step;
     m_pending.clear();
     m_step = Step::Command;
     m_stepStartMs = m_lastByteMs;
-    if (m_traits.dialect == Dialect::Stream &&
-        (trickled || (step != Step::Command && step != Step::FrameCompletion))) {
+    if (m_traits.dialect == Dialect::Stream && step != Step::Command &&
+        step != Step::FrameCompletion) {
         // A stream loses no bytes: a message that stopped half-way cannot be
         // realigned, or the rest of its data (a file's content) would be read
-        // as commands. A frame that merely paused is dropped and the stream
-        // realigned on the next, but a peer that trickles its frames is
-        // holding this machine. The connection ends; the partial file goes
-        // with it.
+        // as commands. The connection ends; the partial file goes with it.
         m_linkEnded = true;
         m_observer.abortTransfer();
         return;
@@ -270,8 +266,9 @@ void ReceiveSession::frame(const uint8_t* b, int64_t nowMs) {
 
 void ReceiveSession::command(uint8_t code, int64_t nowMs) {
     m_lastCommandMs = nowMs;
-    m_messageStartMs = std::min(m_frameStartMs, nowMs); // the whole message is timed
-    m_messageBytes = kFrameSize;
+    m_messageFirstByteMs = std::min(m_frameStartMs, nowMs);
+    m_messageStartMs = nowMs; // what follows the frame is timed from here
+    m_messageBytes = 0;
     const bool line = m_traits.dialect == Dialect::Line;
     switch (code) {
     case CMD_FILE_TABLE:

@@ -91,6 +91,11 @@ public:
     void tick(int64_t nowMs);
     // When tick() must next be called; max() when nothing waits on time.
     int64_t deadline() const { return m_deadline; }
+    // On a stream, when the message under way, its command frame included,
+    // has had its total time: 2 s plus its length at 10 KiB/s from the first
+    // byte of its frame. max() when no message is under way. A peer that
+    // trickles its bytes, each within the silence limit, is past it.
+    int64_t messageDeadline() const;
     bool midMessage() const { return m_step != Step::Command || !m_pending.empty(); }
     // nowMs of the last whole command, and of the last file table.
     int64_t lastCommandMs() const { return m_lastCommandMs; }
@@ -136,7 +141,7 @@ private:
     size_t need() const;
     void startStep(Step step, size_t bytes, int64_t nowMs);
     void finishStep(const uint8_t* bytes, int64_t nowMs);
-    void giveUpStep(bool trickled);
+    void giveUpStep();
     void updateDeadline();
     void command(uint8_t code, int64_t nowMs);
     void frame(const uint8_t* bytes, int64_t nowMs);
@@ -164,15 +169,12 @@ private:
     Step m_step = Step::Command;
     size_t m_stepBytes = 0;
     int64_t m_stepStartMs = 0;
-    int64_t m_frameStartMs = 0;   // the first byte of the frame under way
-    int64_t m_messageStartMs = 0; // the command frame of the message under way
-    size_t m_messageBytes = 0;    // its bytes after that frame, as known so far
+    int64_t m_frameStartMs = 0;       // the first byte of the frame under way
+    int64_t m_messageFirstByteMs = 0; // ... of the frame of the message under way
+    int64_t m_messageStartMs = 0;     // the command frame of the message under way
+    size_t m_messageBytes = 0;        // its bytes after that frame, as known so far
     int64_t m_lastByteMs = 0;
     int64_t m_deadline = std::numeric_limits<int64_t>::max();
-    // The two limits behind m_deadline on a stream: the silence after the last
-    // byte, and the message's total time.
-    int64_t m_silenceDeadline = std::numeric_limits<int64_t>::max();
-    int64_t m_messageDeadline = std::numeric_limits<int64_t>::max();
     int64_t m_lastCommandMs = 0;
     int64_t m_lastTableMs = 0;
     int64_t m_lastProgressMs = 0;

@@ -78,6 +78,10 @@ void Engine::serveSocketPeer() {
         const int64_t lastCommand = std::max(connectedAt, peer.lastCommandMs());
         if (!peer.midMessage() && now - lastCommand > kIdlePeerLimitMs)
             m_state.AbortFlag = 1;
+        // A peer may be slow, but one that trickles its messages, each byte
+        // within the silence limit, must not keep a waiting sender out.
+        if (now >= peer.messageDeadline() && m_endpoint.peerWaiting())
+            m_state.AbortFlag = 1;
         if ((peer.tableAccepted() || peer.fileOpen()) &&
             now - std::max(connectedAt, peer.lastProgressMs()) > kNoProgressLimitMs)
             m_state.AbortFlag = 1;
