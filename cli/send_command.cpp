@@ -143,7 +143,9 @@ bool SendSession::connect() {
             m_handshake.owns(event->id)) {
             if (m_handshake.connectingClosed(false))
                 return true;
-            printError("the connection to the receiver failed");
+            printError(m_handshake.outcome().failure == SendFailure::OwnAddress
+                           ? "That address is this computer: it cannot receive from itself"
+                           : "the connection to the receiver failed");
             return false;
         }
         if (event && event->kind == CliEvent::Kind::Interrupted) {
@@ -241,6 +243,11 @@ int SendSession::report(const SendOutcome& outcome, Ending ending) {
     if (ending == Ending::Stalled) {
         printError("the transfer made no progress for " + std::to_string(m_options.timeoutSeconds) +
                    " seconds; gave up");
+        return 1;
+    }
+    if (outcome.failure == SendFailure::BlockNotAcknowledged) {
+        printError("the receiver did not acknowledge a block, however often it was sent again; "
+                   "the transfer was stopped");
         return 1;
     }
     if (outcome.aborted || outcome.filesDone != outcome.fileCount) {

@@ -8,6 +8,7 @@
 #include "protocol.h"
 #include "sender.h"
 #include "sender_common.h"
+#include "serial_timing.h"
 
 #include <cerrno>
 #include <chrono>
@@ -112,7 +113,12 @@ bool pumpPaced(Link& link, EngineState& state, Waker& waker, int fd, int64_t siz
         const auto header = BuildBlockHeader(k, BlockCrc(data, size_t(length)));
         const std::span<const uint8_t> head(header);
         // Block k until it is acknowledged: frame, index, CRC, data.
-        while (!state.AbortFlag) {
+        for (int attempt = 0; !state.AbortFlag; ++attempt) {
+            if (attempt == kSerialBlockAttempts) {
+                state.SendFailure = SendFailure::BlockNotAcknowledged;
+                state.AbortFlag = 1; // the abort exchange tells the peer to drop the file
+                break;
+            }
             if (link.sendAll(head.first(kFrameSize)) && link.sendAll(head.subspan(kFrameSize, 4)) &&
                 link.sendAll(head.subspan(kFrameSize + 4, 4)))
                 link.sendAll(std::span<const uint8_t>(data, size_t(length)));

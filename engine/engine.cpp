@@ -92,6 +92,7 @@ bool Engine::beginSend(const std::vector<SendFile>& files, SendRefused* why) {
     LinkState expected = LinkState::Listening;
     m_core.state.restart(int32_t(files.size()), total);
     m_core.state.PeerError = 0;
+    m_core.state.SendFailure = SendFailure::None;
     m_core.state.AbortFlag = 0;
     if (!m_core.state.LinkState.compare_exchange_strong(expected, LinkState::Connecting))
         return refuse(SendRefused::Reason::Busy);
@@ -127,6 +128,7 @@ SendOutcome Engine::finishSend() {
         outcome = m_core.outcomes.lastSend;
     } else {
         outcome.peerError = m_core.state.PeerError;
+        outcome.failure = m_core.state.SendFailure;
         outcome.aborted = true;
         outcome.transferIndex = -1;
         outcome.fileCount = m_core.state.TransferFileCount;

@@ -32,6 +32,17 @@ enum PeerRefusal : int32_t {
     PeerCannotCreate = 3,
 };
 
+// Why a send stopped on this side, for the front ends to word.
+enum class SendFailure : int32_t {
+    None = 0,
+    // The address reached this program's own listener: the send would wait
+    // for itself for ever.
+    OwnAddress = 1,
+    // A serial block went unacknowledged through every retry: the line or the
+    // peer's idea of the next block is broken beyond repair.
+    BlockNotAcknowledged = 2,
+};
+
 struct SendFile {
     std::string path; // absolute local path
     int64_t size = 0;
@@ -39,7 +50,8 @@ struct SendFile {
 
 struct SendOutcome {
     TransferId id = kNoTransfer;
-    int32_t peerError = 0;      // PeerRefusal
+    int32_t peerError = 0; // PeerRefusal
+    SendFailure failure = SendFailure::None;
     bool aborted = false;       // AbortFlag was set when the send ended
     int32_t transferIndex = -1; // entry in progress when stopped; -1: table never accepted
     int32_t filesDone = 0;
@@ -54,6 +66,7 @@ struct EngineState : TransferCounters {
     std::atomic<int32_t> ReceiveEnabled{1};
     std::atomic<int32_t> AbortFlag{0};
     std::atomic<int32_t> PeerError{0};
+    std::atomic<::zapfer::SendFailure> SendFailure{::zapfer::SendFailure::None};
     std::atomic<::zapfer::CommType> CommType{::zapfer::CommType::Lan};
     std::atomic<int32_t> BlockSize{32768};
     std::atomic<int32_t> KeepAliveRetries{10};

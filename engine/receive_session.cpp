@@ -82,6 +82,8 @@ void ReceiveSession::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
                 bytes = {};
         } else if (bytes.size() >= n) {
             // The common case: the whole piece is in this feed, taken in place.
+            if (m_step == Step::Command)
+                m_frameStartMs = nowMs;
             const uint8_t* at = bytes.data();
             bytes = bytes.subspan(n);
             const bool purgedBefore = m_purged;
@@ -89,6 +91,8 @@ void ReceiveSession::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
             if (m_purged && !purgedBefore)
                 bytes = {};
         } else {
+            if (m_step == Step::Command)
+                m_frameStartMs = nowMs;
             m_pending.assign(bytes.begin(), bytes.end());
             break;
         }
@@ -121,6 +125,15 @@ void ReceiveSession::updateDeadline() {
     }
     const int64_t total = m_stepStartMs + kLineReadBaseMs + int64_t(need());
     m_deadline = m_pending.empty() ? total : std::min(total, from + m_traits.silenceLimitMs);
+}
+
+int64_t ReceiveSession::messageDeadline() const {
+    if (m_traits.dialect != Dialect::Stream || !midMessage())
+        return kNever;
+    const bool inFrame = m_step == Step::Command || m_step == Step::FrameCompletion;
+    const int64_t start = inFrame ? m_frameStartMs : m_messageFirstByteMs;
+    const size_t bytes = kFrameSize + (inFrame ? 0 : m_messageBytes);
+    return start + kStreamMessageBaseMs + int64_t(bytes) * 1000 / kStreamSlowestBytesPerS;
 }
 
 void ReceiveSession::startStep(Step step, size_t bytes, int64_t nowMs) {
@@ -253,6 +266,7 @@ void ReceiveSession::frame(const uint8_t* b, int64_t nowMs) {
 
 void ReceiveSession::command(uint8_t code, int64_t nowMs) {
     m_lastCommandMs = nowMs;
+    m_messageFirstByteMs = std::min(m_frameStartMs, nowMs);
     m_messageStartMs = nowMs; // what follows the frame is timed from here
     m_messageBytes = 0;
     const bool line = m_traits.dialect == Dialect::Line;

@@ -91,6 +91,11 @@ public:
     void tick(int64_t nowMs);
     // When tick() must next be called; max() when nothing waits on time.
     int64_t deadline() const { return m_deadline; }
+    // On a stream, when the message under way, its command frame included,
+    // has had its total time: 2 s plus its length at 10 KiB/s from the first
+    // byte of its frame. max() when no message is under way. A peer that
+    // trickles its bytes, each within the silence limit, is past it.
+    int64_t messageDeadline() const;
     bool midMessage() const { return m_step != Step::Command || !m_pending.empty(); }
     // nowMs of the last whole command, and of the last file table.
     int64_t lastCommandMs() const { return m_lastCommandMs; }
@@ -164,8 +169,10 @@ private:
     Step m_step = Step::Command;
     size_t m_stepBytes = 0;
     int64_t m_stepStartMs = 0;
-    int64_t m_messageStartMs = 0; // the command frame of the message under way
-    size_t m_messageBytes = 0;    // its bytes after that frame, as known so far
+    int64_t m_frameStartMs = 0;       // the first byte of the frame under way
+    int64_t m_messageFirstByteMs = 0; // ... of the frame of the message under way
+    int64_t m_messageStartMs = 0;     // the command frame of the message under way
+    size_t m_messageBytes = 0;        // its bytes after that frame, as known so far
     int64_t m_lastByteMs = 0;
     int64_t m_deadline = std::numeric_limits<int64_t>::max();
     int64_t m_lastCommandMs = 0;

@@ -5,8 +5,6 @@
 #include "sender_common.h"
 #include "unique_fd.h"
 
-#include <fcntl.h>
-
 namespace zapfer {
 
 Sender::Sender(TransferId id, Link& link, EngineState& state, EngineEvents& events, Waker& waker,
@@ -40,6 +38,7 @@ SendOutcome Sender::run(const std::vector<SendFile>& files, std::span<const uint
     SendOutcome outcome;
     outcome.id = m_id;
     outcome.peerError = m_state.PeerError;
+    outcome.failure = m_state.SendFailure;
     outcome.aborted = !completed;
     outcome.transferIndex = completed ? count : m_state.TransferIndex.load();
     outcome.filesDone = m_state.FilesDone;
@@ -84,6 +83,14 @@ void Sender::sendFile(int index, const SendFile& file) {
     m_state.CurrentFileSize = file.size;
     m_state.FileBlocks = FileBlocks(m_traits.dialect, file.size, m_traits.blockSize);
     FileOutcome& outcome = m_files[size_t(index)];
+    // A file that cannot be read now is opened and closed on the peer with no
+    // blocks: the peer drops it for its missing blocks and the send goes on
+    // without counting it.
+    UniqueFd source = openForSending(file.path);
+    if (!source && !announceUnreadable(index)) {
+        outcome.result = aborted() ? FileResult::Aborted : FileResult::SkippedUnreadable;
+        return;
+    }
     if (!openOnPeer(index)) {
         outcome.result = m_state.PeerError != PeerNoError ? FileResult::Refused
                          : aborted()                      ? FileResult::Aborted
@@ -93,9 +100,6 @@ void Sender::sendFile(int index, const SendFile& file) {
     m_events.fileStarting(m_id, FileNamePart(file.path));
     const int64_t bytesBefore = m_state.BytesDone;
 
-    // A file that cannot be read now is opened and closed on the peer with no
-    // blocks: the peer drops it and the send goes on without counting it.
-    UniqueFd source(::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     bool sent = false;
     if (source) {
         sent = m_traits.dialect == Dialect::Stream
@@ -104,12 +108,29 @@ void Sender::sendFile(int index, const SendFile& file) {
     }
     source.reset();
     const bool unreadable = !sent && !aborted();
+    if (unreadable && file.size == 0 && m_traits.dialect == Dialect::Stream) {
+        // Complete the moment it is opened, an empty file would be kept at
+        // its close: the abort exchange drops it instead, and the peer keeps
+        // the files before it.
+        abortExchange();
+        outcome.result = FileResult::SkippedUnreadable;
+        return;
+    }
     closeOnPeer(index, sent && !aborted());
     outcome.bytesDone = m_state.BytesDone - bytesBefore;
     outcome.result = m_sent[size_t(index)] ? FileResult::Sent
                      : unreadable          ? FileResult::SkippedUnreadable
                      : aborted()           ? FileResult::Aborted
                                            : FileResult::Failed;
+}
+
+bool Sender::announceUnreadable(int index) const {
+    // An empty file has no block to leave missing on a stream. The peer's
+    // transfer ends at the close of its last entry, so only that one must
+    // still be opened; any other is left out, as a serial line leaves out an
+    // entry whose open went unanswered.
+    return m_traits.dialect == Dialect::Line || m_files[size_t(index)].size > 0 ||
+           size_t(index) + 1 == m_files.size();
 }
 
 bool Sender::openOnPeer(int index) {

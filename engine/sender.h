@@ -29,6 +29,8 @@ public:
 private:
     bool tableExchange(std::span<const uint8_t> table);
     void sendFile(int index, const SendFile& file);
+    // An unreadable file `index` must still be opened and closed on the peer.
+    bool announceUnreadable(int index) const;
     bool openOnPeer(int index);
     void closeOnPeer(int index, bool sent);
     void abortExchange();

@@ -4,9 +4,19 @@
 #include "protocol.h"
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zapfer {
+
+UniqueFd openForSending(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return UniqueFd();
+    return fd;
+}
 
 bool readAt(int fd, uint8_t* buffer, size_t length, int64_t offset) {
     size_t done = 0;

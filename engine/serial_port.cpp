@@ -82,6 +82,18 @@ LinkError serialOpenError(CommType type, const std::string& device, int error) {
     return {fault, type, device, error};
 }
 
+ModemLines modemLinesFor(CommType type) {
+    switch (type) {
+    case CommType::Com1:
+    case CommType::Com2:
+        return {TIOCM_DTR | TIOCM_RTS, 0};
+    case CommType::RawIr:
+        return {0, TIOCM_DTR | TIOCM_RTS};
+    default:
+        return {};
+    }
+}
+
 std::unique_ptr<SerialPort> SerialPort::open(CommType type, const std::string& device,
                                              LinkError* why) {
     auto fail = [why](LinkError error) -> std::unique_ptr<SerialPort> {
@@ -116,12 +128,15 @@ std::unique_ptr<SerialPort> SerialPort::open(CommType type, const std::string& d
         return fail({LinkFault::LineSettings, type, device, error});
     }
 
-    if (type == CommType::Com1 || type == CommType::Com2) {
-        // A pty or an adapter without modem lines refuses these; that is fine.
-        int bits = TIOCM_DTR;
-        ::ioctl(fd.get(), TIOCMBIS, &bits);
-        bits = TIOCM_RTS;
-        ::ioctl(fd.get(), TIOCMBIS, &bits);
+    // DTR first, then RTS. A pty or an adapter without modem lines refuses
+    // these; that is fine.
+    const ModemLines lines = modemLinesFor(type);
+    for (int bit : {TIOCM_DTR, TIOCM_RTS}) {
+        int bits = bit;
+        if (lines.raise & bit)
+            ::ioctl(fd.get(), TIOCMBIS, &bits);
+        else if (lines.lower & bit)
+            ::ioctl(fd.get(), TIOCMBIC, &bits);
     }
     ::tcflush(fd.get(), TCIOFLUSH);
     return std::make_unique<SerialPort>(Token{}, std::move(fd), type, device);

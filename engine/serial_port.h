@@ -21,13 +21,24 @@
 
 namespace zapfer {
 
+// The modem lines (TIOCM_DTR, TIOCM_RTS bits) a port of each type raises and
+// lowers as it opens. Opening a tty raises DTR and RTS by itself; COM1 and
+// COM2 want them up, RAW IR wants them down (an infrared adapter reads them
+// as its own controls), and USB is left as the device has them.
+struct ModemLines {
+    int raise = 0;
+    int lower = 0;
+};
+ModemLines modemLinesFor(CommType type);
+
 class SerialPort {
     struct Token {};
 
 public:
     // Opens `device` for `type` exclusively (TIOCEXCL and an flock, which also
     // holds against root), in raw mode: 115200 8N1 for COM1, COM2 and RAW IR,
-    // the device's own speed for USB. COM1 and COM2 get DTR and RTS raised.
+    // the device's own speed for USB. COM1 and COM2 get DTR and RTS raised,
+    // RAW IR gets them lowered (modemLinesFor).
     // Both directions are purged. On failure returns null and, when `why` is
     // given, the cause.
     static std::unique_ptr<SerialPort> open(CommType type, const std::string& device,

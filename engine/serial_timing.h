@@ -48,6 +48,11 @@ constexpr int blockPacingMs(CommType type) {
     }
 }
 
+// A serial block's index has no CRC: a corrupted index can leave the peer
+// waiting for another block than the one sent, refusing it for ever. A block
+// still not acknowledged after this many sendings ends the send.
+inline constexpr int kSerialBlockAttempts = 10;
+
 // The RAW IR responder pauses between a block's index and its CRC (block size
 // / 20 ms); the other types read straight on.
 constexpr int responderCrcWaitMs(CommType type) {

@@ -74,6 +74,10 @@ void SocketDriver::servePeer() {
         const int64_t lastCommand = std::max(connectedAt, peer.lastCommandMs());
         if (!peer.midMessage() && now - lastCommand > kIdlePeerLimitMs)
             m_core.state.AbortFlag = 1;
+        // A peer may be slow, but one that trickles its messages, each byte
+        // within the silence limit, must not keep a waiting sender out.
+        if (now >= peer.messageDeadline() && m_core.endpoint.peerWaiting())
+            m_core.state.AbortFlag = 1;
         if ((peer.tableAccepted() || peer.fileOpen()) &&
             now - std::max(connectedAt, peer.lastProgressMs()) > kNoProgressLimitMs)
             m_core.state.AbortFlag = 1;
@@ -132,6 +136,13 @@ void SocketDriver::dial() {
                                                         [this] { return !m_core.state.AbortFlag; });
         if (!connection)
             continue;
+        if (m_core.endpoint.reachesOwnListener(connection.get())) {
+            // Nobody else will ever answer there: refuse now instead of
+            // resending until the user gives up.
+            m_core.state.SendFailure = SendFailure::OwnAddress;
+            m_core.setAbort();
+            return;
+        }
         LinkState expected = LinkState::Connecting;
         if (m_core.state.AbortFlag ||
             !m_core.state.LinkState.compare_exchange_strong(expected, LinkState::Connected))

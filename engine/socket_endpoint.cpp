@@ -48,6 +48,16 @@ std::vector<uint32_t> broadcastTargets() {
     ::freeifaddrs(list);
     return targets;
 }
+
+// `address` (network order) belongs to this machine: only then can a socket
+// be bound to it.
+bool isLocalAddress(uint32_t address) {
+    UniqueFd probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!probe)
+        return false;
+    const sockaddr_in local = ipv4Address(address, 0);
+    return ::bind(probe.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+}
 } // namespace
 
 int64_t steadyMs() {
@@ -112,6 +122,27 @@ UniqueFd SocketEndpoint::accept(Waker& waker) {
     if (accepted)
         setNoDelay(accepted.get());
     return accepted;
+}
+
+bool SocketEndpoint::reachesOwnListener(int fd) const {
+    if (!m_listener)
+        return false;
+    sockaddr_in local{};
+    sockaddr_in peer{};
+    socklen_t localLength = sizeof local;
+    socklen_t peerLength = sizeof peer;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
+        ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 ||
+        peer.sin_family != AF_INET)
+        return false;
+    if (ntohs(peer.sin_port) != m_port)
+        return false;
+    const uint32_t address = peer.sin_addr.s_addr;
+    if (m_config.listenAddress != 0 && address != htonl(m_config.listenAddress))
+        return false;
+    // Another machine's listener on the same port is a real peer: the far
+    // end must be an address of this machine, where our listener holds the port.
+    return address == local.sin_addr.s_addr || isLocalAddress(address);
 }
 
 uint32_t SocketEndpoint::sendProbe() {

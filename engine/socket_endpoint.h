@@ -60,6 +60,11 @@ public:
     template <typename KeepWaiting>
     UniqueFd connectTo(uint32_t address, Waker& waker, KeepWaiting keepWaiting);
 
+    // The connection `fd` has reached this endpoint's own listener (the
+    // address typed is this machine's and the port is ours): a send over it
+    // would wait for itself.
+    bool reachesOwnListener(int fd) const;
+
     // The last probe this machine sent, as it reads on the wire, so that its
     // own EchoResponder can leave it unanswered. Any thread.
     uint32_t ownProbe() const { return m_ownProbe; }

@@ -76,6 +76,10 @@ constexpr std::array kStrings = std::to_array<StringEntry>({
             "type under Settings."},
     {40203, "'%1' is not a complete IPv4 address. Enter four numbers from 0 to 255 separated by "
             "dots, such as 192.168.1.20."},
+    {40220, "That address is this computer. Enter the address of the computer that is to "
+            "receive the files under Settings."},
+    {40221, "The receiver did not acknowledge a block of the file being sent, however often it "
+            "was sent again; the send operation has been aborted."},
 });
 
 static_assert(std::is_sorted(kStrings.begin(), kStrings.end(),

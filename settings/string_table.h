@@ -51,7 +51,9 @@ inline constexpr int SentResult = 5024;          // "%1 of %2 files sent success
 inline constexpr int SendResultTitle = 5025;
 inline constexpr int TimeLeftFormat = 40201; // "about %1 s left"
 inline constexpr int IrdaUnavailable = 40202;
-inline constexpr int BadPeerAddress = 40203; // the text entered
+inline constexpr int BadPeerAddress = 40203;       // the text entered
+inline constexpr int OwnAddress = 40220;           // SendFailure::OwnAddress
+inline constexpr int BlockNotAcknowledged = 40221; // SendFailure::BlockNotAcknowledged
 } // namespace str
 
 } // namespace zapfer

@@ -104,9 +104,14 @@ void TransferController::onConnectingFinished(int result) {
         return;
     const TransferId id = m_handshake->current();
     if (!m_handshake->connectingClosed(result == dialogCode(DialogResult::Cancelled))) {
-        // Cancelled, or the link could not be set up: nothing to report.
-        if (m_handshake->outcome().id == id)
-            Q_EMIT sendFinished(0, m_handshake->outcome().fileCount);
+        // Cancelled, or the link could not be set up: nothing to report but
+        // an address that can never answer.
+        const SendOutcome& outcome = m_handshake->outcome();
+        if (outcome.id == id && outcome.failure == SendFailure::OwnAddress)
+            showMessage(m_owner, QMessageBox::Critical, loadString(str::Error),
+                        loadString(str::OwnAddress));
+        if (outcome.id == id)
+            Q_EMIT sendFinished(0, outcome.fileCount);
         return;
     }
     openStatusDialog(false);
@@ -178,6 +183,9 @@ void TransferController::reportSend(const SendOutcome& outcome) {
         Q_EMIT sendFinished(filesDone, fileCount);
         return;
     }
+    if (outcome.failure == SendFailure::BlockNotAcknowledged)
+        showMessage(m_owner, QMessageBox::Critical, loadString(str::Error),
+                    loadString(str::BlockNotAcknowledged));
     m_sendList.removeSent(outcome.aborted ? std::max(outcome.transferIndex, 0)
                                           : m_sendList.model()->fileCount(),
                           outcome.sent);
