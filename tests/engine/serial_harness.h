@@ -1,11 +1,12 @@
 #pragma once
 
 // Serial-link test parts: pty pairs, a relay that joins two of them into one
-// line between two engines, engines on a serial type, and a hand-driven peer
-// on a pty master.
+// line between two engines, and engines on a serial type. A hand-driven
+// peer on a pty master is a WirePeer::pty.
 
 #include "engine_harness.h"
 #include "unique_fd.h"
+#include "wire_peer.h"
 
 #include <atomic>
 #include <thread>
@@ -53,32 +54,5 @@ struct SerialEngine {
     Engine engine;
     SendHandshake handshake{engine};
 };
-
-// The far end of a pty driven by hand: exactly the bytes a test wants.
-class SerialPeer {
-public:
-    explicit SerialPeer(int masterFd) : m_fd(masterFd) {}
-    void send(const std::vector<uint8_t>& bytes);
-    void sendCommand(uint8_t code);
-    void sendTable(const std::vector<std::pair<std::string, int32_t>>& entries);
-    void sendOpen(uint8_t index);
-    void sendBlock(int32_t k, const std::vector<uint8_t>& data, uint32_t crcDelta = 0);
-    // Bytes as they come, at most n, until `timeoutMs` passes.
-    std::vector<uint8_t> read(size_t n, int timeoutMs = 3000);
-    // The next command frame; 0 when none arrived in time or it was not one.
-    uint8_t readCommand(int timeoutMs = 3000);
-    // Plays the responder's part of the link set-up; returns the initiator's
-    // name block.
-    std::vector<uint8_t> answerDial(const std::string& ownName);
-    // Plays the initiator's part of the link set-up; returns the responder's
-    // name block.
-    std::vector<uint8_t> dial(const std::string& ownName);
-
-private:
-    int m_fd;
-};
-
-std::vector<uint8_t> nameBlock(const std::string& name);
-std::vector<uint8_t> slice(const std::vector<uint8_t>& bytes, size_t begin, size_t length);
 
 } // namespace zapfer::test

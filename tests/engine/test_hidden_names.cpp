@@ -3,7 +3,7 @@
 // file, from the conflict check to the reported name, uses the stored name.
 
 #include "engine_harness.h"
-#include "raw_peer.h"
+#include "wire_peer.h"
 
 #include <gtest/gtest.h>
 
@@ -23,12 +23,12 @@ TEST(HiddenNames, LeadingDotsBecomeUnderscores) {
 
 namespace {
 // Sends `data` as the one file of a table naming `wireName`; the table reply.
-uint8_t offerFile(RawPeer& peer, const std::string& wireName, const std::vector<uint8_t>& data) {
+uint8_t offerFile(WirePeer& peer, const std::string& wireName, const std::vector<uint8_t>& data) {
     peer.sendTable({{wireName, int32_t(data.size())}});
     return peer.readCommand();
 }
 
-void sendOpenedFile(RawPeer& peer, const std::vector<uint8_t>& data) {
+void sendOpenedFile(WirePeer& peer, const std::vector<uint8_t>& data) {
     peer.sendOpen(0);
     ASSERT_EQ(peer.readCommand(), CMD_ACCEPTED);
     peer.sendBlock(0, data);
@@ -48,7 +48,7 @@ TEST(HiddenNames, ADotFileIsStoredVisibleAndReportedAsStored) {
     TempDir dest;
     Responder responder(dest.path());
     const std::vector<uint8_t> data = {'e', 'c', 'h', 'o', ' ', 'p', 'w', 'n', 'e', 'd', '\n'};
-    RawPeer peer(responder.engine.listenPort());
+    WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
     ASSERT_EQ(offerFile(peer, "C:\\Users\\bob\\.bash_profile", data), CMD_OK);
     sendOpenedFile(peer, data);
     ASSERT_TRUE(backToListening(responder));
@@ -69,7 +69,7 @@ TEST(HiddenNames, TheStoredNameIsWhatConflictsAndWhatIsReplaced) {
     {
         SCOPED_TRACE("overwrite off: the existing _bash_profile refuses the table");
         Responder responder(dest.path());
-        RawPeer peer(responder.engine.listenPort());
+        WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
         EXPECT_EQ(offerFile(peer, ".bash_profile", theirs), CMD_NAME_CONFLICT);
         peer.close();
         ASSERT_TRUE(backToListening(responder));
@@ -79,7 +79,7 @@ TEST(HiddenNames, TheStoredNameIsWhatConflictsAndWhatIsReplaced) {
     {
         SCOPED_TRACE("overwrite on: _bash_profile is replaced, no hidden file appears");
         Responder responder(dest.path(), /*overwrite=*/true);
-        RawPeer peer(responder.engine.listenPort());
+        WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
         ASSERT_EQ(offerFile(peer, ".bash_profile", theirs), CMD_OK);
         sendOpenedFile(peer, theirs);
         ASSERT_TRUE(backToListening(responder));
