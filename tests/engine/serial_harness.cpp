@@ -109,4 +109,36 @@ SendOutcome SerialEngine::send(const std::vector<fs::path>& files) {
     return runSend(handshake, events, sendFiles(files), std::chrono::seconds(120));
 }
 
+LinkResponder::LinkResponder(WireLink link, const fs::path& dest, bool overwrite, CommType type)
+    : m_link(link) {
+    if (link == WireLink::Socket) {
+        m_socket = std::make_unique<Responder>(dest, overwrite);
+        return;
+    }
+    plugIn();
+    m_serial = std::make_unique<SerialEngine>(type, (m_devices / "line").string(), dest,
+                                              "Responder", overwrite);
+}
+
+WirePeer LinkResponder::peer() {
+    return m_socket ? WirePeer::tcp(m_socket->engine.listenPort())
+                    : WirePeer::pty(m_pty->master.get());
+}
+
+void LinkResponder::plugIn() {
+    m_pty = std::make_unique<Pty>(makePty());
+    fs::create_symlink(m_pty->path, m_devices / "line");
+}
+
+void LinkResponder::unplug() {
+    m_pty.reset();
+    EXPECT_TRUE(events().waitUntil([&] { return !engine().canSend(); }));
+}
+
+void LinkResponder::plugBackIn() {
+    fs::remove(m_devices / "line");
+    plugIn();
+    EXPECT_TRUE(engine().retrySerialPort()) << engine().lastLinkError();
+}
+
 } // namespace zapfer::test

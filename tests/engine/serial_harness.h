@@ -9,6 +9,7 @@
 #include "wire_peer.h"
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace zapfer::test {
@@ -53,6 +54,35 @@ struct SerialEngine {
     RecordingEvents events;
     Engine engine;
     SendHandshake handshake{engine};
+};
+
+// A responder engine on either link: listening on 127.0.0.1, or on serial
+// type `type` at a pty whose device name is a symbolic link the test can
+// move, so that the line can vanish (its master closed, as when an adapter
+// is pulled) and come back as a new pty.
+class LinkResponder {
+public:
+    LinkResponder(WireLink link, const std::filesystem::path& dest, bool overwrite = false,
+                  CommType type = CommType::Com1);
+    WireLink link() const { return m_link; }
+    Engine& engine() { return m_socket ? m_socket->engine : m_serial->engine; }
+    RecordingEvents& events() { return m_socket ? m_socket->events : m_serial->events; }
+    // A new connection to the responder, or the far end of its line.
+    WirePeer peer();
+    // The far end closes the line; the responder is left with a hung-up
+    // device, which it closes.
+    void unplug();
+    // A new line under the same device name, opened by the once-a-second retry.
+    void plugBackIn();
+
+private:
+    void plugIn();
+
+    WireLink m_link;
+    TempDir m_devices;
+    std::unique_ptr<Pty> m_pty;
+    std::unique_ptr<Responder> m_socket;
+    std::unique_ptr<SerialEngine> m_serial;
 };
 
 } // namespace zapfer::test

@@ -3,10 +3,6 @@
 // A responder on either link whose destination sits in a folder of its own,
 // next to a file that must never be touched, with an older file in the
 // destination. After each fault the scene checks what must always hold.
-//
-// On the serial link the responder's device name is a link the test can
-// move, so the line can vanish (the master closed, as when an adapter is
-// pulled) and come back as a new pty.
 
 #include "engine_harness.h"
 #include "received_file.h"
@@ -16,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <memory>
 #include <string>
 
 namespace zapfer::test {
@@ -33,43 +28,20 @@ inline const Bytes kOldContent = {'o', 'l', 'd', ' ', 'f', 'i', 'l', 'e'};
 class FaultScene {
 public:
     explicit FaultScene(WireLink link, bool overwrite = true, CommType type = CommType::Com1)
-        : m_link(link), m_dest(makeFolders(m_root)) {
-        if (link == WireLink::Socket) {
-            m_socket = std::make_unique<Responder>(m_dest, overwrite);
-        } else {
-            m_device = plugIn(m_devices, m_pty);
-            m_serial = std::make_unique<SerialEngine>(type, m_device.string(), m_dest, "Responder",
-                                                      overwrite);
-        }
+        : m_dest(makeFolders(m_root)), m_responder(link, m_dest, overwrite, type) {
         writeFile(m_dest / "keep.txt", kOldContent);
         m_descriptors = openDescriptors();
     }
 
-    WireLink link() const { return m_link; }
+    WireLink link() const { return m_responder.link(); }
     const std::filesystem::path& dest() const { return m_dest; }
-    Engine& engine() { return m_socket ? m_socket->engine : m_serial->engine; }
-    RecordingEvents& events() { return m_socket ? m_socket->events : m_serial->events; }
+    Engine& engine() { return m_responder.engine(); }
+    RecordingEvents& events() { return m_responder.events(); }
     int32_t blockSize() { return engine().state().BlockSize; }
     uint16_t port() { return engine().listenPort(); }
-
-    // A new connection to the responder, or the far end of its line.
-    WirePeer peer() {
-        return m_link == WireLink::Socket ? WirePeer::tcp(port())
-                                          : WirePeer::pty(m_pty->master.get());
-    }
-
-    // The far end closes the line; the responder is left with a hung-up
-    // device, which it closes.
-    void unplug() {
-        m_pty.reset();
-        EXPECT_TRUE(events().waitUntil([&] { return !engine().canSend(); }));
-    }
-    // A new line under the same device name, opened by the once-a-second retry.
-    void plugBackIn() {
-        std::filesystem::remove(m_device);
-        plugIn(m_devices, m_pty);
-        EXPECT_TRUE(engine().retrySerialPort()) << engine().lastLinkError();
-    }
+    WirePeer peer() { return m_responder.peer(); }
+    void unplug() { m_responder.unplug(); }
+    void plugBackIn() { m_responder.plugBackIn(); }
 
     // The user cancels the receive dialog.
     void cancelReceive() {
@@ -83,13 +55,13 @@ public:
     // over, no descriptor kept, nothing outside the destination, no temporary
     // file, keep.txt holding `keepContent`.
     void expectClean(const Bytes& keepContent = kOldContent) {
+        const bool socket = link() == WireLink::Socket;
         auto idle = [&] {
             const LinkState state = engine().state().LinkState;
-            return state == LinkState::Listening ||
-                   (m_link == WireLink::Serial && state == LinkState::Connected);
+            return state == LinkState::Listening || (!socket && state == LinkState::Connected);
         };
-        EXPECT_TRUE(events().waitUntil(idle, m_link == WireLink::Socket ? std::chrono::seconds(20)
-                                                                        : std::chrono::seconds(5)))
+        EXPECT_TRUE(
+            events().waitUntil(idle, socket ? std::chrono::seconds(20) : std::chrono::seconds(5)))
             << "LinkState " << int(engine().state().LinkState.load());
         engine().finishReceive();
         EXPECT_TRUE(idle());
@@ -110,22 +82,11 @@ private:
         writeFile(root / "outside.txt", kOutside);
         return root / "dest";
     }
-    static std::filesystem::path plugIn(const TempDir& devices, std::unique_ptr<Pty>& pty) {
-        pty = std::make_unique<Pty>(makePty());
-        const auto device = devices / "line";
-        std::filesystem::create_symlink(pty->path, device);
-        return device;
-    }
     static inline const Bytes kOutside = {'o', 'u', 't'};
 
-    WireLink m_link;
     TempDir m_root;
-    TempDir m_devices;
     std::filesystem::path m_dest;
-    std::unique_ptr<Pty> m_pty;
-    std::filesystem::path m_device;
-    std::unique_ptr<Responder> m_socket;
-    std::unique_ptr<SerialEngine> m_serial;
+    LinkResponder m_responder;
     int m_descriptors = 0;
 };
 

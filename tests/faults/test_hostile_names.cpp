@@ -22,17 +22,6 @@ WirePeer connect(FaultScene& scene, bool first) {
     return peer;
 }
 
-// The sender's end of a refused transfer on the serial line: CMD_ABORT until
-// it is acknowledged, at most a few times.
-void abortExchange(WirePeer& peer) {
-    bool acknowledged = false;
-    for (int i = 0; i < 5 && !acknowledged; ++i) {
-        peer.sendCommand(CMD_ABORT);
-        acknowledged = peer.readCommand(1500) == CMD_ACCEPTED;
-    }
-    EXPECT_TRUE(acknowledged);
-}
-
 // Opens entry 0, sends `data` as its one block and closes it; on the serial
 // line the close of the last file also ends the receive dialog.
 void sendOpenedFile(FaultScene& scene, WirePeer& peer, const Bytes& data) {
@@ -90,7 +79,7 @@ TEST_P(HostileNames, AreRefusedOrReducedToAPlainName) {
         } else {
             peer.sendCommand(CMD_PING); // no answer to the open, as the ping behind it shows
             EXPECT_EQ(peer.readCommand(), CMD_PING_REPLY);
-            abortExchange(peer);
+            EXPECT_TRUE(peer.abortUntilAcknowledged());
         }
         scene.expectClean();
     }

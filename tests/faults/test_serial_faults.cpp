@@ -48,17 +48,6 @@ void closeLast(FaultScene& scene, WirePeer& peer) {
     EXPECT_TRUE(events.waitUntil([&] { return events.statusClosed > before; }));
 }
 
-// The sender's end of a refused or broken transfer: CMD_ABORT until it is
-// acknowledged, at most a few times.
-void abortExchange(WirePeer& peer) {
-    bool acknowledged = false;
-    for (int i = 0; i < 5 && !acknowledged; ++i) {
-        peer.sendCommand(CMD_ABORT);
-        acknowledged = peer.readCommand(1500) == CMD_ACCEPTED;
-    }
-    EXPECT_TRUE(acknowledged);
-}
-
 // A ping answered: the responder has just started reading its next command.
 void sync(WirePeer& peer) {
     peer.sendCommand(CMD_PING);
@@ -111,7 +100,7 @@ TEST(SerialFaults, PeerThatStopsInTheMiddleOfABlock) {
             // A late sender learns of it from the answer to its next message.
             peer.sendBlock(1, blockOf(data, 1, size));
             EXPECT_EQ(peer.readCommand(), CMD_ABORT);
-            abortExchange(peer);
+            EXPECT_TRUE(peer.abortUntilAcknowledged());
             scene.expectClean();
         }
     }

@@ -140,6 +140,15 @@ void WirePeer::reset() {
     close();
 }
 
+bool WirePeer::abortUntilAcknowledged(int tries) {
+    for (int i = 0; i < tries; ++i) {
+        sendCommand(CMD_ABORT);
+        if (readCommand(1500) == CMD_ACCEPTED)
+            return true;
+    }
+    return false;
+}
+
 Bytes WirePeer::answerDial(const std::string& ownName) {
     EXPECT_EQ(readCommand(), CMD_PING);
     sendCommand(CMD_PING_REPLY);

@@ -78,6 +78,10 @@ public:
     // An abortive close of a socket (SO_LINGER 0): the responder sees a reset.
     void reset();
 
+    // The sender's end of a refused or broken transfer: CMD_ABORT until it is
+    // acknowledged, at most `tries` times; false when it never was.
+    bool abortUntilAcknowledged(int tries = 5);
+
     // The serial link set-up, played as the responder; returns the
     // initiator's name block.
     Bytes answerDial(const std::string& ownName);
