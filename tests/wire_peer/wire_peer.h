@@ -13,8 +13,21 @@
 //   sendTable(entries, crcDelta)  -> the same (the table's CRC)
 //   sendBlock(k, data, crcDelta)  -> the same (the block's CRC)
 //   rawEntry(name, size)          -> textEntry(name, size)   (wire_messages.h)
-// readBlockReply, reset, sendSlowly, dial and answerDial keep their names.
-// Reads and closedByPeer wait 5 s unless told otherwise.
+//   SerialPeer's nameBlock, slice -> the same, in wire_messages.h
+//   abortExchange(peer) (tests)   -> EXPECT_TRUE(peer.abortUntilAcknowledged())
+// readBlockReply, reset, sendSlowly, dial and answerDial keep their names, and
+// so do FaultPeer's unitEntry, textEntry, tableMessage, openMessage,
+// blockMessage and frameBytes. textEntry now takes each byte as one unit, as
+// rawEntry did (FaultPeer's sign-extended bytes above 0x7F).
+// Reads and closedByPeer wait 5 s unless told otherwise (RawPeer and
+// SerialPeer waited 3 s), which only lengthens a failing test.
+//
+// The scenes built on it (fault_scene.h, serial_harness.h):
+//   FaultScene(overwrite)              -> FaultScene(WireLink::Socket, overwrite)
+//   SerialFaultScene(overwrite, type)  -> FaultScene(WireLink::Serial, overwrite, type)
+//   scene.responder.engine / .events   -> scene.engine() / scene.events()
+//   FaultPeer peer(scene.port())       -> WirePeer peer = scene.peer()
+//   a responder on either link         -> LinkResponder(link, dest, overwrite)
 
 #include "unique_fd.h"
 #include "wire_messages.h"
