@@ -4,7 +4,7 @@
 // receiver.
 
 #include "cli_peers.h"
-#include "raw_peer.h"
+#include "wire_peer.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,7 @@ std::vector<uint8_t> bytesOf(const std::string& text) {
 }
 
 // Table, open and every block of `data` as `name`; the close is the caller's.
-void sendAllButTheClose(test::RawPeer& peer, const std::string& name, const std::string& data,
+void sendAllButTheClose(test::WirePeer& peer, const std::string& name, const std::string& data,
                         std::chrono::milliseconds betweenBlocks = 0ms) {
     peer.sendTable({{name, int32_t(data.size())}});
     ASSERT_EQ(peer.readCommand(), CMD_OK);
@@ -61,7 +61,7 @@ TEST(CliReceiveFiles, AProcessSwappingTheTemporaryFileCannotGetItsFileCommitted)
                         "fi; done; i=$((i+1)); sleep 0.01; done",
                         "sh", dest.path()});
     const std::string data = randomBytes(3 * 32768, 5);
-    test::RawPeer peer(portOf(receiver));
+    test::WirePeer peer = test::WirePeer::tcp(portOf(receiver));
     sendAllButTheClose(peer, "target.bin", data, 300ms);
     std::this_thread::sleep_for(300ms);
     peer.sendCommand(CMD_CLOSE_FILE);
@@ -107,7 +107,7 @@ TEST(CliReceiveFiles, AFileThatCannotBeCommittedIsRefusedAtItsClose) {
     TempDir dest;
     Receiver receiver = startReceiver(dest.path());
     ASSERT_FALSE(receiver.port.empty()) << receiver.process->err();
-    test::RawPeer peer(portOf(receiver));
+    test::WirePeer peer = test::WirePeer::tcp(portOf(receiver));
     const std::string data = randomBytes(40000, 6);
     sendAllButTheClose(peer, "late.txt", data);
     // Someone makes the name meanwhile; without overwrite it is never replaced.
@@ -124,7 +124,7 @@ TEST(CliReceiveFiles, ClosingTheTerminalStopsTheReceiveCleanly) {
     TempDir dest;
     Receiver receiver = startReceiver(dest.path());
     ASSERT_FALSE(receiver.port.empty()) << receiver.process->err();
-    test::RawPeer peer(portOf(receiver));
+    test::WirePeer peer = test::WirePeer::tcp(portOf(receiver));
     peer.sendTable({{"large.bin", 50 << 20}});
     ASSERT_EQ(peer.readCommand(), CMD_OK);
     peer.sendOpen(0);
@@ -166,7 +166,7 @@ TEST(CliReceiveFiles, LeftoversOfGoneReceiversAreRemovedButNotLiveOnes) {
 
     Receiver receiver = startReceiver(dest.path());
     ASSERT_FALSE(receiver.port.empty()) << receiver.process->err();
-    test::RawPeer peer(portOf(receiver));
+    test::WirePeer peer = test::WirePeer::tcp(portOf(receiver));
     sendAllButTheClose(peer, "new.txt", "new file\n");
     peer.sendCommand(CMD_CLOSE_FILE);
     ASSERT_EQ(peer.readCommand(), CMD_OK);

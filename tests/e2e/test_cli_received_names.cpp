@@ -3,7 +3,7 @@
 // download folder, never to the home folder or wherever it was started.
 
 #include "cli_peers.h"
-#include "raw_peer.h"
+#include "wire_peer.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ const std::string kProfile = "echo owned\n";
 
 // Sends kProfile as `wireName`, the only file of one table, to port.
 void sendProfile(const std::string& port, const std::string& wireName) {
-    test::RawPeer peer(uint16_t(std::stoi(port)));
+    test::WirePeer peer = test::WirePeer::tcp(uint16_t(std::stoi(port)));
     ASSERT_TRUE(peer.connected());
     peer.sendTable({{wireName, int32_t(kProfile.size())}});
     ASSERT_EQ(peer.readCommand(), CMD_OK);
@@ -80,7 +80,7 @@ TEST(CliReceivedNames, NamesAreStoredAsUtf8InOneFormAndDeceptiveOnesRefused) {
     EXPECT_EQ(*line, "receiving caf\xC3\xA9.txt");
     {
         SCOPED_TRACE("the composed form is the same name");
-        test::RawPeer peer(port);
+        test::WirePeer peer = test::WirePeer::tcp(port);
         peer.sendTable({{"caf\xC3\xA9.txt", 3}});
         EXPECT_EQ(peer.readCommand(), CMD_NAME_CONFLICT);
     }
@@ -90,7 +90,7 @@ TEST(CliReceivedNames, NamesAreStoredAsUtf8InOneFormAndDeceptiveOnesRefused) {
                                    "31mred.txt",
                                    "x\xE2\x81\xA6"
                                    "y.txt"}) {
-        test::RawPeer peer(port);
+        test::WirePeer peer = test::WirePeer::tcp(port);
         peer.sendTable({{"fine.txt", 3}, {name, 3}});
         EXPECT_EQ(peer.readCommand(), CMD_CANNOT_CREATE) << name;
     }

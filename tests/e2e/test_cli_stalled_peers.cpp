@@ -4,7 +4,7 @@
 // half-written stays, and the next proper sender gets through.
 
 #include "cli_peers.h"
-#include "raw_peer.h"
+#include "wire_peer.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +36,7 @@ uint16_t portOf(const Receiver& receiver) {
 // with an earlier peer).
 void sendWholeFile(uint16_t port, const std::string& name, const std::string& data,
                    int firstReplyMs = 3000) {
-    test::RawPeer peer(port);
+    test::WirePeer peer = test::WirePeer::tcp(port);
     ASSERT_TRUE(peer.connected());
     peer.sendTable({{name, int32_t(data.size())}});
     ASSERT_EQ(peer.readCommand(firstReplyMs), CMD_OK);
@@ -119,7 +119,7 @@ TEST(CliStalledPeers, APauseInsideABlockEndsTheConnectionAndNothingInItIsObeyed)
     // The file's own content holds a whole transfer of another file.
     std::vector<uint8_t> content(40000, 'x');
     {
-        const EntryBytes entry = test::rawEntry("planted.txt", 5);
+        const EntryBytes entry = test::textEntry("planted.txt", 5);
         std::vector<uint8_t> inner(kTableHeaderSize + kEntrySize);
         BuildFileTableMessage(entry, inner);
         const auto open = BuildOpenMessage(0);
@@ -131,7 +131,7 @@ TEST(CliStalledPeers, APauseInsideABlockEndsTheConnectionAndNothingInItIsObeyed)
         inner.insert(inner.end(), close.begin(), close.end());
         std::copy(inner.begin(), inner.end(), content.begin() + 1000);
     }
-    test::RawPeer peer(portOf(receiver));
+    test::WirePeer peer = test::WirePeer::tcp(portOf(receiver));
     peer.sendTable({{"real.bin", int32_t(content.size())}});
     ASSERT_EQ(peer.readCommand(), CMD_OK);
     peer.sendOpen(0);
@@ -156,7 +156,7 @@ TEST(CliStalledPeers, ATricklingPeerWithAnAcceptedTableIsDroppedForTheNextSender
     Receiver receiver = startReceiver(dest.path());
     ASSERT_FALSE(receiver.port.empty()) << receiver.process->err();
 
-    test::RawPeer trickler(portOf(receiver));
+    test::WirePeer trickler = test::WirePeer::tcp(portOf(receiver));
     trickler.sendTable({{"slow.bin", 40000}});
     ASSERT_EQ(trickler.readCommand(), CMD_OK);
     trickler.sendOpen(0);
@@ -212,7 +212,7 @@ TEST(CliStalledPeers, AnOpenFileTakesSpaceOnlyAsDataComesAndPingsDoNotKeepItOpen
     ASSERT_FALSE(receiver.port.empty()) << receiver.process->err();
     const pid_t pid = receiver.process->pid();
 
-    test::RawPeer peer(portOf(receiver));
+    test::WirePeer peer = test::WirePeer::tcp(portOf(receiver));
     peer.sendTable({{"huge.bin", kSize}});
     ASSERT_EQ(peer.readCommand(), CMD_OK);
     peer.sendOpen(0);

@@ -1,8 +1,5 @@
 #include "serial_harness.h"
 
-#include "crc.h"
-#include "raw_peer.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -10,13 +7,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstring>
-
 namespace zapfer::test {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 Pty makePty() {
     termios raw{};
@@ -116,107 +109,36 @@ SendOutcome SerialEngine::send(const std::vector<fs::path>& files) {
     return runSend(handshake, events, sendFiles(files), std::chrono::seconds(120));
 }
 
-void SerialPeer::send(const std::vector<uint8_t>& bytes) {
-    size_t done = 0;
-    const auto end = Clock::now() + std::chrono::seconds(5);
-    while (done < bytes.size() && Clock::now() < end) {
-        const ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += size_t(n);
-            continue;
-        }
-        pollfd p{m_fd, POLLOUT, 0};
-        ::poll(&p, 1, 50);
+LinkResponder::LinkResponder(WireLink link, const fs::path& dest, bool overwrite, CommType type)
+    : m_link(link) {
+    if (link == WireLink::Socket) {
+        m_socket = std::make_unique<Responder>(dest, overwrite);
+        return;
     }
-    ASSERT_EQ(done, bytes.size());
+    plugIn();
+    m_serial = std::make_unique<SerialEngine>(type, (m_devices / "line").string(), dest,
+                                              "Responder", overwrite);
 }
 
-void SerialPeer::sendCommand(uint8_t code) {
-    const Frame frame = BuildFrame(code);
-    send({frame.begin(), frame.end()});
+WirePeer LinkResponder::peer() {
+    return m_socket ? WirePeer::tcp(m_socket->engine.listenPort())
+                    : WirePeer::pty(m_pty->master.get());
 }
 
-void SerialPeer::sendTable(const std::vector<std::pair<std::string, int32_t>>& entries) {
-    std::vector<uint8_t> table;
-    for (const auto& [name, size] : entries) {
-        const EntryBytes entry = rawEntry(name, size);
-        table.insert(table.end(), entry.begin(), entry.end());
-    }
-    std::vector<uint8_t> message(kTableHeaderSize + table.size());
-    BuildFileTableMessage(table, message);
-    send(message);
+void LinkResponder::plugIn() {
+    m_pty = std::make_unique<Pty>(makePty());
+    fs::create_symlink(m_pty->path, m_devices / "line");
 }
 
-void SerialPeer::sendOpen(uint8_t index) {
-    const auto open = BuildOpenMessage(index);
-    send({open.begin(), open.end()});
+void LinkResponder::unplug() {
+    m_pty.reset();
+    EXPECT_TRUE(events().waitUntil([&] { return !engine().canSend(); }));
 }
 
-void SerialPeer::sendBlock(int32_t k, const std::vector<uint8_t>& data, uint32_t crcDelta) {
-    std::vector<uint8_t> message(kBlockHeaderSize + data.size());
-    BuildBlockMessage(k, data, message);
-    putLe32(message.data() + 8, getLe32(message.data() + 8) + crcDelta);
-    send(message);
-}
-
-std::vector<uint8_t> SerialPeer::read(size_t n, int timeoutMs) {
-    std::vector<uint8_t> out;
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (out.size() < n) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-        if (left <= 0)
-            break;
-        pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, int(left)) <= 0)
-            continue;
-        uint8_t buffer[4096];
-        const ssize_t got = ::read(m_fd, buffer, std::min(sizeof buffer, n - out.size()));
-        if (got > 0)
-            out.insert(out.end(), buffer, buffer + got);
-        else if (got == 0 || (errno != EAGAIN && errno != EINTR))
-            break;
-    }
-    return out;
-}
-
-uint8_t SerialPeer::readCommand(int timeoutMs) {
-    const auto bytes = read(kFrameSize, timeoutMs);
-    return bytes.size() == kFrameSize ? FrameCommand(bytes.data()) : 0;
-}
-
-std::vector<uint8_t> SerialPeer::answerDial(const std::string& ownName) {
-    EXPECT_EQ(readCommand(), CMD_PING);
-    sendCommand(CMD_PING_REPLY);
-    EXPECT_EQ(readCommand(), CMD_CONNECT);
-    sendCommand(CMD_ACCEPTED);
-    EXPECT_EQ(readCommand(), CMD_NAME_REQUEST);
-    send(nameBlock(ownName));
-    EXPECT_EQ(readCommand(), CMD_NAME_FOLLOWS);
-    return read(kNameBlockSize);
-}
-
-std::vector<uint8_t> SerialPeer::dial(const std::string& ownName) {
-    sendCommand(CMD_PING);
-    EXPECT_EQ(readCommand(), CMD_PING_REPLY);
-    sendCommand(CMD_CONNECT);
-    EXPECT_EQ(readCommand(), CMD_ACCEPTED);
-    sendCommand(CMD_NAME_REQUEST);
-    auto name = read(kNameBlockSize);
-    sendCommand(CMD_NAME_FOLLOWS);
-    send(nameBlock(ownName));
-    return name;
-}
-
-std::vector<uint8_t> nameBlock(const std::string& name) {
-    std::vector<uint8_t> block(kNameBlockSize, 0);
-    std::memcpy(block.data(), name.data(), std::min(name.size(), kNameBlockSize - 1));
-    return block;
-}
-
-std::vector<uint8_t> slice(const std::vector<uint8_t>& bytes, size_t begin, size_t length) {
-    return std::vector<uint8_t>(bytes.begin() + long(begin),
-                                bytes.begin() + long(std::min(bytes.size(), begin + length)));
+void LinkResponder::plugBackIn() {
+    fs::remove(m_devices / "line");
+    plugIn();
+    EXPECT_TRUE(engine().retrySerialPort()) << int(engine().linkError().fault);
 }
 
 } // namespace zapfer::test

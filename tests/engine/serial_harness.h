@@ -1,13 +1,15 @@
 #pragma once
 
 // Serial-link test parts: pty pairs, a relay that joins two of them into one
-// line between two engines, engines on a serial type, and a hand-driven peer
-// on a pty master.
+// line between two engines, and engines on a serial type. A hand-driven
+// peer on a pty master is a WirePeer::pty.
 
 #include "engine_harness.h"
 #include "unique_fd.h"
+#include "wire_peer.h"
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace zapfer::test {
@@ -54,31 +56,33 @@ struct SerialEngine {
     SendHandshake handshake{engine};
 };
 
-// The far end of a pty driven by hand: exactly the bytes a test wants.
-class SerialPeer {
+// A responder engine on either link: listening on 127.0.0.1, or on serial
+// type `type` at a pty whose device name is a symbolic link the test can
+// move, so that the line can vanish (its master closed, as when an adapter
+// is pulled) and come back as a new pty.
+class LinkResponder {
 public:
-    explicit SerialPeer(int masterFd) : m_fd(masterFd) {}
-    void send(const std::vector<uint8_t>& bytes);
-    void sendCommand(uint8_t code);
-    void sendTable(const std::vector<std::pair<std::string, int32_t>>& entries);
-    void sendOpen(uint8_t index);
-    void sendBlock(int32_t k, const std::vector<uint8_t>& data, uint32_t crcDelta = 0);
-    // Bytes as they come, at most n, until `timeoutMs` passes.
-    std::vector<uint8_t> read(size_t n, int timeoutMs = 3000);
-    // The next command frame; 0 when none arrived in time or it was not one.
-    uint8_t readCommand(int timeoutMs = 3000);
-    // Plays the responder's part of the link set-up; returns the initiator's
-    // name block.
-    std::vector<uint8_t> answerDial(const std::string& ownName);
-    // Plays the initiator's part of the link set-up; returns the responder's
-    // name block.
-    std::vector<uint8_t> dial(const std::string& ownName);
+    LinkResponder(WireLink link, const std::filesystem::path& dest, bool overwrite = false,
+                  CommType type = CommType::Com1);
+    WireLink link() const { return m_link; }
+    Engine& engine() { return m_socket ? m_socket->engine : m_serial->engine; }
+    RecordingEvents& events() { return m_socket ? m_socket->events : m_serial->events; }
+    // A new connection to the responder, or the far end of its line.
+    WirePeer peer();
+    // The far end closes the line; the responder is left with a hung-up
+    // device, which it closes.
+    void unplug();
+    // A new line under the same device name, opened by the once-a-second retry.
+    void plugBackIn();
 
 private:
-    int m_fd;
-};
+    void plugIn();
 
-std::vector<uint8_t> nameBlock(const std::string& name);
-std::vector<uint8_t> slice(const std::vector<uint8_t>& bytes, size_t begin, size_t length);
+    WireLink m_link;
+    TempDir m_devices;
+    std::unique_ptr<Pty> m_pty;
+    std::unique_ptr<Responder> m_socket;
+    std::unique_ptr<SerialEngine> m_serial;
+};
 
 } // namespace zapfer::test

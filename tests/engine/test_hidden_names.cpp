@@ -1,9 +1,9 @@
 // A peer never gets a hidden file (a shell profile, say) into the destination:
 // leading dots of a received name become "_", and everything that names the
-// file, from the conflict check to the reported name, uses the stored name.
+// file, from the conflict check to the reported name, uses the stored name,
+// on either link.
 
-#include "engine_harness.h"
-#include "raw_peer.h"
+#include "serial_harness.h"
 
 #include <gtest/gtest.h>
 
@@ -22,69 +22,91 @@ TEST(HiddenNames, LeadingDotsBecomeUnderscores) {
 }
 
 namespace {
+class HiddenNamesOnLink : public ::testing::TestWithParam<WireLink> {};
+
+// A peer ready to offer a table: a new connection, or the line set up.
+WirePeer connect(LinkResponder& responder) {
+    WirePeer peer = responder.peer();
+    if (responder.link() == WireLink::Serial)
+        peer.dial("Caller");
+    return peer;
+}
+
 // Sends `data` as the one file of a table naming `wireName`; the table reply.
-uint8_t offerFile(RawPeer& peer, const std::string& wireName, const std::vector<uint8_t>& data) {
+uint8_t offerFile(WirePeer& peer, const std::string& wireName, const std::vector<uint8_t>& data) {
     peer.sendTable({{wireName, int32_t(data.size())}});
     return peer.readCommand();
 }
 
-void sendOpenedFile(RawPeer& peer, const std::vector<uint8_t>& data) {
+void sendOpenedFile(WirePeer& peer, WireLink link, const std::vector<uint8_t>& data) {
     peer.sendOpen(0);
-    ASSERT_EQ(peer.readCommand(), CMD_ACCEPTED);
+    ASSERT_EQ(peer.readCommand(), link == WireLink::Socket ? CMD_ACCEPTED : CMD_OK);
     peer.sendBlock(0, data);
     ASSERT_EQ(peer.readCommand(), CMD_BLOCK_OK);
-    ASSERT_EQ(peer.read(4).size(), 4u);
+    if (link == WireLink::Socket) {
+        ASSERT_EQ(peer.read(4).size(), 4u); // the block's index
+    }
     peer.sendCommand(CMD_CLOSE_FILE);
     ASSERT_EQ(peer.readCommand(), CMD_OK);
 }
 
-bool backToListening(Responder& responder) {
-    return responder.events.waitUntil(
-        [&] { return responder.engine.state().LinkState == LinkState::Listening; });
+// The receive dialog has ended and the responder listens again.
+bool receiveEnded(LinkResponder& responder) {
+    return responder.events().waitUntil([&] {
+        return responder.events().statusClosed > 0 &&
+               responder.engine().state().LinkState == LinkState::Listening;
+    });
 }
 } // namespace
 
-TEST(HiddenNames, ADotFileIsStoredVisibleAndReportedAsStored) {
+TEST_P(HiddenNamesOnLink, ADotFileIsStoredVisibleAndReportedAsStored) {
     TempDir dest;
-    Responder responder(dest.path());
+    LinkResponder responder(GetParam(), dest.path());
     const std::vector<uint8_t> data = {'e', 'c', 'h', 'o', ' ', 'p', 'w', 'n', 'e', 'd', '\n'};
-    RawPeer peer(responder.engine.listenPort());
+    WirePeer peer = connect(responder);
     ASSERT_EQ(offerFile(peer, "C:\\Users\\bob\\.bash_profile", data), CMD_OK);
-    sendOpenedFile(peer, data);
-    ASSERT_TRUE(backToListening(responder));
-    responder.engine.finishReceive();
+    sendOpenedFile(peer, GetParam(), data);
+    ASSERT_TRUE(receiveEnded(responder));
+    responder.engine().finishReceive();
 
     EXPECT_EQ(listNames(dest.path()), std::vector<std::string>{"_bash_profile"});
     EXPECT_FALSE(fs::exists(dest / ".bash_profile"));
     EXPECT_EQ(readFile(dest / "_bash_profile"), data);
-    std::lock_guard lock(responder.events.mutex);
-    EXPECT_EQ(responder.events.files, std::vector<std::string>{"_bash_profile"});
+    std::lock_guard lock(responder.events().mutex);
+    EXPECT_EQ(responder.events().files, std::vector<std::string>{"_bash_profile"});
 }
 
-TEST(HiddenNames, TheStoredNameIsWhatConflictsAndWhatIsReplaced) {
+TEST_P(HiddenNamesOnLink, TheStoredNameIsWhatConflictsAndWhatIsReplaced) {
     TempDir dest;
     const std::vector<uint8_t> mine = {'m', 'i', 'n', 'e'};
     const std::vector<uint8_t> theirs = {'t', 'h', 'e', 'i', 'r', 's'};
     writeFile(dest / "_bash_profile", mine);
     {
         SCOPED_TRACE("overwrite off: the existing _bash_profile refuses the table");
-        Responder responder(dest.path());
-        RawPeer peer(responder.engine.listenPort());
+        LinkResponder responder(GetParam(), dest.path());
+        WirePeer peer = connect(responder);
         EXPECT_EQ(offerFile(peer, ".bash_profile", theirs), CMD_NAME_CONFLICT);
+        if (GetParam() == WireLink::Serial) {
+            EXPECT_TRUE(peer.abortUntilAcknowledged()); // the sender's end of a refusal
+        }
         peer.close();
-        ASSERT_TRUE(backToListening(responder));
+        ASSERT_TRUE(responder.events().waitUntil(
+            [&] { return responder.engine().state().LinkState == LinkState::Listening; }));
         EXPECT_EQ(readFile(dest / "_bash_profile"), mine);
         EXPECT_EQ(listNames(dest.path()), std::vector<std::string>{"_bash_profile"});
     }
     {
         SCOPED_TRACE("overwrite on: _bash_profile is replaced, no hidden file appears");
-        Responder responder(dest.path(), /*overwrite=*/true);
-        RawPeer peer(responder.engine.listenPort());
+        LinkResponder responder(GetParam(), dest.path(), /*overwrite=*/true);
+        WirePeer peer = connect(responder);
         ASSERT_EQ(offerFile(peer, ".bash_profile", theirs), CMD_OK);
-        sendOpenedFile(peer, theirs);
-        ASSERT_TRUE(backToListening(responder));
-        responder.engine.finishReceive();
+        sendOpenedFile(peer, GetParam(), theirs);
+        ASSERT_TRUE(receiveEnded(responder));
+        responder.engine().finishReceive();
         EXPECT_EQ(readFile(dest / "_bash_profile"), theirs);
         EXPECT_EQ(listNames(dest.path()), std::vector<std::string>{"_bash_profile"});
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Links, HiddenNamesOnLink,
+                         ::testing::Values(WireLink::Socket, WireLink::Serial), wireLinkName);

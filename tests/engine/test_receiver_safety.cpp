@@ -3,7 +3,7 @@
 // partial file, and always bring the responder back to Listening.
 
 #include "engine_harness.h"
-#include "raw_peer.h"
+#include "wire_peer.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ bool backToListening(Responder& responder) {
 }
 
 // Sends a one-file transfer of `data` under `name` through `peer`.
-void sendWholeFile(RawPeer& peer, const std::string& name, const std::vector<uint8_t>& data) {
+void sendWholeFile(WirePeer& peer, const std::string& name, const std::vector<uint8_t>& data) {
     peer.sendTable({{name, int32_t(data.size())}});
     ASSERT_EQ(peer.readCommand(), CMD_OK) << name;
     peer.sendOpen(0);
@@ -44,7 +44,7 @@ TEST(ReceiverSafety, PathsAreReducedToPlainNamesInsideTheDestination) {
     Responder responder(root / "dest");
     const std::vector<uint8_t> data = {'h', 'i'};
     for (const std::string name : {"..\\..\\x", "/etc/passwd", "a/../../b", "C:\\Temp\\c"}) {
-        RawPeer peer(responder.engine.listenPort());
+        WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
         sendWholeFile(peer, name, data);
         ASSERT_TRUE(backToListening(responder));
         responder.engine.finishReceive();
@@ -59,7 +59,7 @@ TEST(ReceiverSafety, UnusableNamesRefuseTheWholeTable) {
     for (const std::string& name :
          {std::string(""), std::string("."), std::string(".."), std::string("dir\\"),
           std::string("tab\there"), std::string("new\nline")}) {
-        RawPeer peer(responder.engine.listenPort());
+        WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
         peer.sendTable({{"fine.txt", 3}, {name, 3}});
         EXPECT_EQ(peer.readCommand(), CMD_CANNOT_CREATE) << "name: " << name;
         // Opening an entry of the refused table writes nothing and gets no answer.
@@ -76,7 +76,7 @@ TEST(ReceiverSafety, NoTableNoFile) {
     Responder responder(dest.path());
     {
         SCOPED_TRACE("open after a name-conflict refusal");
-        RawPeer peer(responder.engine.listenPort());
+        WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
         peer.sendTable({{"keep.txt", 3}});
         ASSERT_EQ(peer.readCommand(), CMD_NAME_CONFLICT);
         peer.sendOpen(0);
@@ -86,13 +86,13 @@ TEST(ReceiverSafety, NoTableNoFile) {
     }
     {
         SCOPED_TRACE("a table accepted on one connection is gone on the next");
-        RawPeer first(responder.engine.listenPort());
+        WirePeer first = WirePeer::tcp(responder.engine.listenPort());
         first.sendTable({{"other.txt", 3}});
         ASSERT_EQ(first.readCommand(), CMD_OK);
         first.close();
         ASSERT_TRUE(backToListening(responder));
         responder.engine.finishReceive();
-        RawPeer second(responder.engine.listenPort());
+        WirePeer second = WirePeer::tcp(responder.engine.listenPort());
         second.sendOpen(0);
         EXPECT_EQ(second.readCommand(500), 0);
     }
@@ -107,13 +107,13 @@ TEST(ReceiverSafety, SymbolicLinkAtTheDestinationIsNotFollowed) {
     fs::create_symlink(root / "target.txt", root / "dest" / "link.txt");
     {
         Responder responder(root / "dest");
-        RawPeer peer(responder.engine.listenPort());
+        WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
         peer.sendTable({{"link.txt", 3}});
         EXPECT_EQ(peer.readCommand(), CMD_NAME_CONFLICT) << "a link counts as an existing name";
     }
     {
         Responder responder(root / "dest", /*overwrite*/ true);
-        RawPeer peer(responder.engine.listenPort());
+        WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
         sendWholeFile(peer, "link.txt", {'n', 'e', 'w'});
     }
     EXPECT_EQ(readFile(root / "target.txt"), (std::vector<uint8_t>{'s', 'a', 'f', 'e'}));
@@ -134,7 +134,7 @@ TEST(ReceiverSafety, SizesThatWrapThirtyTwoBitsAreRefusedForSpace) {
     if (uint64_t(vfs.f_bavail) * vfs.f_frsize > 98ull * uint64_t(kMaxFileSize))
         GTEST_SKIP() << "this file system has room for the whole table";
     Responder responder(dest.path());
-    RawPeer peer(responder.engine.listenPort());
+    WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
     peer.sendTable(entries);
     EXPECT_EQ(peer.readCommand(), CMD_NO_SPACE);
     EXPECT_TRUE(listNames(dest.path()).empty());
@@ -143,7 +143,7 @@ TEST(ReceiverSafety, SizesThatWrapThirtyTwoBitsAreRefusedForSpace) {
 TEST(ReceiverSafety, BadTablesAreAnsweredBadTable) {
     TempDir dest;
     Responder responder(dest.path());
-    RawPeer peer(responder.engine.listenPort());
+    WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
     peer.sendTable({{"a", 1}}, /*crcDelta*/ 1);
     EXPECT_EQ(peer.readCommand(), CMD_BAD_TABLE);
     // A count above 100 is refused whatever follows.
@@ -163,7 +163,7 @@ TEST(ReceiverSafety, LostConnectionsLeaveNoPartialFile) {
     Responder responder(dest.path(), /*overwrite*/ true);
     {
         SCOPED_TRACE("closed in the middle of a file");
-        RawPeer peer(responder.engine.listenPort());
+        WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
         peer.sendTable({{"data.bin", 100000}});
         ASSERT_EQ(peer.readCommand(), CMD_OK);
         peer.sendOpen(0);
@@ -176,7 +176,7 @@ TEST(ReceiverSafety, LostConnectionsLeaveNoPartialFile) {
     }
     {
         SCOPED_TRACE("closed half-way through a block");
-        RawPeer peer(responder.engine.listenPort());
+        WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
         peer.sendTable({{"data.bin", 100000}});
         ASSERT_EQ(peer.readCommand(), CMD_OK);
         peer.sendOpen(0);
@@ -190,7 +190,7 @@ TEST(ReceiverSafety, LostConnectionsLeaveNoPartialFile) {
     }
     {
         SCOPED_TRACE("closed with every block but the first");
-        RawPeer peer(responder.engine.listenPort());
+        WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
         peer.sendTable({{"data.bin", 40000}});
         ASSERT_EQ(peer.readCommand(), CMD_OK);
         peer.sendOpen(0);
@@ -211,7 +211,7 @@ TEST(ReceiverSafety, LostConnectionsLeaveNoPartialFile) {
 TEST(ReceiverSafety, AbortFromThePeerIsAcknowledged) {
     TempDir dest;
     Responder responder(dest.path());
-    RawPeer peer(responder.engine.listenPort());
+    WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
     peer.sendTable({{"x", 70000}});
     ASSERT_EQ(peer.readCommand(), CMD_OK);
     peer.sendOpen(0);
@@ -228,7 +228,7 @@ TEST(ReceiverSafety, AbortFromThePeerIsAcknowledged) {
 TEST(ReceiverSafety, TwoEntriesWithOneNameTheLaterWins) {
     TempDir dest;
     Responder responder(dest.path());
-    RawPeer peer(responder.engine.listenPort());
+    WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
     peer.sendTable({{"C:\\one\\same.txt", 1}, {"C:\\two\\same.txt", 1}});
     ASSERT_EQ(peer.readCommand(), CMD_OK);
     for (uint8_t i = 0; i < 2; ++i) {
@@ -247,7 +247,7 @@ TEST(ReceiverSafety, TwoEntriesWithOneNameTheLaterWins) {
 TEST(ReceiverSafety, TwoTablesOnOneConnectionAreCountedTogether) {
     TempDir dest;
     Responder responder(dest.path());
-    RawPeer peer(responder.engine.listenPort());
+    WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
     peer.sendTable({{"first.txt", 1}});
     ASSERT_EQ(peer.readCommand(), CMD_OK);
     peer.sendOpen(0);
@@ -260,7 +260,7 @@ TEST(ReceiverSafety, TwoTablesOnOneConnectionAreCountedTogether) {
     std::vector<uint8_t> closeAndTable;
     const Frame close = BuildFrame(CMD_CLOSE_FILE);
     closeAndTable.insert(closeAndTable.end(), close.begin(), close.end());
-    const EntryBytes entry = rawEntry("second.txt", 1);
+    const EntryBytes entry = textEntry("second.txt", 1);
     std::vector<uint8_t> table(kTableHeaderSize + kEntrySize);
     BuildFileTableMessage(entry, table);
     closeAndTable.insert(closeAndTable.end(), table.begin(), table.end());

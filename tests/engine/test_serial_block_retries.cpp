@@ -39,7 +39,7 @@ int descriptorsInto(const fs::path& folder) {
 }
 
 // Exactly n bytes from the peer's side of the line, or what came in 3 s.
-std::vector<uint8_t> readExactly(SerialPeer& peer, size_t n) {
+std::vector<uint8_t> readExactly(WirePeer& peer, size_t n) {
     std::vector<uint8_t> bytes;
     const auto end = Clock::now() + std::chrono::seconds(3);
     while (bytes.size() < n && Clock::now() < end) {
@@ -183,7 +183,7 @@ TEST(SerialBlockRetries, EverySendingCountsAndTheAbortFollowsTheLast) {
     writeFile(source / "r.bin", std::vector<uint8_t>(100, 'r'));
     Pty pty = makePty();
     SerialEngine sender(CommType::Com1, pty.path, {}, "Initiator");
-    SerialPeer peer(pty.master.get());
+    WirePeer peer = WirePeer::pty(pty.master.get());
 
     ASSERT_TRUE(sender.engine.beginSend({{(source / "r.bin").string(), 100}}));
     peer.answerDial("Refusing end");

@@ -88,7 +88,7 @@ TEST(SerialLinkPort, VanishedDeviceIsClosedAndReopenedWhenItReturns) {
     fs::remove(device);
     fs::create_symlink(second.path, device);
     EXPECT_TRUE(engine.retrySerialPort());
-    SerialPeer peer(second.master.get());
+    WirePeer peer = WirePeer::pty(second.master.get());
     peer.sendCommand(CMD_PING);
     EXPECT_EQ(peer.readCommand(), CMD_PING_REPLY);
     engine.stop();

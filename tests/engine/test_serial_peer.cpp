@@ -14,13 +14,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-std::vector<uint8_t> frame(uint8_t code) {
-    const Frame f = BuildFrame(code);
-    return {f.begin(), f.end()};
-}
-
 // Waits for `n` bytes and returns them.
-std::vector<uint8_t> expectBytes(SerialPeer& peer, size_t n) {
+std::vector<uint8_t> expectBytes(WirePeer& peer, size_t n) {
     auto bytes = peer.read(n);
     EXPECT_EQ(bytes.size(), n);
     return bytes;
@@ -34,7 +29,7 @@ TEST(SerialPeer, InitiatorSendsTheWorkedExampleBytes) {
     writeFile(source / "ex.bin", content);
     Pty pty = makePty();
     SerialEngine sender(CommType::Com1, pty.path, {}, "Initiator");
-    SerialPeer peer(pty.master.get());
+    WirePeer peer = WirePeer::pty(pty.master.get());
 
     ASSERT_TRUE(sender.engine.beginSend({{(source / "ex.bin").string(), 8192}}));
     EXPECT_EQ(peer.answerDial("Answering end"), nameBlock("Initiator"));
@@ -44,9 +39,9 @@ TEST(SerialPeer, InitiatorSendsTheWorkedExampleBytes) {
 
     // Keep-alive polls may come first; the table follows them.
     std::vector<uint8_t> head = expectBytes(peer, 4);
-    for (int i = 0; i < 20 && head == frame(CMD_KEEPALIVE); ++i)
+    for (int i = 0; i < 20 && head == frameBytes(CMD_KEEPALIVE); ++i)
         head = expectBytes(peer, 4);
-    EXPECT_EQ(head, frame(CMD_FILE_TABLE));
+    EXPECT_EQ(head, frameBytes(CMD_FILE_TABLE));
     const auto table = expectBytes(peer, 5 + 256);
     ASSERT_EQ(table.size(), 261u);
     EXPECT_EQ(table[0], 1);
@@ -61,7 +56,7 @@ TEST(SerialPeer, InitiatorSendsTheWorkedExampleBytes) {
         const size_t length = k < 2 ? 4096 : 0;
         const auto header = expectBytes(peer, 12);
         ASSERT_EQ(header.size(), 12u);
-        EXPECT_EQ(slice(header, 0, 4), frame(CMD_BLOCK));
+        EXPECT_EQ(slice(header, 0, 4), frameBytes(CMD_BLOCK));
         EXPECT_EQ(getLe32(header.data() + 4), uint32_t(k));
         const auto data = length ? expectBytes(peer, length) : std::vector<uint8_t>{};
         EXPECT_EQ(data, slice(content, size_t(k) * 4096, length));
@@ -86,7 +81,7 @@ TEST(SerialPeer, ResponderAnswersTheWorkedExample) {
     const auto content = randomBytes(8192, 6);
     Pty pty = makePty();
     SerialEngine receiver(CommType::Com1, pty.path, dest.path(), "Responder");
-    SerialPeer peer(pty.master.get());
+    WirePeer peer = WirePeer::pty(pty.master.get());
 
     EXPECT_EQ(peer.dial("Caller"), nameBlock("Responder"));
     EXPECT_TRUE(receiver.events.waitUntil(
@@ -100,7 +95,7 @@ TEST(SerialPeer, ResponderAnswersTheWorkedExample) {
     peer.sendOpen(0);
     EXPECT_EQ(peer.readCommand(), CMD_OK);
     peer.sendBlock(0, slice(content, 0, 4096));
-    EXPECT_EQ(expectBytes(peer, 4), frame(CMD_BLOCK_OK)) << "no index follows on this link";
+    EXPECT_EQ(expectBytes(peer, 4), frameBytes(CMD_BLOCK_OK)) << "no index follows on this link";
     peer.sendBlock(1, slice(content, 4096, 4096), /*crcDelta*/ 1);
     EXPECT_EQ(peer.readCommand(), CMD_BLOCK_BAD);
     peer.sendBlock(1, slice(content, 4096, 4096));
@@ -122,7 +117,7 @@ TEST(SerialPeer, BlocksThatWereNotAllStoredNeverMakeAFile) {
     const auto content = randomBytes(8192 + 100, 8); // three blocks on COM1
     Pty pty = makePty();
     SerialEngine receiver(CommType::Com1, pty.path, dest.path());
-    SerialPeer peer(pty.master.get());
+    WirePeer peer = WirePeer::pty(pty.master.get());
     peer.dial("Caller");
     {
         SCOPED_TRACE("block 0 never arrived");
@@ -162,7 +157,7 @@ TEST(SerialPeer, ReadServiceGetsNoAnswerAndNoByteOfAnyFile) {
     TempDir dest;
     Pty pty = makePty();
     SerialEngine receiver(CommType::Com1, pty.path, dest.path());
-    SerialPeer peer(pty.master.get());
+    WirePeer peer = WirePeer::pty(pty.master.get());
     peer.dial("Reader");
     peer.sendTable({{"/etc/passwd", int32_t(fs::file_size("/etc/passwd"))}});
     ASSERT_EQ(peer.readCommand(), CMD_OK);
@@ -188,8 +183,8 @@ TEST(SerialPeer, GarbledFrameWithAMarkerByteDiscardsWhatFollows) {
     TempDir dest;
     Pty pty = makePty();
     SerialEngine receiver(CommType::Com1, pty.path, dest.path());
-    SerialPeer peer(pty.master.get());
-    const auto ping = frame(CMD_PING);
+    WirePeer peer = WirePeer::pty(pty.master.get());
+    const auto ping = frameBytes(CMD_PING);
     for (const std::vector<uint8_t>& garbled : {std::vector<uint8_t>{0x01, 0xFF, 0x02, 0x03},
                                                 std::vector<uint8_t>{0x01, 0x02, 0x03, 0x11}}) {
         std::vector<uint8_t> bytes = garbled;
@@ -211,7 +206,7 @@ TEST(SerialPeer, RawIrResponderWaitsBeforeTheBlockCrc) {
     const auto content = randomBytes(2000, 9);
     Pty pty = makePty();
     SerialEngine receiver(CommType::RawIr, pty.path, dest.path());
-    SerialPeer peer(pty.master.get());
+    WirePeer peer = WirePeer::pty(pty.master.get());
     peer.dial("Infrared");
     peer.sendTable({{"ir.bin", int32_t(content.size())}});
     ASSERT_EQ(peer.readCommand(), CMD_OK);
@@ -236,7 +231,7 @@ TEST(SerialPeer, UnansweredKeepAlivesDropTheLink) {
     Pty pty = makePty();
     SerialEngine sender(CommType::Com1, pty.path);
     sender.engine.state().KeepAliveRetries = 3;
-    SerialPeer peer(pty.master.get());
+    WirePeer peer = WirePeer::pty(pty.master.get());
     ASSERT_TRUE(sender.engine.beginSend({{(source / "k.txt").string(), 1}}));
     peer.answerDial("Quiet end");
     // Two answered polls reset the count; then three go unanswered.
@@ -261,7 +256,7 @@ TEST(SerialPeer, NoTableNoFile) {
     writeFile(dest / "keep.txt", {'o', 'l', 'd'});
     Pty pty = makePty();
     SerialEngine receiver(CommType::Com1, pty.path, dest.path());
-    SerialPeer peer(pty.master.get());
+    WirePeer peer = WirePeer::pty(pty.master.get());
     peer.dial("Pushy");
     peer.sendTable({{"keep.txt", 3}});
     ASSERT_EQ(peer.readCommand(), CMD_NAME_CONFLICT);

@@ -1,4 +1,6 @@
-// A sender engine against a responder engine over 127.0.0.1.
+// A sender engine against a responder engine over 127.0.0.1: what only the
+// socket link does, and the transfer API. What holds on both links is in
+// test_link_transfer.cpp.
 
 #include "engine_harness.h"
 
@@ -32,35 +34,6 @@ std::vector<fs::path> makeFiles(const TempDir& dir, int count, size_t size) {
 }
 } // namespace
 
-TEST(SocketTransfer, FilesOfBoundarySizesArriveIdentical) {
-    TempDir source, dest;
-    std::vector<fs::path> files;
-    std::vector<std::vector<uint8_t>> contents;
-    const size_t sizes[] = {0, 1, 32767, 32768, 32769, 1 << 20};
-    for (size_t i = 0; i < std::size(sizes); ++i) {
-        contents.push_back(randomBytes(sizes[i], uint32_t(i + 1)));
-        files.push_back(source / ("file" + std::to_string(i) + ".bin"));
-        writeFile(files.back(), contents.back());
-    }
-    Responder responder(dest.path());
-    Sender sender(responder.engine.listenPort());
-    const SendOutcome outcome = sender.send(files);
-    EXPECT_EQ(outcome.peerError, 0);
-    EXPECT_FALSE(outcome.aborted);
-    EXPECT_EQ(outcome.filesDone, int(files.size()));
-    const ReceiveOutcome received = finishReceive(responder);
-    EXPECT_EQ(received.filesDone, int(files.size()));
-    EXPECT_FALSE(received.aborted);
-    for (size_t i = 0; i < files.size(); ++i)
-        EXPECT_EQ(readFile(dest / files[i].filename().string()), contents[i]) << files[i];
-    EXPECT_EQ(listNames(dest.path()).size(), files.size()) << "no temporary file left";
-    EXPECT_EQ(responder.events.incoming, 1);
-    EXPECT_EQ(responder.events.files.size(), files.size());
-    expectIdle(responder.engine);
-    expectIdle(sender.engine);
-    EXPECT_EQ(sender.engine.state().AbortFlag, 0);
-}
-
 TEST(SocketTransfer, HundredFilesInOneTableAndTheHundredAndFirstRefused) {
     TempDir source, dest;
     const auto files = makeFiles(source, 100, 100);
@@ -79,55 +52,6 @@ TEST(SocketTransfer, HundredFilesInOneTableAndTheHundredAndFirstRefused) {
     expectIdle(sender.engine);
 }
 
-TEST(SocketTransfer, RefusalsReachTheSenderAndWriteNothing) {
-    TempDir source, dest;
-    const auto files = makeFiles(source, 3, 5000);
-    {
-        SCOPED_TRACE("name conflict");
-        writeFile(dest / "f1.dat", {1, 2, 3});
-        Responder responder(dest.path());
-        Sender sender(responder.engine.listenPort());
-        const SendOutcome outcome = sender.send(files);
-        EXPECT_EQ(outcome.peerError, PeerNameConflict);
-        EXPECT_TRUE(outcome.aborted);
-        EXPECT_EQ(outcome.transferIndex, -1);
-        EXPECT_EQ(listNames(dest.path()), std::vector<std::string>{"f1.dat"});
-        EXPECT_EQ(readFile(dest / "f1.dat"), (std::vector<uint8_t>{1, 2, 3}));
-        expectIdle(sender.engine);
-        EXPECT_EQ(sender.engine.state().AbortFlag, 0) << "cleared once the outcome is taken";
-        EXPECT_TRUE(responder.events.waitUntil(
-            [&] { return responder.engine.state().LinkState == LinkState::Listening; }));
-        fs::remove(dest / "f1.dat");
-    }
-    {
-        SCOPED_TRACE("destination cannot be created");
-        Responder responder(dest / "missing-folder");
-        Sender sender(responder.engine.listenPort());
-        EXPECT_EQ(sender.send(files).peerError, PeerCannotCreate);
-        EXPECT_FALSE(fs::exists(dest / "missing-folder"));
-    }
-    {
-        SCOPED_TRACE("no space");
-        // 100 entries of 2 GB: more than the disk holds (checked below).
-        TempDir small;
-        std::vector<SendFile> list;
-        for (int i = 0; i < 100; ++i)
-            list.push_back({(source / ("big" + std::to_string(i))).string(), kMaxFileSize});
-        Responder responder(small.path());
-        Sender sender(responder.engine.listenPort());
-        SendRefused why;
-        ASSERT_TRUE(sender.engine.beginSend(list, &why)) << why.path;
-        ASSERT_TRUE(sender.events.waitUntil([&] { return sender.events.connectingClosed > 0; }));
-        sender.engine.startSending();
-        ASSERT_TRUE(sender.events.waitUntil([&] { return sender.events.statusClosed > 0; }));
-        const SendOutcome outcome = sender.engine.finishSend();
-        if (outcome.peerError == 0)
-            GTEST_SKIP() << "this file system has more than 200 GB free";
-        EXPECT_EQ(outcome.peerError, PeerNoSpace);
-        EXPECT_TRUE(listNames(small.path()).empty());
-    }
-}
-
 TEST(SocketTransfer, OverwriteReplacesAnExistingFile) {
     TempDir source, dest;
     const auto files = makeFiles(source, 1, 70000);
@@ -137,68 +61,6 @@ TEST(SocketTransfer, OverwriteReplacesAnExistingFile) {
     EXPECT_EQ(sender.send(files).filesDone, 1);
     EXPECT_EQ(finishReceive(responder).filesDone, 1);
     EXPECT_EQ(readFile(dest / "f0.dat"), readFile(files[0]));
-}
-
-TEST(SocketTransfer, AbortMidFileLeavesNoPartialAndKeepsTheOlderFile) {
-    const std::vector<uint8_t> older(1000, 0x42);
-    for (const bool senderCancels : {true, false}) {
-        SCOPED_TRACE(senderCancels ? "sender cancels" : "receiver cancels");
-        TempDir source, dest;
-        const auto files = makeFiles(source, 2, 64 << 20);
-        writeFile(dest / "f0.dat", older);
-        Responder responder(dest.path(), /*overwrite*/ true);
-        Sender sender(responder.engine.listenPort());
-
-        std::vector<SendFile> list;
-        for (const auto& f : files)
-            list.push_back({f.string(), int64_t(fs::file_size(f))});
-        ASSERT_TRUE(sender.engine.beginSend(list));
-        ASSERT_TRUE(sender.events.waitUntil([&] { return sender.events.connectingClosed > 0; }));
-        sender.engine.startSending();
-        // Cancel once the first file is under way.
-        ASSERT_TRUE(sender.events.waitUntil(
-            [&] { return sender.engine.state().BytesDone > 0 || sender.events.statusClosed > 0; }));
-        ASSERT_EQ(sender.events.statusClosed, 0) << "the send finished before it could be cut";
-        if (senderCancels)
-            sender.engine.cancel();
-        else
-            responder.engine.cancel();
-        ASSERT_TRUE(sender.events.waitUntil([&] { return sender.events.statusClosed > 0; }));
-        const SendOutcome sent = sender.engine.finishSend();
-        EXPECT_TRUE(sent.aborted);
-        EXPECT_EQ(sent.transferIndex, 0);
-        EXPECT_EQ(sent.filesDone, 0);
-        const ReceiveOutcome received = finishReceive(responder);
-        EXPECT_TRUE(received.aborted);
-        EXPECT_EQ(received.filesDone, 0);
-        EXPECT_EQ(listNames(dest.path()), std::vector<std::string>{"f0.dat"});
-        EXPECT_EQ(readFile(dest / "f0.dat"), older);
-        expectIdle(sender.engine);
-        EXPECT_TRUE(responder.events.waitUntil(
-            [&] { return responder.engine.state().LinkState == LinkState::Listening; }));
-        EXPECT_EQ(responder.engine.state().ReceiveEnabled, 1);
-    }
-}
-
-TEST(SocketTransfer, UnreadableFileIsSkippedAndTheRestGoesThrough) {
-    TempDir source, dest;
-    const auto files = makeFiles(source, 3, 40000);
-    Responder responder(dest.path());
-    Sender sender(responder.engine.listenPort());
-    std::vector<SendFile> list;
-    for (const auto& f : files)
-        list.push_back({f.string(), 40000});
-    fs::remove(files[1]); // gone since it was put in the list
-    ASSERT_TRUE(sender.engine.beginSend(list));
-    ASSERT_TRUE(sender.events.waitUntil([&] { return sender.events.connectingClosed > 0; }));
-    sender.engine.startSending();
-    ASSERT_TRUE(sender.events.waitUntil([&] { return sender.events.statusClosed > 0; }));
-    const SendOutcome outcome = sender.engine.finishSend();
-    EXPECT_FALSE(outcome.aborted);
-    EXPECT_EQ(outcome.filesDone, 2);
-    EXPECT_EQ(outcome.sent, (std::vector<bool>{true, false, true})) << "tells which one was not";
-    EXPECT_EQ(finishReceive(responder).filesDone, 2);
-    EXPECT_EQ(listNames(dest.path()), (std::vector<std::string>{"f0.dat", "f2.dat"}));
 }
 
 TEST(SocketTransfer, CancelWhileConnectingToNobody) {

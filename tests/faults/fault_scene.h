@@ -1,12 +1,13 @@
 #pragma once
 
-// A responder whose destination sits in a folder of its own, next to a file
-// that must never be touched, with an older file in the destination. After
-// each fault the scene checks what must always hold.
+// A responder on either link whose destination sits in a folder of its own,
+// next to a file that must never be touched, with an older file in the
+// destination. After each fault the scene checks what must always hold.
 
 #include "engine_harness.h"
-#include "fault_peer.h"
 #include "received_file.h"
+#include "serial_harness.h"
+#include "wire_peer.h"
 
 #include <gtest/gtest.h>
 
@@ -26,31 +27,53 @@ inline const Bytes kOldContent = {'o', 'l', 'd', ' ', 'f', 'i', 'l', 'e'};
 
 class FaultScene {
 public:
-    explicit FaultScene(bool overwrite = true)
-        : m_dest(makeFolders(m_root)), responder(m_dest, overwrite) {
+    explicit FaultScene(WireLink link, bool overwrite = true, CommType type = CommType::Com1)
+        : m_dest(makeFolders(m_root)), m_responder(link, m_dest, overwrite, type) {
         writeFile(m_dest / "keep.txt", kOldContent);
         m_descriptors = openDescriptors();
     }
 
-    uint16_t port() { return responder.engine.listenPort(); }
+    WireLink link() const { return m_responder.link(); }
     const std::filesystem::path& dest() const { return m_dest; }
+    Engine& engine() { return m_responder.engine(); }
+    RecordingEvents& events() { return m_responder.events(); }
+    int32_t blockSize() { return engine().state().BlockSize; }
+    uint16_t port() { return engine().listenPort(); }
+    WirePeer peer() { return m_responder.peer(); }
+    void unplug() { m_responder.unplug(); }
+    void plugBackIn() { m_responder.plugBackIn(); }
+
+    // The user cancels the receive dialog.
+    void cancelReceive() {
+        engine().cancel();
+        engine().finishReceive();
+    }
 
     // What must hold once a peer is done with the responder, whatever it did:
-    // back in Listening, no descriptor kept, nothing outside the destination,
-    // no temporary file, keep.txt holding `keepContent`.
+    // idle (Listening; on the serial line also Connected, the link set-up of a
+    // peer that is still there), AbortFlag clear once the receive dialog is
+    // over, no descriptor kept, nothing outside the destination, no temporary
+    // file, keep.txt holding `keepContent`.
     void expectClean(const Bytes& keepContent = kOldContent) {
-        EXPECT_TRUE(responder.events.waitUntil(
-            [&] { return responder.engine.state().LinkState == LinkState::Listening; }));
-        responder.engine.finishReceive();
-        EXPECT_TRUE(responder.events.waitUntil([&] { return openDescriptors() <= m_descriptors; },
-                                               std::chrono::seconds(5)));
+        const bool socket = link() == WireLink::Socket;
+        auto idle = [&] {
+            const LinkState state = engine().state().LinkState;
+            return state == LinkState::Listening || (!socket && state == LinkState::Connected);
+        };
+        EXPECT_TRUE(
+            events().waitUntil(idle, socket ? std::chrono::seconds(20) : std::chrono::seconds(5)))
+            << "LinkState " << int(engine().state().LinkState.load());
+        engine().finishReceive();
+        EXPECT_TRUE(idle());
+        EXPECT_EQ(engine().state().AbortFlag, 0);
+        EXPECT_TRUE(events().waitUntil([&] { return openDescriptors() <= m_descriptors; },
+                                       std::chrono::seconds(5)));
         EXPECT_EQ(openDescriptors(), m_descriptors);
         EXPECT_EQ(listNames(m_root.path()), (std::vector<std::string>{"dest", "outside.txt"}));
         EXPECT_EQ(readFile(m_root / "outside.txt"), kOutside);
         for (const std::string& name : listNames(m_dest))
             EXPECT_FALSE(name.starts_with(kTempPrefix)) << name;
         EXPECT_EQ(readFile(m_dest / "keep.txt"), keepContent);
-        EXPECT_EQ(responder.engine.state().AbortFlag, 0);
     }
 
 private:
@@ -63,11 +86,7 @@ private:
 
     TempDir m_root;
     std::filesystem::path m_dest;
-
-public:
-    Responder responder;
-
-private:
+    LinkResponder m_responder;
     int m_descriptors = 0;
 };
 

@@ -54,7 +54,7 @@ void resetClose(UniqueFd& fd) {
 } // namespace
 
 TEST(ConnectionFlood, SilentConnectionsDoNotKeepASenderOut) {
-    FaultScene scene(false);
+    FaultScene scene(WireLink::Socket, false);
     TempDir source;
     const Bytes data = randomBytes(100000, 11);
     writeFile(source / "flood.bin", data);
@@ -97,18 +97,18 @@ TEST(ConnectionFlood, SilentConnectionsDoNotKeepASenderOut) {
 }
 
 TEST(ConnectionFlood, ASilentPeerAloneIsDroppedBeforeLong) {
-    FaultScene scene;
-    FaultPeer quiet(scene.port());
+    FaultScene scene(WireLink::Socket);
+    WirePeer quiet = scene.peer();
     // Neither silence nor chatter without a table holds the responder.
-    FaultPeer chatty(scene.port());
-    EXPECT_TRUE(quiet.closedByResponder(30000));
+    WirePeer chatty = scene.peer();
+    EXPECT_TRUE(quiet.closedByPeer(30000));
     for (int i = 0; i < 40 && chatty.connected(); ++i) {
-        chatty.send(frameBytes(CMD_PING));
+        chatty.sendCommand(CMD_PING);
         if (chatty.readCommand(3000) != CMD_PING_REPLY)
             break;
         std::this_thread::sleep_for(500ms);
     }
-    EXPECT_TRUE(chatty.closedByResponder(30000));
+    EXPECT_TRUE(chatty.closedByPeer(30000));
     quiet.close();
     chatty.close();
     scene.expectClean();

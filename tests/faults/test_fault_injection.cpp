@@ -17,20 +17,18 @@ constexpr int32_t kBlock = 32768;                     // the WAN type's block si
 const Bytes kData = randomBytes(2 * kBlock + 100, 7); // three blocks, the last short
 
 Bytes blockOf(const Bytes& data, int32_t k) {
-    const size_t begin = size_t(k) * kBlock;
-    const size_t end = std::min(data.size(), begin + kBlock);
-    return Bytes(data.begin() + long(begin), data.begin() + long(end));
+    return test::blockOf(data, k, kBlock);
 }
 
 // Table of keep.txt with kData's size, accepted, and entry 0 opened.
-void openKeep(FaultPeer& peer) {
+void openKeep(WirePeer& peer) {
     peer.send(tableMessage({textEntry("C:\\src\\keep.txt", int32_t(kData.size()))}));
     ASSERT_EQ(peer.readCommand(), CMD_OK);
-    peer.send(openMessage(0));
+    peer.sendOpen(0);
     ASSERT_EQ(peer.readCommand(), CMD_ACCEPTED);
 }
 
-void expectBlockReply(FaultPeer& peer, uint8_t code, int32_t k) {
+void expectBlockReply(WirePeer& peer, uint8_t code, int32_t k) {
     int32_t index = -1;
     EXPECT_EQ(peer.readBlockReply(&index), code) << "block " << k;
     EXPECT_EQ(index, k);
@@ -39,10 +37,10 @@ void expectBlockReply(FaultPeer& peer, uint8_t code, int32_t k) {
 } // namespace
 
 TEST(FaultInjection, PeerThatStopsInTheMiddleOfABlock) {
-    FaultScene scene;
+    FaultScene scene(WireLink::Socket);
     {
         SCOPED_TRACE("stops and closes");
-        FaultPeer peer(scene.port());
+        WirePeer peer = scene.peer();
         openKeep(peer);
         const Bytes block = blockMessage(0, blockOf(kData, 0));
         peer.send(Bytes(block.begin(), block.begin() + 1000));
@@ -51,36 +49,36 @@ TEST(FaultInjection, PeerThatStopsInTheMiddleOfABlock) {
     }
     {
         SCOPED_TRACE("stops and stays connected, then sends the file again");
-        FaultPeer peer(scene.port());
+        WirePeer peer = scene.peer();
         openKeep(peer);
         const Bytes block = blockMessage(0, blockOf(kData, 0));
         peer.send(Bytes(block.begin(), block.begin() + 1000));
         // A stream cannot be realigned inside a block: past its read time-out
         // the responder aborts and ends the connection.
         EXPECT_EQ(peer.readCommand(), CMD_ABORT);
-        EXPECT_TRUE(peer.closedByResponder());
+        EXPECT_TRUE(peer.closedByPeer());
         peer.close();
         scene.expectClean();
 
-        FaultPeer again(scene.port());
+        WirePeer again = scene.peer();
         openKeep(again);
         for (int32_t k = 0; k < 3; ++k) {
-            again.send(blockMessage(k, blockOf(kData, k)));
+            again.sendBlock(k, blockOf(kData, k));
             expectBlockReply(again, CMD_BLOCK_OK, k);
         }
-        again.send(frameBytes(CMD_CLOSE_FILE));
+        again.sendCommand(CMD_CLOSE_FILE);
         EXPECT_EQ(again.readCommand(), CMD_OK);
-        EXPECT_TRUE(again.closedByResponder());
+        EXPECT_TRUE(again.closedByPeer());
         again.close();
         scene.expectClean(kData);
     }
 }
 
 TEST(FaultInjection, PeerThatVanishesAfterTheTableOrTheOpen) {
-    FaultScene scene;
+    FaultScene scene(WireLink::Socket);
     {
         SCOPED_TRACE("after the table");
-        FaultPeer peer(scene.port());
+        WirePeer peer = scene.peer();
         peer.send(tableMessage({textEntry("keep.txt", int32_t(kData.size()))}));
         ASSERT_EQ(peer.readCommand(), CMD_OK);
         peer.close();
@@ -88,17 +86,17 @@ TEST(FaultInjection, PeerThatVanishesAfterTheTableOrTheOpen) {
     }
     {
         SCOPED_TRACE("after the open");
-        FaultPeer peer(scene.port());
+        WirePeer peer = scene.peer();
         openKeep(peer);
         peer.close();
         scene.expectClean();
     }
     {
         SCOPED_TRACE("after all blocks but before the close");
-        FaultPeer peer(scene.port());
+        WirePeer peer = scene.peer();
         openKeep(peer);
         for (int32_t k = 0; k < 3; ++k) {
-            peer.send(blockMessage(k, blockOf(kData, k)));
+            peer.sendBlock(k, blockOf(kData, k));
             expectBlockReply(peer, CMD_BLOCK_OK, k);
         }
         peer.close();
@@ -107,15 +105,15 @@ TEST(FaultInjection, PeerThatVanishesAfterTheTableOrTheOpen) {
 }
 
 TEST(FaultInjection, ConnectionResetAtEveryStep) {
-    FaultScene scene;
+    FaultScene scene(WireLink::Socket);
     const Bytes block = blockMessage(0, blockOf(kData, 0));
     const Bytes table = tableMessage({textEntry("keep.txt", int32_t(kData.size()))});
     for (int step = 0; step < 6; ++step) {
         SCOPED_TRACE("reset at step " + std::to_string(step));
-        FaultPeer peer(scene.port());
+        WirePeer peer = scene.peer();
         ASSERT_TRUE(peer.connected());
         if (step <= 1) { // once the responder has taken the connection
-            peer.send(frameBytes(CMD_PING));
+            peer.sendCommand(CMD_PING);
             ASSERT_EQ(peer.readCommand(), CMD_PING_REPLY);
         }
         if (step == 1)
@@ -136,44 +134,44 @@ TEST(FaultInjection, ConnectionResetAtEveryStep) {
 }
 
 TEST(FaultInjection, OneBytePerSecondIsServedAndAStalledFrameIsDropped) {
-    FaultScene scene;
-    FaultPeer peer(scene.port());
+    FaultScene scene(WireLink::Socket);
+    WirePeer peer = scene.peer();
     peer.send(tableMessage({textEntry("keep.txt", int32_t(kData.size()))}));
     ASSERT_EQ(peer.readCommand(), CMD_OK);
     // Each byte comes well inside the read time-out, so the open is served.
     peer.sendSlowly(openMessage(0), 1s);
     EXPECT_EQ(peer.readCommand(), CMD_ACCEPTED);
     for (int32_t k = 0; k < 3; ++k) {
-        peer.send(blockMessage(k, blockOf(kData, k)));
+        peer.sendBlock(k, blockOf(kData, k));
         expectBlockReply(peer, CMD_BLOCK_OK, k);
     }
     // Half a frame, then silence past the time-out: that frame is dropped and
     // the next one is read from its start.
     peer.send({CMD_CLOSE_FILE, 0xFF});
     EXPECT_EQ(peer.readCommand(3000), 0);
-    peer.send(frameBytes(CMD_CLOSE_FILE));
+    peer.sendCommand(CMD_CLOSE_FILE);
     EXPECT_EQ(peer.readCommand(), CMD_OK);
     peer.close();
     scene.expectClean(kData);
 }
 
 TEST(FaultInjection, BlocksOutOfOrderOrBeyondTheFile) {
-    FaultScene scene;
+    FaultScene scene(WireLink::Socket);
     {
         SCOPED_TRACE("every block arrives, out of order, among bad indexes");
-        FaultPeer peer(scene.port());
+        WirePeer peer = scene.peer();
         openKeep(peer);
-        peer.send(blockMessage(2, blockOf(kData, 2)));
+        peer.sendBlock(2, blockOf(kData, 2));
         expectBlockReply(peer, CMD_BLOCK_OK, 2);
         for (const int32_t bad : {3, 7, -1, INT32_MAX, INT32_MIN}) {
-            peer.send(blockMessage(bad, {})); // beyond the file a block has no data
+            peer.sendBlock(bad, {}); // beyond the file a block has no data
             expectBlockReply(peer, CMD_BLOCK_BAD, bad);
         }
-        peer.send(blockMessage(0, blockOf(kData, 0)));
+        peer.sendBlock(0, blockOf(kData, 0));
         expectBlockReply(peer, CMD_BLOCK_OK, 0);
-        peer.send(blockMessage(1, blockOf(kData, 1)));
+        peer.sendBlock(1, blockOf(kData, 1));
         expectBlockReply(peer, CMD_BLOCK_OK, 1);
-        peer.send(frameBytes(CMD_CLOSE_FILE));
+        peer.sendCommand(CMD_CLOSE_FILE);
         EXPECT_EQ(peer.readCommand(), CMD_OK);
         peer.close();
         scene.expectClean(kData);
@@ -181,105 +179,51 @@ TEST(FaultInjection, BlocksOutOfOrderOrBeyondTheFile) {
     }
     {
         SCOPED_TRACE("the last blocks arrive, the first never does");
-        FaultPeer peer(scene.port());
+        WirePeer peer = scene.peer();
         openKeep(peer);
         for (const int32_t k : {2, 1, 2}) {
-            peer.send(blockMessage(k, blockOf(kData, k)));
+            peer.sendBlock(k, blockOf(kData, k));
             expectBlockReply(peer, CMD_BLOCK_OK, k);
         }
-        peer.send(frameBytes(CMD_CLOSE_FILE));
+        peer.sendCommand(CMD_CLOSE_FILE);
         EXPECT_EQ(peer.readCommand(), CMD_OK);
         peer.close();
         scene.expectClean();
-        EXPECT_EQ(scene.responder.engine.state().FilesDone, 0);
+        EXPECT_EQ(scene.engine().state().FilesDone, 0);
     }
 }
 
 TEST(FaultInjection, RepeatedOpensAndCloses) {
-    FaultScene scene;
+    FaultScene scene(WireLink::Socket);
     const Bytes fresh = {'n', 'e', 'w'};
     const Bytes other = {'b', 'b'};
-    FaultPeer peer(scene.port());
-    peer.send(tableMessage({textEntry("keep.txt", 3), textEntry("b.txt", 2)}));
+    WirePeer peer = scene.peer();
+    peer.sendTable({{"keep.txt", 3}, {"b.txt", 2}});
     ASSERT_EQ(peer.readCommand(), CMD_OK);
     for (const uint8_t index : {0, 0, 1}) {
-        peer.send(openMessage(index)); // while one is open, nothing changes
+        peer.sendOpen(index); // while one is open, nothing changes
         EXPECT_EQ(peer.readCommand(), CMD_ACCEPTED);
     }
     for (int i = 0; i < 3; ++i) {
-        peer.send(frameBytes(CMD_CLOSE_FILE)); // the first removes the empty file
+        peer.sendCommand(CMD_CLOSE_FILE); // the first removes the empty file
         EXPECT_EQ(peer.readCommand(), CMD_OK);
     }
     EXPECT_EQ(readFile(scene.dest() / "keep.txt"), kOldContent);
-    peer.send(openMessage(0));
+    peer.sendOpen(0);
     EXPECT_EQ(peer.readCommand(), CMD_ACCEPTED);
-    peer.send(blockMessage(0, fresh));
+    peer.sendBlock(0, fresh);
     expectBlockReply(peer, CMD_BLOCK_OK, 0);
-    peer.send(frameBytes(CMD_CLOSE_FILE));
+    peer.sendCommand(CMD_CLOSE_FILE);
     EXPECT_EQ(peer.readCommand(), CMD_OK);
-    peer.send(openMessage(1));
+    peer.sendOpen(1);
     EXPECT_EQ(peer.readCommand(), CMD_ACCEPTED);
-    peer.send(blockMessage(0, other));
+    peer.sendBlock(0, other);
     expectBlockReply(peer, CMD_BLOCK_OK, 0);
-    peer.send(frameBytes(CMD_CLOSE_FILE));
+    peer.sendCommand(CMD_CLOSE_FILE);
     EXPECT_EQ(peer.readCommand(), CMD_OK);
-    EXPECT_TRUE(peer.closedByResponder());
+    EXPECT_TRUE(peer.closedByPeer());
     peer.close();
     scene.expectClean(fresh);
     EXPECT_EQ(readFile(scene.dest() / "b.txt"), other);
-    EXPECT_EQ(scene.responder.engine.state().FilesDone, 2);
-}
-
-TEST(FaultInjection, HostileNames) {
-    FaultScene scene(false);
-    const std::vector<std::vector<uint16_t>> refused = {
-        {'.', '.'},
-        {'.'},
-        {'/'},
-        {'\\'},
-        {'a', '\\', '.', '.'},
-        {'x', '/'},
-        {'c', 1, 'd'},
-        {'e', 0x1B, '[', 'm'},
-        {'d', 'e', 'l', 0x7F},
-        {0x100, 'a'}, // a unit above 255 first: an empty name
-    };
-    for (const auto& units : refused) {
-        FaultPeer peer(scene.port());
-        peer.send(tableMessage({textEntry("fine.txt", 1), unitEntry(units, 1)}));
-        EXPECT_EQ(peer.readCommand(), CMD_CANNOT_CREATE) << "name of " << units.size() << " units";
-        peer.send(openMessage(0));
-        EXPECT_EQ(peer.readCommand(500), 0);
-        peer.close();
-        scene.expectClean();
-    }
-    EXPECT_EQ(listNames(scene.dest()), std::vector<std::string>{"keep.txt"});
-
-    // Accepted, reduced to what may be created in the destination.
-    const std::string longest(125, 'n');
-    std::vector<uint16_t> wide = {'a', 'b', 'c', 0x100, 'd', 'e', 'f'}; // ends at the 0x100
-    std::vector<uint16_t> path = {'.', '.', '\\', '.', '.', '/'};
-    for (const char c : std::string("outside.txt"))
-        path.push_back(uint16_t(c));
-    std::vector<uint16_t> full(126, 'f'); // no terminator at all
-    const std::vector<std::pair<std::vector<uint16_t>, std::string>> accepted = {
-        {std::vector<uint16_t>(longest.begin(), longest.end()), longest},
-        {wide, "abc"},
-        {path, "outside.txt"},
-        {full, std::string(126, 'f')},
-    };
-    for (const auto& [units, expected] : accepted) {
-        FaultPeer peer(scene.port());
-        peer.send(tableMessage({unitEntry(units, 2)}));
-        ASSERT_EQ(peer.readCommand(), CMD_OK) << expected;
-        peer.send(openMessage(0));
-        EXPECT_EQ(peer.readCommand(), CMD_ACCEPTED);
-        peer.send(blockMessage(0, {'o', 'k'}));
-        expectBlockReply(peer, CMD_BLOCK_OK, 0);
-        peer.send(frameBytes(CMD_CLOSE_FILE));
-        EXPECT_EQ(peer.readCommand(), CMD_OK);
-        peer.close();
-        scene.expectClean();
-        EXPECT_EQ(readFile(scene.dest() / expected), (Bytes{'o', 'k'})) << expected;
-    }
+    EXPECT_EQ(scene.engine().state().FilesDone, 2);
 }

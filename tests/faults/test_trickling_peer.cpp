@@ -3,7 +3,7 @@
 // outlasts its total time, and the next proper sender gets through.
 
 #include "engine_harness.h"
-#include "fault_peer.h"
+#include "wire_peer.h"
 
 #include <gtest/gtest.h>
 
@@ -22,11 +22,11 @@ namespace {
 // closes the connection or the bytes run out.
 class Trickler {
 public:
-    Trickler(FaultPeer& peer, Bytes bytes)
+    Trickler(WirePeer& peer, Bytes bytes)
         : m_thread([this, &peer, bytes] {
               for (size_t i = 0; i < bytes.size() && !dropped; ++i) {
                   peer.send({bytes[i]});
-                  dropped = peer.closedByResponder(1900);
+                  dropped = peer.closedByPeer(1900);
               }
           }) {}
     ~Trickler() { finish(); }
@@ -65,7 +65,7 @@ TEST(TricklingPeer, TrickledCommandsAfterAnAcceptedTableDoNotHoldTheResponder) {
         TempDir root;
         fs::create_directory(root / "dest");
         Responder responder(root / "dest");
-        FaultPeer peer(responder.engine.listenPort());
+        WirePeer peer = WirePeer::tcp(responder.engine.listenPort());
         std::vector<EntryBytes> entries;
         for (int i = 0; i < 100; ++i)
             entries.push_back(textEntry("slow" + std::to_string(i), 0));
