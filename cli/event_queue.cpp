@@ -1,5 +1,8 @@
 #include "event_queue.h"
 
+#include "accept_list.h"
+#include "progress_bar.h"
+
 namespace zapfer::cli {
 
 void EventQueue::post(CliEvent event) {
@@ -33,6 +36,13 @@ void EventQueue::transferEnded(TransferId id) {
 
 void EventQueue::fileStarting(TransferId id, const std::string& namePart) {
     post({CliEvent::Kind::FileStarted, namePart, id});
+}
+
+void EventQueue::receiveRefused(uint32_t peerAddress, int32_t fileCount, int64_t totalBytes) {
+    post({CliEvent::Kind::Refused,
+          "refused " + std::to_string(fileCount) + " file" + (fileCount == 1 ? "" : "s") + " (" +
+              formatBytes(totalBytes) + ") from " + Ipv4Network{peerAddress, 32}.text() +
+              ": not in the accept list"});
 }
 
 void EventQueue::linkMessage(const std::string& text, const std::string& caption) {

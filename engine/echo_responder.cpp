@@ -35,9 +35,11 @@ void Engine::echoResponderMain(int socket) {
         // This machine's own probe (a broadcast comes back to its sender) is
         // not answered: the sender would connect to itself.
         const bool own = n == 4 && getLe32(datagram) == m_endpoint.ownProbe();
-        const bool answerable =
-            isProbeSourcePortAnswerable(ntohs(source.sin_port), m_status.echoPort, m_config.probePort);
-        if (n == 4 && datagram[0] == 0x66 && !own && answerable &&
+        const bool answerable = isProbeSourcePortAnswerable(ntohs(source.sin_port),
+                                                            m_status.echoPort, m_config.probePort);
+        // A sender this machine would refuse is not told where it is.
+        const bool accepted = settings().acceptFrom.admits(ntohl(source.sin_addr.s_addr));
+        if (n == 4 && datagram[0] == 0x66 && !own && answerable && accepted &&
             m_state.LinkState != LinkState::Connecting &&
             limiter.allow(source.sin_addr.s_addr, ProbeLimiter::Clock::now()))
             ::sendto(socket, datagram, 4, 0, reinterpret_cast<sockaddr*>(&source), length);

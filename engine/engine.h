@@ -14,6 +14,8 @@
 //  - EngineEvents are called from TransferThread, except linkMessage, which may
 //    also come from the thread calling selectCommType / retrySerialPort.
 
+#include "accept_list.h"
+#include "conflict_names.h"
 #include "engine_events.h"
 #include "engine_state.h"
 #include "link.h"
@@ -37,8 +39,9 @@ namespace zapfer {
 // What the engine takes from the settings.
 struct EngineSettings {
     std::string destDir;
-    bool overwriteFiles = false;
-    uint32_t peerIp = 0; // first octet in the most significant byte
+    NameConflict nameConflict = NameConflict::Refuse;
+    AcceptList acceptFrom; // socket peers; a serial link is always accepted
+    uint32_t peerIp = 0;   // first octet in the most significant byte
     std::string ownerName = "No Name";
     SerialDevices serialDevices;
 };
@@ -185,6 +188,7 @@ private:
     void linkRequested() override;
     void receiveEnded(const ReceiveOutcome& outcome) override;
     void peerNamed(const std::string& name) override;
+    void peerRefused(const RefusedTable& table) override;
     // ReplySink.
     void reply(std::span<const uint8_t> bytes) override;
     void discardInput() override;
@@ -203,6 +207,7 @@ private:
 
     // Owned by TransferThread (or the front end before start / after stop).
     std::unique_ptr<Link> m_link; // the connection or the serial port
+    uint32_t m_peerAddress = 0;   // of an accepted connection, host order
     std::unique_ptr<ReceiveSession> m_session;
     PendingSend m_send;
 

@@ -7,6 +7,8 @@
 #include "socket_link.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <vector>
@@ -41,6 +43,13 @@ void Engine::acceptPending() {
         if (!m_state.LinkState.compare_exchange_strong(expected, LinkState::Connected))
             return;
     }
+    // The accept list is asked when a table comes, so that the refusal is
+    // the one answer every sender understands.
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    m_peerAddress = ::getpeername(accepted.get(), reinterpret_cast<sockaddr*>(&peer), &length) == 0
+                        ? ntohl(peer.sin_addr.s_addr)
+                        : 0;
     // A new connection starts with no table.
     m_link = std::make_unique<SocketLink>(std::move(accepted), m_state.BlockSize,
                                           LinkContext{m_waker, m_state.AbortFlag});
@@ -74,6 +83,8 @@ void Engine::serveSocketPeer() {
         peer.tick(now);
         if (peer.linkEnded())
             m_state.AbortFlag = 1; // a message stalled: the stream cannot be realigned
+        if (peer.peerRefused())
+            break; // answered already; nothing else is said to it
 
         const int64_t lastCommand = std::max(connectedAt, peer.lastCommandMs());
         if (!peer.midMessage() && now - lastCommand > kIdlePeerLimitMs)

@@ -118,7 +118,9 @@ void Engine::endReceive() {
 
 ReceivePolicy Engine::policy() {
     const EngineSettings current = settings();
-    return {current.destDir, current.overwriteFiles, current.ownerName};
+    // A cable or a beam at arm's length is always accepted.
+    const bool accepted = isSerial(m_state.CommType) || current.acceptFrom.admits(m_peerAddress);
+    return {current.destDir, current.nameConflict, current.ownerName, accepted};
 }
 
 void Engine::incoming() {
@@ -166,6 +168,10 @@ void Engine::receiveEnded(const ReceiveOutcome& outcome) {
     LinkState link = m_state.LinkState;
     if (link == LinkState::Connected || link == LinkState::Receiving)
         m_state.LinkState.compare_exchange_strong(link, LinkState::Listening);
+}
+
+void Engine::peerRefused(const RefusedTable& table) {
+    m_events.receiveRefused(m_peerAddress, table.fileCount, table.totalBytes);
 }
 
 void Engine::peerNamed(const std::string& name) {

@@ -62,7 +62,7 @@ struct Fixture {
         std::ofstream(dest / kOldName, std::ios::trunc) << kOldContent;
         zapfer::EngineSettings settings;
         settings.destDir = dest.string();
-        settings.overwriteFiles = overwrite;
+        settings.nameConflict = overwrite ? NameConflict::Replace : NameConflict::Refuse;
         engine.setSettings(settings);
     }
 
