@@ -76,6 +76,10 @@ constexpr std::array kStrings = std::to_array<StringEntry>({
             "type under Settings."},
     {40203, "'%1' is not a complete IPv4 address. Enter four numbers from 0 to 255 separated by "
             "dots, such as 192.168.1.20."},
+    {40301, "'%1' is not an IPv4 address or network. Enter addresses such as 198.18.0.7 and "
+            "networks such as 198.18.0.0/24, separated by spaces."},
+    {40302, "Enter at least one address or network to accept files from, or choose Anyone."},
+    {40303, "%1 stored as %2"},
 });
 
 static_assert(std::is_sorted(kStrings.begin(), kStrings.end(),

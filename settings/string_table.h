@@ -52,6 +52,9 @@ inline constexpr int SendResultTitle = 5025;
 inline constexpr int TimeLeftFormat = 40201; // "about %1 s left"
 inline constexpr int IrdaUnavailable = 40202;
 inline constexpr int BadPeerAddress = 40203; // the text entered
+inline constexpr int BadAcceptEntry = 40301; // the entry
+inline constexpr int EmptyAcceptList = 40302;
+inline constexpr int StoredAs = 40303; // name sent, name stored
 } // namespace str
 
 } // namespace zapfer

@@ -28,7 +28,8 @@ void SettingsCommand::apply(const Settings& chosen) {
     m_settings.destDir = chosen.destDir;
     m_settings.promptDelete = chosen.promptDelete;
     m_settings.showResults = chosen.showResults;
-    m_settings.overwriteFiles = chosen.overwriteFiles;
+    m_settings.nameConflict = chosen.nameConflict;
+    m_settings.acceptFrom = chosen.acceptFrom;
     m_settings.peerIp = chosen.peerIp;
     m_settings.serialPorts = chosen.serialPorts;
     m_settings.commType = chosen.commType;
@@ -36,7 +37,8 @@ void SettingsCommand::apply(const Settings& chosen) {
     if (m_engine) {
         EngineSettings engineSettings = m_engine->settings();
         engineSettings.destDir = QFile::encodeName(m_settings.destDir).toStdString();
-        engineSettings.overwriteFiles = m_settings.overwriteFiles;
+        engineSettings.nameConflict = m_settings.nameConflict;
+        engineSettings.acceptFrom = m_settings.acceptList();
         engineSettings.peerIp = m_settings.peerIp;
         engineSettings.serialDevices = FindPorts(m_settings.serialPorts);
         m_engine->setSettings(engineSettings);

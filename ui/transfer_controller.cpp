@@ -1,7 +1,9 @@
 #include "transfer_controller.h"
 
+#include "conflict_names.h"
 #include "connecting_dialog.h"
 #include "engine.h"
+#include "received_names.h"
 #include "send_list_controller.h"
 #include "settings_store.h"
 #include "string_table.h"
@@ -197,9 +199,19 @@ void TransferController::onReceiveStatusFinished(int result) {
     if (!outcome.aborted)
         Q_EMIT receiveCompleted();
     const Settings& settings = m_settings;
-    if (settings.showResults)
-        showMessage(m_owner, QMessageBox::NoIcon, loadString(str::ReceiveResultTitle),
-                    loadString(str::ReceivedResult).arg(outcome.filesDone).arg(outcome.fileCount));
+    if (settings.showResults) {
+        QString text =
+            loadString(str::ReceivedResult).arg(outcome.filesDone).arg(outcome.fileCount);
+        // Keep both gave some files other names: the user must know where to look.
+        for (const FileOutcome& file : outcome.files) {
+            if (storedUnderOtherName(file))
+                text += QLatin1Char('\n') +
+                        loadString(str::StoredAs)
+                            .arg(QString::fromStdString(*receivedFileName(file.nameAsSent)),
+                                 QString::fromStdString(file.nameAsStored));
+        }
+        showMessage(m_owner, QMessageBox::NoIcon, loadString(str::ReceiveResultTitle), text);
+    }
     if (!settings.curDir.isEmpty() && QDir(settings.curDir) == QDir(settings.destDir))
         Q_EMIT curDirChanged();
     Q_EMIT receiveFinished(outcome.filesDone, outcome.fileCount);

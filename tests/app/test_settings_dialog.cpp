@@ -168,7 +168,7 @@ TEST_F(SettingsDialogTest, ControlsAddressCheckEscAndOkWritingTheSettings) {
     EXPECT_TRUE(dialog->isVisible());
 
     QTest::keyClicks(peer, QStringLiteral(".4"));
-    control<QCheckBox>(dialog, "1014")->setChecked(true);
+    control<QComboBox>(dialog, "1014")->setCurrentIndex(1); // Replace the file
     control<QCheckBox>(dialog, "1011")->setChecked(false);
     ASSERT_TRUE(pressOkAndWaitClosed(window, dialog));
     EXPECT_EQ(feedback.messages.size(), 1);
@@ -177,7 +177,8 @@ TEST_F(SettingsDialogTest, ControlsAddressCheckEscAndOkWritingTheSettings) {
     EXPECT_EQ(stored(QStringLiteral("Preferences")).toUInt(), 2u | 8u | 16u);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Zapfer - WAN / Internet"));
     EXPECT_EQ(m_app->engine()->settings().peerIp, 0x0A1E0204u);
-    EXPECT_TRUE(m_app->engine()->settings().overwriteFiles);
+    EXPECT_EQ(stored(QStringLiteral("NameConflict")).toUInt(), 1u);
+    EXPECT_EQ(m_app->engine()->settings().nameConflict, NameConflict::Replace);
     EXPECT_EQ(m_app->engine()->state().CommType.load(), CommType::Wan);
 }
 

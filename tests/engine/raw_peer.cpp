@@ -12,7 +12,15 @@
 
 namespace zapfer::test {
 
-RawPeer::RawPeer(uint16_t port) : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+RawPeer::RawPeer(uint16_t port, uint32_t source)
+    : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(source);
+    if (::bind(m_fd.get(), reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+        m_fd.reset();
+        return;
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);

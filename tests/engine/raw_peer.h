@@ -15,7 +15,9 @@ namespace zapfer::test {
 
 class RawPeer {
 public:
-    explicit RawPeer(uint16_t port); // connects to 127.0.0.1:port
+    // Connects to 127.0.0.1:port, from `source` (host order; another
+    // loopback address stands for another machine).
+    explicit RawPeer(uint16_t port, uint32_t source = 0x7F000001u);
     bool connected() const { return m_fd.valid(); }
 
     void send(const std::vector<uint8_t>& bytes);
