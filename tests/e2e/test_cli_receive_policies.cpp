@@ -3,9 +3,12 @@
 // address (127.0.0.2) stands for a machine that is not listed.
 
 #include "cli_peers.h"
+#include "network_namespaces.h"
 #include "raw_peer.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -231,5 +234,61 @@ TEST(CliAcceptList, AMalformedEntryIsRefusedWithItsName) {
         EXPECT_NE(result.err.find(std::string("invalid --accept-from '") + bad + "'"),
                   std::string::npos)
             << result.err;
+    }
+}
+
+// Across two namespaces on the real ports: the sender is 198.18.0.2.
+TEST(CliAcceptList, AcrossTwoMachinesDiscoveryAndFilesFollowTheList) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to create network namespaces";
+    const NamespacePair namespaces;
+    if (!namespaces.ready())
+        GTEST_SKIP() << "network namespaces are not available here: " << namespaces.failure();
+
+    TempDir source;
+    const std::string payload = randomBytes(60000, 8);
+    writeFile(source.file("lan.bin"), payload);
+    {
+        SCOPED_TRACE("198.18.0.128/25 leaves the sender out: no answer to its probe, no file");
+        TempDir dest;
+        Receiver receiver = startReceiver(dest.path(), {"--accept-from", "198.18.0.128/25"},
+                                          namespaces.inReceiver());
+        ASSERT_EQ(receiver.port, "1756") << receiver.process->err();
+        const RunResult found =
+            runToEnd(cliCommand({"send", "--lan", "--timeout", "3", source.file("lan.bin")},
+                                namespaces.inSender()),
+                     60s);
+        EXPECT_NE(found.status, 0) << found.out << found.err;
+        EXPECT_NE(found.err.find("no receiver answered"), std::string::npos) << found.err;
+
+        const RunResult direct = runToEnd(
+            cliCommand({"send", "--to", "198.18.0.1", "--timeout", "10", source.file("lan.bin")},
+                       namespaces.inSender()),
+            60s);
+        EXPECT_EQ(direct.status, 1) << direct.out << direct.err;
+        EXPECT_TRUE(receiver.process->waitForLine("refused 1 file (", 20s))
+            << receiver.process->out();
+        EXPECT_NE(receiver.process->out().find("from 198.18.0.2: not in the accept list"),
+                  std::string::npos);
+        EXPECT_TRUE(listDir(dest.path()).empty());
+        receiver.process->signal(SIGTERM);
+        EXPECT_EQ(receiver.process->waitExit(20s), 0) << receiver.process->err();
+    }
+    {
+        SCOPED_TRACE("198.18.0.0/30 holds the sender: found by broadcast, file stored");
+        TempDir dest;
+        Receiver receiver =
+            startReceiver(dest.path(), {"--accept-from", "198.18.0.0/30"}, namespaces.inReceiver());
+        ASSERT_EQ(receiver.port, "1756") << receiver.process->err();
+        const RunResult sent =
+            runToEnd(cliCommand({"send", "--lan", "--timeout", "20", source.file("lan.bin")},
+                                namespaces.inSender()),
+                     60s);
+        ASSERT_EQ(sent.status, 0) << sent.out << sent.err;
+        EXPECT_TRUE(receiver.process->waitForLine("1 of 1 files received successfully", 30s))
+            << receiver.process->out();
+        EXPECT_TRUE(readFile(dest.file("lan.bin")) == payload);
+        receiver.process->signal(SIGTERM);
+        EXPECT_EQ(receiver.process->waitExit(20s), 0) << receiver.process->err();
     }
 }
