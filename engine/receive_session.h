@@ -62,6 +62,7 @@ struct ReceiveOutcome {
     int32_t filesDone = 0;
     int32_t fileCount = 0;
     std::vector<FileOutcome> files;
+    uint32_t peerAddress = 0; // host order; 0 on a serial link
 };
 
 // What the session tells the engine.

@@ -164,6 +164,7 @@ void Engine::receiveEnded(const ReceiveOutcome& outcome) {
         std::lock_guard lock(m_outcomes.mutex);
         m_outcomes.lastReceive = outcome;
         m_outcomes.lastReceive.id = m_receiveId;
+        m_outcomes.lastReceive.peerAddress = isSerial(m_state.CommType) ? 0 : m_peerAddress;
     }
     LinkState link = m_state.LinkState;
     if (link == LinkState::Connected || link == LinkState::Receiving)

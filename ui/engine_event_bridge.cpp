@@ -1,5 +1,7 @@
 #include "engine_event_bridge.h"
 
+#include "accept_list.h"
+
 #include "transfer_controller.h"
 #include "user_feedback.h"
 
@@ -51,6 +53,15 @@ void EngineEventBridge::linkMessage(const std::string& text, const std::string& 
         [this, text = QString::fromStdString(text), caption = QString::fromStdString(caption)] {
             showMessage(m_owner, QMessageBox::Critical, caption, text);
         },
+        Qt::QueuedConnection);
+}
+
+void EngineEventBridge::receiveRefused(uint32_t peerAddress, int32_t fileCount,
+                                       int64_t totalBytes) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, address = QString::fromStdString(Ipv4Network{peerAddress, 32}.text()), fileCount,
+         totalBytes] { Q_EMIT refused(address, fileCount, totalBytes); },
         Qt::QueuedConnection);
 }
 

@@ -22,6 +22,17 @@ void SettingsCommand::show() {
     dialog->open();
 }
 
+void SettingsCommand::trustAddress(const QString& address) {
+    Settings chosen = m_settings;
+    QStringList entries = chosen.acceptFrom.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    // With no list nobody is refused, and a listed address is in already.
+    if (entries.isEmpty() || entries.contains(address))
+        return;
+    entries.append(address);
+    chosen.acceptFrom = entries.join(QLatin1Char(' '));
+    apply(chosen);
+}
+
 void SettingsCommand::apply(const Settings& chosen) {
     const uint32_t oldType = m_settings.commType;
     const SerialDevices oldDevices = FindPorts(m_settings.serialPorts);

@@ -199,6 +199,12 @@ void TransferController::onReceiveStatusFinished(int result) {
     if (!outcome.aborted)
         Q_EMIT receiveCompleted();
     const Settings& settings = m_settings;
+    if (outcome.filesDone > 0)
+        Q_EMIT filesArrived(
+            outcome.filesDone,
+            outcome.peerAddress != 0
+                ? QString::fromStdString(Ipv4Network{outcome.peerAddress, 32}.text())
+                : loadString(str::CommTypeBase + int(settings.commType)));
     if (settings.showResults) {
         QString text =
             loadString(str::ReceivedResult).arg(outcome.filesDone).arg(outcome.fileCount);
