@@ -62,7 +62,8 @@ struct Fixture {
         std::ofstream(dest / kOldName, std::ios::trunc) << kOldContent;
         zapfer::EngineSettings settings;
         settings.destDir = dest.string();
-        settings.nameConflict = overwrite ? NameConflict::Replace : NameConflict::Refuse;
+        settings.nameConflict =
+            overwrite ? zapfer::NameConflict::Replace : zapfer::NameConflict::Refuse;
         engine.setSettings(settings);
     }
 
