@@ -51,7 +51,8 @@ bool ZapferApp::start(const QStringList& files) {
     m_window->attachEngine(m_engine.get());
     EngineSettings engineSettings;
     engineSettings.destDir = QFile::encodeName(m_settings.destDir).toStdString();
-    engineSettings.overwriteFiles = m_settings.overwriteFiles;
+    engineSettings.nameConflict = m_settings.nameConflict;
+    engineSettings.acceptFrom = m_settings.acceptList();
     engineSettings.peerIp = m_settings.peerIp;
     engineSettings.ownerName = owner;
     engineSettings.serialDevices = devices;

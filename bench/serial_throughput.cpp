@@ -147,7 +147,7 @@ void measure(CommType type, int64_t bytes, const fs::path& dir) {
     settings.serialDevices.usb = relay.a.path;
     settings.serialDevices.com1 = relay.a.path;
     settings.destDir = (dir / "in").string();
-    settings.overwriteFiles = true;
+    settings.nameConflict = zapfer::NameConflict::Replace;
     receiver.setSettings(settings);
     settings.serialDevices.usb = relay.b.path;
     settings.serialDevices.com1 = relay.b.path;

@@ -63,9 +63,40 @@ const OptionSpec kOptions[] = {
          o.destDir = v;
          return {};
      }},
-    {"--overwrite", nullptr, ForReceive, "receive over existing files of the same name",
+    {"--on-conflict", "CHOICE", ForReceive,
+     "when a file of the same name exists: refuse (the transfer), replace (the file) or "
+     "keep-both (store the new one as 'name (2).ext')",
+     [](CliOptions& o, std::string_view v) -> std::string {
+         static constexpr std::pair<std::string_view, NameConflict> kChoices[] = {
+             {"refuse", NameConflict::Refuse},
+             {"replace", NameConflict::Replace},
+             {"keep-both", NameConflict::KeepBoth},
+         };
+         for (const auto& [name, choice] : kChoices) {
+             if (v == name) {
+                 o.nameConflict = choice;
+                 return {};
+             }
+         }
+         return "invalid --on-conflict '" + std::string(v) +
+                "' (expected refuse, replace or keep-both)";
+     }},
+    {"--overwrite", nullptr, ForReceive, "the same as --on-conflict replace",
      [](CliOptions& o, std::string_view) -> std::string {
-         o.overwrite = true;
+         o.nameConflict = NameConflict::Replace;
+         return {};
+     }},
+    {"--accept-from", "ADDR[/BITS]", ForReceive,
+     "take files only from this IPv4 address or network; repeatable (default: the window's "
+     "list, else anyone)",
+     [](CliOptions& o, std::string_view v) -> std::string {
+         const std::optional<Ipv4Network> network = parseNetwork(v);
+         if (!network)
+             return "invalid --accept-from '" + std::string(v) +
+                    "' (expected an IPv4 address such as 198.18.0.7, or a network such as "
+                    "198.18.0.0/24)";
+         o.acceptFrom.kind = AcceptFrom::ListedAddresses;
+         o.acceptFrom.networks.push_back(*network);
          return {};
      }},
     {"--echo-port", "N", ForReceive,
@@ -175,27 +206,38 @@ std::string dottedAddress(uint32_t address) {
 }
 
 // What the window would do for the options the command line left out.
-void applyStoredSettings(CliOptions& options, const std::set<std::string_view>& seen,
-                         const StoredSettings& stored) {
+// Returns an error text when a stored value cannot be used.
+std::string applyStoredSettings(CliOptions& options, const std::set<std::string_view>& seen,
+                                const StoredSettings& stored) {
     options.storedDevices = {stored.usbPort, stored.com1Port, stored.com2Port, stored.rawIrPort};
     if (!seen.count("--dest") && stored.destDir)
         options.destDir = *stored.destDir;
-    if (!seen.count("--overwrite"))
-        options.overwrite = stored.overwriteFiles();
+    if (!seen.count("--overwrite") && !seen.count("--on-conflict"))
+        options.nameConflict = stored.nameConflictChoice();
+    if (!seen.count("--accept-from") && stored.acceptFrom &&
+        options.command == CliCommand::Receive) {
+        // A list that cannot be read must not turn into "anyone".
+        const AcceptListParse parsed = parseAcceptList(*stored.acceptFrom);
+        if (!parsed.list)
+            return "the stored accept list has a malformed entry '" + parsed.badEntry +
+                   "': correct it in the Settings dialog, or give --accept-from";
+        options.acceptFrom = *parsed.list;
+    }
     const bool linkGiven = seen.count("--lan") || seen.count("--to") || seen.count("--serial") ||
                            seen.count("--port") || seen.count("--probe-port") ||
                            seen.count("--echo-port");
     if (linkGiven || !stored.commType)
-        return;
+        return {};
     const std::optional<CommType> type = commTypeFromIndex(*stored.commType);
     if (!type)
-        return;
+        return {};
     if (isSerial(*type)) {
         options.serialType = type;
     } else if (*type == CommType::Wan && stored.peerIp && *stored.peerIp != 0) {
         options.lan = false;
         options.toAddress = dottedAddress(*stored.peerIp);
     }
+    return {};
 }
 } // namespace
 
@@ -289,7 +331,8 @@ ParseResult parseArguments(int argc, const char* const* argv, const StoredSettin
             if (seen.count(network))
                 return fail("--serial and " + std::string(network) + " cannot be used together");
     }
-    applyStoredSettings(options, seen, stored);
+    if (std::string error = applyStoredSettings(options, seen, stored); !error.empty())
+        return fail(std::move(error));
     if (options.command == CliCommand::Send) {
         if (options.files.empty())
             return fail("send needs at least one file");

@@ -3,7 +3,9 @@
 // Command line of zapfer-cli. Options are rows of one table, so a new link
 // type (a serial device, say) is one more row and one more field.
 
+#include "accept_list.h"
 #include "comm_type.h"
+#include "conflict_names.h"
 #include "serial_devices.h"
 #include "stored_settings.h"
 
@@ -21,7 +23,8 @@ struct CliOptions {
 
     // receive
     std::string destDir; // empty: the current directory
-    bool overwrite = false;
+    NameConflict nameConflict = NameConflict::Refuse;
+    AcceptList acceptFrom; // anyone, unless --accept-from or the stored list names some
     uint16_t echoPort = 1755;
 
     // send
@@ -54,7 +57,7 @@ struct ParseResult {
 };
 
 // Options not given on the command line take the window's stored settings:
-// destination, overwrite preference, link type with its peer address or device.
+// destination, name conflict choice, accept list, link type with its peer address or device.
 ParseResult parseArguments(int argc, const char* const* argv, const StoredSettings& stored = {});
 
 // The serial devices for --serial: the defaults, with --device in place of

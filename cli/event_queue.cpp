@@ -1,6 +1,8 @@
 #include "event_queue.h"
 
+#include "accept_list.h"
 #include "link_error_text.h"
+#include "progress_bar.h"
 
 namespace zapfer::cli {
 
@@ -40,6 +42,13 @@ void EventQueue::fileStarting(TransferId id, const std::string& namePart) {
 void EventQueue::linkFailed(const LinkError& error) {
     post({CliEvent::Kind::LinkMessage,
           std::string(commTypeName(error.type)) + ": " + describeLinkError(error)});
+}
+
+void EventQueue::receiveRefused(uint32_t peerAddress, int32_t fileCount, int64_t totalBytes) {
+    post({CliEvent::Kind::Refused,
+          "refused " + std::to_string(fileCount) + " file" + (fileCount == 1 ? "" : "s") + " (" +
+              formatBytes(totalBytes) + ") from " + Ipv4Network{peerAddress, 32}.text() +
+              ": not in the accept list"});
 }
 
 } // namespace zapfer::cli

@@ -23,9 +23,10 @@ struct CliEvent {
         FileStarted,
         LinkMessage,
         Interrupted,
+        Refused, // a table from a peer not in the accept list
     };
     Kind kind;
-    std::string text; // the file name, or the link message
+    std::string text; // the file name, the link message, or what was refused
     TransferId id = kNoTransfer;
 };
 
@@ -41,6 +42,7 @@ public:
     void connectingEnded(TransferId id) override;
     void transferEnded(TransferId id) override;
     void fileStarting(TransferId id, const std::string& namePart) override;
+    void receiveRefused(uint32_t peerAddress, int32_t fileCount, int64_t totalBytes) override;
     void playSound(Sound) override {}
     void linkFailed(const LinkError& error) override;
 

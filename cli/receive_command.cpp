@@ -1,6 +1,7 @@
 #include "receive_command.h"
 #include "link_error_text.h"
 
+#include "conflict_names.h"
 #include "event_queue.h"
 #include "progress_bar.h"
 #include "received_names.h"
@@ -88,6 +89,9 @@ void ReceiveSession::run() {
             m_bar.clear();
             printError(event->text);
             break;
+        case CliEvent::Kind::Refused:
+            m_bar.printLine(stdout, event->text);
+            break;
         case CliEvent::Kind::ConnectingClosed:
             break;
         }
@@ -113,6 +117,11 @@ void ReceiveSession::finish() {
                        std::to_string(outcome.fileCount) + " files received successfully";
     if (outcome.aborted)
         line = "transfer interrupted: " + line;
+    for (const FileOutcome& file : outcome.files) {
+        if (storedUnderOtherName(file))
+            m_bar.printLine(stdout, printableName(*receivedFileName(file.nameAsSent)) +
+                                        " stored as " + printableName(file.nameAsStored));
+    }
     m_bar.printLine(stdout, line);
 }
 
@@ -171,7 +180,8 @@ int runReceive(const CliOptions& options) {
     Engine engine(queue, config);
     EngineSettings settings;
     settings.destDir = dest.string();
-    settings.overwriteFiles = options.overwrite;
+    settings.nameConflict = options.nameConflict;
+    settings.acceptFrom = options.acceptFrom;
     if (options.serialType)
         settings.serialDevices = serialDevicesOf(options);
     engine.setSettings(settings);
@@ -206,6 +216,8 @@ int runReceive(const CliOptions& options) {
         printError("UDP port " + std::to_string(options.echoPort) +
                    " is in use: senders using --lan will not find this receiver, --to still works");
     std::printf("listening on port %u\n", unsigned(engine.listenPort()));
+    if (options.acceptFrom.kind == AcceptFrom::ListedAddresses)
+        std::printf("accepting files only from %s\n", options.acceptFrom.text().c_str());
     std::fflush(stdout);
 
     ReceiveSession(queue, engine, false).run();

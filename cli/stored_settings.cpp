@@ -125,6 +125,10 @@ StoredSettings readStoredSettings(const std::string& path) {
             stored.peerIp = number(value);
         else if (key == "Preferences")
             stored.preferences = number(value);
+        else if (key == "NameConflict")
+            stored.nameConflict = number(value);
+        else if (key == "AcceptFrom")
+            stored.acceptFrom = value;
         else if (key == "UsbPort")
             stored.usbPort = value;
         else if (key == "Com1Port")

@@ -4,6 +4,8 @@
 // QSettings in its INI form), read without Qt so that zapfer-cli takes the
 // same destination, link type, peer address and preferences as the window.
 
+#include "conflict_names.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,12 +17,17 @@ struct StoredSettings {
     std::optional<uint32_t> commType;
     std::optional<uint32_t> peerIp; // first octet in the most significant byte
     std::optional<uint32_t> preferences;
+    std::optional<uint32_t> nameConflict;
+    std::optional<std::string> acceptFrom;
     std::optional<std::string> usbPort;
     std::optional<std::string> com1Port;
     std::optional<std::string> com2Port;
     std::optional<std::string> rawIrPort;
 
     bool overwriteFiles() const { return preferences && (*preferences & 16u); }
+    NameConflict nameConflictChoice() const {
+        return storedNameConflict(nameConflict, preferences);
+    }
 };
 
 // $XDG_CONFIG_HOME/Quorvel/Zapfer.conf, else ~/.config/Quorvel/Zapfer.conf.

@@ -57,6 +57,11 @@ std::optional<uint32_t> parsePeerAddress(const QString& text) {
     return address;
 }
 
+QString acceptListText(const QString& typed) {
+    const AcceptListParse parsed = parseAcceptList(typed.toStdString());
+    return parsed.list ? QString::fromStdString(parsed.list->text()) : typed.simplified();
+}
+
 QString formatPeerAddress(uint32_t address) {
     if (address == 0)
         return {};
@@ -110,7 +115,33 @@ SettingsDialog::SettingsDialog(const Settings& settings, QStringList volumes, QW
     m_promptDelete = check(1011, "Prompt for deletion of files", m_settings.promptDelete);
     m_showResults =
         check(1013, "Display results after sending/receiving files", m_settings.showResults);
-    m_overwrite = check(1014, "Overwrite files of same name", m_settings.overwriteFiles);
+
+    grid->addWidget(new QLabel(QStringLiteral("If a name exists:"), this), row, 0);
+    m_nameConflict = new QComboBox(this);
+    m_nameConflict->setObjectName(QStringLiteral("1014"));
+    m_nameConflict->setToolTip(QStringLiteral("When a file of the same name exists"));
+    m_nameConflict->addItem(QStringLiteral("Refuse the transfer"), uint(NameConflict::Refuse));
+    m_nameConflict->addItem(QStringLiteral("Replace the file"), uint(NameConflict::Replace));
+    m_nameConflict->addItem(QStringLiteral("Keep both"), uint(NameConflict::KeepBoth));
+    m_nameConflict->setCurrentIndex(m_nameConflict->findData(uint(m_settings.nameConflict)));
+    grid->addWidget(m_nameConflict, row++, 1, 1, 2);
+
+    grid->addWidget(new QLabel(QStringLiteral("Accept files from:"), this), row, 0);
+    m_acceptFrom = new QComboBox(this);
+    m_acceptFrom->setObjectName(QStringLiteral("AcceptFrom"));
+    m_acceptFrom->addItem(QStringLiteral("Anyone"), uint(AcceptFrom::Anyone));
+    m_acceptFrom->addItem(QStringLiteral("Only these addresses"),
+                          uint(AcceptFrom::ListedAddresses));
+    const bool listed = !m_settings.acceptFrom.trimmed().isEmpty();
+    m_acceptFrom->setCurrentIndex(listed ? 1 : 0);
+    grid->addWidget(m_acceptFrom, row++, 1, 1, 2);
+    m_acceptList = new QLineEdit(m_settings.acceptFrom, this);
+    m_acceptList->setObjectName(QStringLiteral("AcceptList"));
+    m_acceptList->setPlaceholderText(QStringLiteral("198.18.0.7 198.18.0.0/24"));
+    m_acceptList->setEnabled(listed);
+    grid->addWidget(m_acceptList, row++, 1, 1, 2);
+    connect(m_acceptFrom, &QComboBox::currentIndexChanged, this,
+            [this](int index) { m_acceptList->setEnabled(index == 1); });
 
     grid->addWidget(new QLabel(QStringLiteral("Communication Type:"), this), row, 0);
     m_commType = new QComboBox(this);
@@ -212,7 +243,9 @@ Settings SettingsDialog::chosen() const {
         s.peerIp = *address;
     s.promptDelete = m_promptDelete->isChecked();
     s.showResults = m_showResults->isChecked();
-    s.overwriteFiles = m_overwrite->isChecked();
+    s.nameConflict =
+        nameConflictFromIndex(m_nameConflict->currentData().toUInt()).value_or(s.nameConflict);
+    s.acceptFrom = m_acceptList->isEnabled() ? acceptListText(m_acceptList->text()) : QString();
     s.destDir = m_destDir->text();
     return s;
 }
@@ -223,6 +256,19 @@ void SettingsDialog::accept() {
                     loadString(str::BadPeerAddress).arg(m_peerIp->text()));
         m_peerIp->setFocus();
         return;
+    }
+    if (m_acceptList->isEnabled()) {
+        const AcceptListParse parsed = parseAcceptList(m_acceptList->text().toStdString());
+        QString problem;
+        if (!parsed.list)
+            problem = loadString(str::BadAcceptEntry).arg(QString::fromStdString(parsed.badEntry));
+        else if (parsed.list->networks.empty())
+            problem = loadString(str::EmptyAcceptList);
+        if (!problem.isEmpty()) {
+            showMessage(this, QMessageBox::Critical, loadString(str::Error), problem);
+            m_acceptList->setFocus();
+            return;
+        }
     }
     keepDeviceText(m_deviceType);
     QDialog::accept();

@@ -15,7 +15,8 @@ class QLineEdit;
 namespace zapfer {
 
 // "Settings": the destination folder (Browse opens the directory picker),
-// the three preferences, the communication type, the peer address for
+// the two preferences, what to do with a name that exists, whom to accept
+// files from, the communication type, the peer address for
 // "WAN / Internet", this machine's address and, for a serial type, the
 // device it uses. OK is the only way out; Esc does nothing.
 class SettingsDialog : public QDialog {
@@ -26,7 +27,8 @@ public:
     // The settings as the dialog has them; what it does not show is kept.
     Settings chosen() const;
 
-    // OK: refused, with a message, while the peer address is incomplete.
+    // OK: refused, with a message, while the peer address is incomplete or
+    // an entry of the accept list is not an address or network.
     void accept() override;
     void reject() override {}
 
@@ -46,7 +48,9 @@ private:
     QLineEdit* m_destDir = nullptr;
     QCheckBox* m_promptDelete = nullptr;
     QCheckBox* m_showResults = nullptr;
-    QCheckBox* m_overwrite = nullptr;
+    QComboBox* m_nameConflict = nullptr; // "1014", the old check box's id
+    QComboBox* m_acceptFrom = nullptr;
+    QLineEdit* m_acceptList = nullptr;
     QComboBox* m_commType = nullptr;
     QLineEdit* m_peerIp = nullptr;
     QLineEdit* m_myIp = nullptr;
@@ -56,6 +60,9 @@ private:
 // A dotted IPv4 address in the PeerIP form (first octet in the top byte);
 // an empty text is 0; anything else but four numbers 0..255 is nothing.
 std::optional<uint32_t> parsePeerAddress(const QString& text);
+// The accept list as typed, in its stored form: entries separated by one
+// space, networks without host bits.
+QString acceptListText(const QString& typed);
 // The dotted form; 0 is the empty text.
 QString formatPeerAddress(uint32_t address);
 // This machine's address as a peer reaches it: the first IPv4 address of an

@@ -2,14 +2,16 @@
 
 namespace zapfer {
 
-void ActiveLink::open(std::unique_ptr<Link> link) {
+void ActiveLink::open(std::unique_ptr<Link> link, uint32_t peerAddress) {
     m_session.reset();
     m_link = std::move(link);
+    m_peerAddress = peerAddress;
 }
 
 void ActiveLink::close() {
     m_session.reset();
     m_link.reset();
+    m_peerAddress = 0;
 }
 
 bool ActiveLink::connectionPerTransfer() const {
@@ -49,7 +51,10 @@ void ActiveLink::endReceive() {
 
 ReceivePolicy ActiveLink::policy() {
     const EngineSettings current = m_core.settings();
-    return {current.destDir, current.overwriteFiles, current.ownerName};
+    // A cable or a beam at arm's length is always accepted.
+    const bool accepted =
+        !connectionPerTransfer() || current.acceptFrom.admits(m_peerAddress);
+    return {current.destDir, current.nameConflict, current.ownerName, accepted};
 }
 
 void ActiveLink::incoming() {
@@ -93,10 +98,15 @@ void ActiveLink::receiveEnded(const ReceiveOutcome& outcome) {
         std::lock_guard lock(m_core.outcomes.mutex);
         m_core.outcomes.lastReceive = outcome;
         m_core.outcomes.lastReceive.id = m_core.receiveId;
+        m_core.outcomes.lastReceive.peerAddress = connectionPerTransfer() ? m_peerAddress : 0;
     }
     LinkState link = m_core.state.LinkState;
     if (link == LinkState::Connected || link == LinkState::Receiving)
         m_core.state.LinkState.compare_exchange_strong(link, LinkState::Listening);
+}
+
+void ActiveLink::peerRefused(const RefusedTable& table) {
+    m_core.events.receiveRefused(m_peerAddress, table.fileCount, table.totalBytes);
 }
 
 void ActiveLink::peerNamed(const std::string& name) {

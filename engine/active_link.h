@@ -20,8 +20,9 @@ public:
     ActiveLink& operator=(const ActiveLink&) = delete;
 
     Link* link() const { return m_link.get(); }
-    // A new link starts with no table.
-    void open(std::unique_ptr<Link> link);
+    // A new link starts with no table. `peerAddress` (host order) is the
+    // far end of an accepted connection; 0 for others.
+    void open(std::unique_ptr<Link> link, uint32_t peerAddress = 0);
     void close();
     bool hasSession() const { return m_session != nullptr; }
     // The receive session on the link, made when it is first needed.
@@ -47,6 +48,7 @@ private:
     void linkRequested() override;
     void receiveEnded(const ReceiveOutcome& outcome) override;
     void peerNamed(const std::string& name) override;
+    void peerRefused(const RefusedTable& table) override;
     // ReplySink.
     void reply(std::span<const uint8_t> bytes) override;
     void discardInput() override;
@@ -54,6 +56,7 @@ private:
 
     EngineCore& m_core;
     std::unique_ptr<Link> m_link;
+    uint32_t m_peerAddress = 0;
     std::unique_ptr<ReceiveSession> m_session;
 };
 

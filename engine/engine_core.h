@@ -4,6 +4,8 @@
 // TransferThread with its link drivers, and the EchoResponder. One per
 // engine; each part holds a reference.
 
+#include "accept_list.h"
+#include "conflict_names.h"
 #include "engine_events.h"
 #include "engine_state.h"
 #include "link_status.h"
@@ -22,8 +24,9 @@ namespace zapfer {
 // What the engine takes from the settings.
 struct EngineSettings {
     std::string destDir;
-    bool overwriteFiles = false;
-    uint32_t peerIp = 0; // first octet in the most significant byte
+    NameConflict nameConflict = NameConflict::Refuse;
+    AcceptList acceptFrom; // socket peers; a serial link is always accepted
+    uint32_t peerIp = 0;   // first octet in the most significant byte
     std::string ownerName = "No Name";
     SerialDevices serialDevices;
 };

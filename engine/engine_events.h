@@ -3,6 +3,7 @@
 #include "link_error.h"
 #include "transfer.h"
 
+#include <cstdint>
 #include <string>
 
 namespace zapfer {
@@ -38,6 +39,14 @@ public:
     virtual void fileStarting(TransferId id, const std::string& namePart) {
         (void)id;
         (void)namePart;
+    }
+    // A file table of `fileCount` files and `totalBytes` bytes came from
+    // `peerAddress` (host byte order), which files are not taken from: it
+    // was refused and the connection closed, with nothing written.
+    virtual void receiveRefused(uint32_t peerAddress, int32_t fileCount, int64_t totalBytes) {
+        (void)peerAddress;
+        (void)fileCount;
+        (void)totalBytes;
     }
     virtual void playSound(Sound sound) = 0;
     // A link could not be opened (when selectCommType was asked to report

@@ -49,6 +49,10 @@ void ReceiveSession::serveTable(const uint8_t* entries) {
         m_observer.incoming();
     }
     const uint8_t answer = checkTable();
+    if (m_peerRefused) {
+        sendCode(answer);
+        return;
+    }
     if (answer != CMD_OK) {
         m_destDir.reset();
         sendCode(answer);
@@ -81,17 +85,27 @@ uint8_t ReceiveSession::checkTable() {
     if (m_entries.empty())
         return CMD_CANNOT_CREATE;
     m_counters.TransferTotalBytes = total;
+    if (!m_policy.peerAccepted) {
+        // Who sent it is the answer: the destination is not even opened.
+        m_peerRefused = true;
+        m_observer.peerRefused({int32_t(m_entries.size()), total});
+        return CMD_CANNOT_CREATE;
+    }
 
     m_destDir.reset(::open(m_policy.destDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!m_destDir || ::faccessat(m_destDir.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
         return CMD_CANNOT_CREATE;
     removeLeftovers(m_destDir.get());
-    // A folder of that name is never replaced, so the file would be thrown
-    // away at its close: refused now, whatever the overwrite preference.
-    for (const FileOutcome& entry : m_entries)
-        if (isFolder(m_destDir.get(), entry.nameAsStored))
-            return CMD_NAME_CONFLICT;
-    if (!m_policy.overwriteFiles) {
+    // Keep both stores beside anything, a folder included.
+    const NameConflict conflict = m_policy.nameConflict;
+    if (conflict != NameConflict::KeepBoth) {
+        // A folder of that name is never replaced, so the file would be
+        // thrown away at its close: refused now, even when replacing.
+        for (const FileOutcome& entry : m_entries)
+            if (isFolder(m_destDir.get(), entry.nameAsStored))
+                return CMD_NAME_CONFLICT;
+    }
+    if (conflict == NameConflict::Refuse) {
         for (const FileOutcome& entry : m_entries)
             if (nameExists(m_destDir.get(), entry.nameAsStored))
                 return CMD_NAME_CONFLICT;
@@ -198,23 +212,29 @@ void ReceiveSession::serveClose() {
         const std::string name = m_file->name();
         // Replacing is allowed with the preference on, or over a file this
         // same transfer wrote (two entries with one name: the later wins).
+        // Keep both never replaces, not even this transfer's own files.
+        const NameConflict conflict = m_policy.nameConflict;
         const bool replace =
-            m_policy.overwriteFiles ||
-            std::find(m_namesWritten.begin(), m_namesWritten.end(), name) != m_namesWritten.end();
+            conflict == NameConflict::Replace ||
+            (conflict == NameConflict::Refuse &&
+             std::find(m_namesWritten.begin(), m_namesWritten.end(), name) != m_namesWritten.end());
         // A whole file that cannot be kept (its name taken meanwhile, the
         // disk failing) is not the sender's success: it hears so. A file
         // closed with blocks missing is one the sender gave up itself.
         const bool whole = m_file->complete();
-        const bool kept = m_file->commit(replace);
+        const bool kept = conflict == NameConflict::KeepBoth ? m_file->commitKeepingBoth()
+                                                             : m_file->commit(replace);
         closeAnswer = kept || !whole ? CMD_OK : CMD_CANNOT_CREATE;
         if (kept) {
             m_counters.FilesDone += 1;
-            m_namesWritten.push_back(name);
+            m_namesWritten.push_back(m_file->name());
         }
         const int32_t index = m_counters.TransferIndex;
         if (index >= 0 && size_t(index) < m_entries.size()) {
             FileOutcome& entry = m_entries[size_t(index)];
             entry.result = kept ? FileResult::Stored : FileResult::Failed;
+            if (kept)
+                entry.nameAsStored = m_file->name();
             entry.bytesDone = kept ? entry.size : m_fileBytes;
         }
         m_file.reset();

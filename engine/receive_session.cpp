@@ -58,13 +58,13 @@ void ReceiveSession::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
     // Bytes that come after their message's time is over do not complete it.
     if (stream && nowMs >= m_deadline)
         tick(nowMs);
-    if (m_linkEnded)
+    if (m_linkEnded || m_peerRefused)
         return;
     m_nowMs = nowMs;
     if (!bytes.empty())
         m_lastByteMs = nowMs;
     std::vector<uint8_t> piece;
-    while (!m_linkEnded) {
+    while (!m_linkEnded && !m_peerRefused) {
         const size_t n = need();
         if (!m_pending.empty()) {
             // Complete the piece begun by an earlier feed.

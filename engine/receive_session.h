@@ -8,6 +8,7 @@
 // and calls tick() when deadline() has come, so that a message left half-sent
 // is given up as the link's read time-outs would.
 
+#include "conflict_names.h"
 #include "engine_events.h"
 #include "link.h"
 #include "received_file.h"
@@ -40,8 +41,18 @@ public:
 // What the session takes from the settings when a table arrives.
 struct ReceivePolicy {
     std::string destDir;
-    bool overwriteFiles = false;
+    NameConflict nameConflict = NameConflict::Refuse;
     std::string ownerName = "No Name";
+    // Whether files are taken from the peer of this link at all (the accept
+    // list). A table from a peer refused here is answered CMD_CANNOT_CREATE,
+    // before anything touches the destination, and the link is dropped.
+    bool peerAccepted = true;
+};
+
+// A table the session refused because of who sent it.
+struct RefusedTable {
+    int32_t fileCount = 0;
+    int64_t totalBytes = 0;
 };
 
 // How a receive ended, with each file of its table.
@@ -51,6 +62,7 @@ struct ReceiveOutcome {
     int32_t filesDone = 0;
     int32_t fileCount = 0;
     std::vector<FileOutcome> files;
+    uint32_t peerAddress = 0; // host order; 0 on a serial link
 };
 
 // What the session tells the engine.
@@ -74,6 +86,8 @@ public:
     virtual void receiveEnded(const ReceiveOutcome& outcome) = 0;
     // The peer sent its name block.
     virtual void peerNamed(const std::string& name) { (void)name; }
+    // A table came from a peer that files are not taken from.
+    virtual void peerRefused(const RefusedTable& table) { (void)table; }
 };
 
 class ReceiveSession {
@@ -113,6 +127,9 @@ public:
     // A stream message stalled past its time: the connection must end (the
     // observer was told to abort); nothing more is read from it.
     bool linkEnded() const { return m_linkEnded; }
+    // A peer that files are not taken from sent a table: it was refused, and
+    // the connection is to be closed without a further word.
+    bool peerRefused() const { return m_peerRefused; }
 
     // Ends the receive under way: a partial file is deleted, the folder
     // synced, the outcome reported. `aborted`: it did not end by itself.
@@ -181,6 +198,7 @@ private:
     int64_t m_nowMs = 0;   // of the bytes being served
     bool m_purged = false; // the input was thrown away while serving a piece
     bool m_linkEnded = false;
+    bool m_peerRefused = false;
     std::array<uint8_t, 4> m_frame{};
     uint8_t m_tableCount = 0;
     uint32_t m_tableCrc = 0;

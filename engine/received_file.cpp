@@ -1,5 +1,8 @@
 #include "received_file.h"
 
+#include "conflict_names.h"
+#include "rename_no_replace.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -194,6 +197,53 @@ bool ReceivedFile::commit(bool replace) {
     m_fd.reset();
     m_done = true;
     return true; // the folder itself is synced once, at the end of the transfer
+}
+
+bool ReceivedFile::readyToCommit() {
+    if (m_done)
+        return false;
+    if (!complete() || ::fdatasync(m_fd.get()) != 0) {
+        discard();
+        return false;
+    }
+    if (!m_tempName.empty() && !tempNameIsOurs()) {
+        m_tempName.clear(); // not ours to remove
+        discard();
+        return false;
+    }
+    return true;
+}
+
+bool ReceivedFile::placeWithoutReplacing(const std::string& name) {
+    if (m_tempName.empty())
+        return linkAs(name); // a link never replaces an existing name
+    // Checked again for every number: the temporary name could have been
+    // swapped since the last attempt.
+    if (!tempNameIsOurs()) {
+        errno = ESTALE;
+        return false;
+    }
+    return renameNoReplace(m_dirFd, m_tempName.c_str(), m_dirFd, name.c_str(), false);
+}
+
+bool ReceivedFile::commitKeepingBoth() {
+    if (!readyToCommit())
+        return false;
+    // The existence of a name is never tested first: only the placing itself
+    // is atomic, so a name created by anyone a moment earlier is skipped.
+    for (uint32_t number = 1; number <= kMaxKeptCopy; ++number) {
+        const std::string candidate = number == 1 ? m_name : numberedName(m_name, number);
+        if (placeWithoutReplacing(candidate)) {
+            m_name = candidate;
+            m_fd.reset();
+            m_done = true;
+            return true;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    discard();
+    return false;
 }
 
 void ReceivedFile::discard() {

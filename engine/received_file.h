@@ -57,6 +57,12 @@ public:
     // when the temporary name no longer holds the file written, or when the
     // link or rename failed; the temporary file is then removed.
     bool commit(bool replace);
+    // Syncs and stores the file under its name or, where that is taken, the
+    // first free numbered name beside it ("name (2).ext"). Never replaces:
+    // a name taken meanwhile, by another entry or another program, moves on
+    // to the next number. name() is then the name stored under. False as
+    // for commit, or when every number up to kMaxKeptCopy is taken.
+    bool commitKeepingBoth();
     // Removes the temporary file.
     void discard();
 
@@ -64,6 +70,11 @@ private:
     // Gives the unnamed file the name `name` in the folder; false (errno set)
     // when that name exists or the link fails.
     bool linkAs(const std::string& name);
+    // Syncs and, for a named temporary file, checks it is still ours;
+    // discards the file and returns false otherwise.
+    bool readyToCommit();
+    // Puts the file under `name` without replacing; errno set on failure.
+    bool placeWithoutReplacing(const std::string& name);
     bool reserveFor(int64_t offset, size_t length);
     // True while `m_tempName` is the very file behind the descriptor.
     bool tempNameIsOurs() const;

@@ -3,6 +3,8 @@
 #include "socket_link.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <vector>
@@ -38,8 +40,17 @@ void SocketDriver::acceptPending() {
             return;
     }
     // A new connection starts with no table.
+    // The accept list is asked when a table comes, so that the refusal is
+    // the one answer every sender understands.
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    const uint32_t peerAddress =
+        ::getpeername(accepted.get(), reinterpret_cast<sockaddr*>(&peer), &length) == 0
+            ? ntohl(peer.sin_addr.s_addr)
+            : 0;
     m_active.open(std::make_unique<SocketLink>(std::move(accepted), m_core.state.BlockSize,
-                                               LinkContext{m_core.waker, m_core.state.AbortFlag}));
+                                               LinkContext{m_core.waker, m_core.state.AbortFlag}),
+                  peerAddress);
     m_core.state.AbortFlag = 0;
 }
 
@@ -70,6 +81,8 @@ void SocketDriver::servePeer() {
         peer.tick(now);
         if (peer.linkEnded())
             m_core.state.AbortFlag = 1; // a message stalled: the stream cannot be realigned
+        if (peer.peerRefused())
+            break; // answered already; nothing else is said to it
 
         const int64_t lastCommand = std::max(connectedAt, peer.lastCommandMs());
         if (!peer.midMessage() && now - lastCommand > kIdlePeerLimitMs)

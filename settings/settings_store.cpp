@@ -14,7 +14,6 @@ constexpr uint32_t kPathPopupOpenBit = 1;
 constexpr uint32_t kPreferenceBit1 = 2;
 constexpr uint32_t kPromptDeleteBit = 4;
 constexpr uint32_t kShowResultsBit = 8;
-constexpr uint32_t kOverwriteFilesBit = 16;
 
 // A value that is absent or not a number leaves the field's default.
 void readNumber(QSettings& store, const QString& key, uint32_t* field) {
@@ -44,7 +43,7 @@ void readDevice(QSettings& store, const QString& key, std::optional<std::string>
 uint32_t Settings::preferences() const {
     return (pathPopupOpen ? kPathPopupOpenBit : 0) | (preferenceBit1 ? kPreferenceBit1 : 0) |
            (promptDelete ? kPromptDeleteBit : 0) | (showResults ? kShowResultsBit : 0) |
-           (overwriteFiles ? kOverwriteFilesBit : 0);
+           (nameConflict == NameConflict::Replace ? kOverwriteFilesBit : 0);
 }
 
 void Settings::setPreferences(uint32_t bits) {
@@ -52,7 +51,20 @@ void Settings::setPreferences(uint32_t bits) {
     preferenceBit1 = bits & kPreferenceBit1;
     promptDelete = bits & kPromptDeleteBit;
     showResults = bits & kShowResultsBit;
-    overwriteFiles = bits & kOverwriteFilesBit;
+    nameConflict = storedNameConflict(uint32_t(nameConflict), bits);
+}
+
+AcceptList Settings::acceptList() const {
+    const std::string text = acceptFrom.toStdString();
+    const AcceptListParse parsed = parseAcceptList(text);
+    if (parsed.list)
+        return *parsed.list;
+    AcceptList list;
+    list.kind = AcceptFrom::ListedAddresses;
+    for (const QString& entry : acceptFrom.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        if (const std::optional<Ipv4Network> network = parseNetwork(entry.toStdString()))
+            list.networks.push_back(*network);
+    return list;
 }
 
 QString defaultTransferDir() {
@@ -69,6 +81,13 @@ Settings LoadSettings(QSettings& store) {
     uint32_t preferences = s.preferences();
     readNumber(store, QStringLiteral("Preferences"), &preferences);
     s.setPreferences(preferences);
+    const bool preferencesStored = store.contains(QStringLiteral("Preferences"));
+    // Absent or unreadable, the number stays one no choice has.
+    uint32_t nameConflict = ~uint32_t(0);
+    readNumber(store, QStringLiteral("NameConflict"), &nameConflict);
+    s.nameConflict = storedNameConflict(
+        nameConflict, preferencesStored ? std::optional<uint32_t>(preferences) : std::nullopt);
+    readText(store, QStringLiteral("AcceptFrom"), &s.acceptFrom);
     readText(store, QStringLiteral("DestDir"), &s.destDir);
     readText(store, QStringLiteral("CurDir"), &s.curDir);
     readDevice(store, QStringLiteral("UsbPort"), &s.serialPorts.usb);
@@ -85,6 +104,8 @@ void SaveSettings(const Settings& s, QSettings& store) {
     store.setValue(QStringLiteral("PeerIP"), s.peerIp);
     store.setValue(QStringLiteral("CommType"), s.commType);
     store.setValue(QStringLiteral("Preferences"), s.preferences());
+    store.setValue(QStringLiteral("NameConflict"), uint32_t(s.nameConflict));
+    store.setValue(QStringLiteral("AcceptFrom"), s.acceptFrom);
     store.setValue(QStringLiteral("DestDir"), s.destDir);
     store.setValue(QStringLiteral("CurDir"), s.curDir);
     // An unset device path is left out, so it is looked up afresh each time.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "accept_list.h"
+#include "conflict_names.h"
 #include "serial_devices.h"
 
 #include <QString>
@@ -12,7 +14,8 @@ namespace zapfer {
 
 // Everything Zapfer remembers between runs, kept in QSettings("Quorvel",
 // "Zapfer") under the value names "CurDir", "DestDir", "CommType", "PeerIP",
-// "Sort" and "Preferences", plus the serial device paths. Loaded once at
+// "Sort", "Preferences", "NameConflict" and "AcceptFrom", plus the serial
+// device paths. Loaded once at
 // start-up; saved when the Settings dialog is confirmed and at every normal
 // exit. GUI thread only.
 struct Settings {
@@ -25,13 +28,20 @@ struct Settings {
     bool preferenceBit1 = true; // nothing depends on it; carried through
     bool promptDelete = true;
     bool showResults = true;
-    bool overwriteFiles = false;
+    // "NameConflict"; "Preferences" bit 4 is written in step with Replace.
+    NameConflict nameConflict = NameConflict::Refuse;
+    // "AcceptFrom": addresses and networks separated by spaces; empty: anyone.
+    QString acceptFrom;
     // Serial device paths as stored ("UsbPort", "Com1Port", "Com2Port",
     // "RawIrPort"); unset ones are looked up by FindPorts.
     StoredSerialDevices serialPorts;
 
     uint32_t preferences() const;
     void setPreferences(uint32_t bits);
+    // The stored list for the engine. Entries that cannot be read (the file
+    // edited by hand) are left out, yet the list stays in force: a damaged
+    // list never lets everyone in.
+    AcceptList acceptList() const;
 };
 
 // The Downloads folder of the user's desktop, else the home folder.

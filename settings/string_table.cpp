@@ -80,6 +80,10 @@ constexpr std::array kStrings = std::to_array<StringEntry>({
             "receive the files under Settings."},
     {40221, "The receiver did not acknowledge a block of the file being sent, however often it "
             "was sent again; the send operation has been aborted."},
+    {40301, "'%1' is not an IPv4 address or network. Enter addresses such as 198.18.0.7 and "
+            "networks such as 198.18.0.0/24, separated by spaces."},
+    {40302, "Enter at least one address or network to accept files from, or choose Anyone."},
+    {40303, "%1 stored as %2"},
 });
 
 static_assert(std::is_sorted(kStrings.begin(), kStrings.end(),

@@ -54,6 +54,9 @@ inline constexpr int IrdaUnavailable = 40202;
 inline constexpr int BadPeerAddress = 40203;       // the text entered
 inline constexpr int OwnAddress = 40220;           // SendFailure::OwnAddress
 inline constexpr int BlockNotAcknowledged = 40221; // SendFailure::BlockNotAcknowledged
+inline constexpr int BadAcceptEntry = 40301;       // the entry
+inline constexpr int EmptyAcceptList = 40302;
+inline constexpr int StoredAs = 40303; // name sent, name stored
 } // namespace str
 
 } // namespace zapfer

@@ -1,5 +1,6 @@
 #include "engine_event_bridge.h"
 
+#include "accept_list.h"
 #include "link_error_text.h"
 #include "string_table.h"
 #include "transfer_controller.h"
@@ -54,6 +55,15 @@ void EngineEventBridge::linkFailed(const LinkError& error) {
             showMessage(m_owner, QMessageBox::Critical,
                         loadString(str::CommTypeBase + int(error.type)), linkOpenMessage(error));
         },
+        Qt::QueuedConnection);
+}
+
+void EngineEventBridge::receiveRefused(uint32_t peerAddress, int32_t fileCount,
+                                       int64_t totalBytes) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, address = QString::fromStdString(Ipv4Network{peerAddress, 32}.text()), fileCount,
+         totalBytes] { Q_EMIT refused(address, fileCount, totalBytes); },
         Qt::QueuedConnection);
 }
 

@@ -26,10 +26,13 @@ public:
     void fileStarting(TransferId id, const std::string& namePart) override;
     void playSound(Sound sound) override;
     void linkFailed(const LinkError& error) override;
+    void receiveRefused(uint32_t peerAddress, int32_t fileCount, int64_t totalBytes) override;
 
 Q_SIGNALS:
     // A peer's file table was accepted: the Receive command (40018) is due.
     void incoming();
+    // A table from `address`, which files are not taken from, was refused.
+    void refused(const QString& address, int fileCount, qint64 totalBytes);
 
 private:
     QWidget* m_owner;

@@ -3,6 +3,7 @@
 #include "browser_menus.h"
 #include "browser_pane.h"
 #include "control_ids.h"
+#include "desktop_notifier.h"
 #include "engine.h"
 #include "engine_event_bridge.h"
 #include "file_commands.h"
@@ -18,10 +19,12 @@
 #include "window_buttons.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QTimer>
 #include <QTreeView>
+#include <QUrl>
 
 namespace zapfer {
 
@@ -31,6 +34,7 @@ MainWindow::MainWindow(Settings& settings, QStringList volumes, QWidget* parent)
       m_transfers(new TransferController(this, settings, *m_sendList)),
       m_events(new EngineEventBridge(this, *m_transfers)),
       m_settingsCommand(new SettingsCommand(this, settings, volumes)),
+      m_notifier(new DesktopNotifier(this)),
       m_fileCommands(std::make_unique<FileCommands>(*m_browser)) {
     setWindowTitle(loadString(str::ProductName));
     setWindowIcon(zapferIcon());
@@ -64,6 +68,22 @@ MainWindow::MainWindow(Settings& settings, QStringList volumes, QWidget* parent)
             [this] { m_events->playSound(Sound::Completed); });
     connect(m_transfers, &TransferController::curDirChanged, m_browser, &BrowserPane::listCurDir);
     connect(m_settingsCommand, &SettingsCommand::applied, this, &MainWindow::updateLinkDisplay);
+    // Only a window out of sight needs the desktop to speak for it.
+    const auto outOfSight = [this] { return !isActiveWindow() || isMinimized(); };
+    connect(m_events, &EngineEventBridge::refused, this,
+            [this, outOfSight](const QString& address, int count, qint64 bytes) {
+                if (outOfSight())
+                    m_notifier->transferRefused(count, bytes, address);
+            });
+    connect(m_transfers, &TransferController::filesArrived, this,
+            [this, outOfSight](int count, const QString& from) {
+                if (outOfSight())
+                    m_notifier->filesReceived(count, from, m_settings.destDir);
+            });
+    connect(m_notifier, &DesktopNotifier::openFolderRequested, this,
+            [](const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); });
+    connect(m_notifier, &DesktopNotifier::trustRequested, m_settingsCommand,
+            &SettingsCommand::trustAddress);
 
     m_browser->listCurDir();
     UpdateStatusLine();

@@ -20,6 +20,7 @@ class EngineEvents;
 class FileCommands;
 class SendListController;
 class SettingsCommand;
+class DesktopNotifier;
 class TransferController;
 
 // Zapfer's one window: the FileList with PathButton and SortButton, the
@@ -72,6 +73,7 @@ private:
     TransferController* m_transfers;
     EngineEventBridge* m_events;
     SettingsCommand* m_settingsCommand;
+    DesktopNotifier* m_notifier;
     std::unique_ptr<FileCommands> m_fileCommands;
     QLabel* m_statusLine = nullptr;
     std::array<CommandButton*, 7> m_commandButtons{};

@@ -22,13 +22,25 @@ void SettingsCommand::show() {
     dialog->open();
 }
 
+void SettingsCommand::trustAddress(const QString& address) {
+    Settings chosen = m_settings;
+    QStringList entries = chosen.acceptFrom.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    // With no list nobody is refused, and a listed address is in already.
+    if (entries.isEmpty() || entries.contains(address))
+        return;
+    entries.append(address);
+    chosen.acceptFrom = entries.join(QLatin1Char(' '));
+    apply(chosen);
+}
+
 void SettingsCommand::apply(const Settings& chosen) {
     const uint32_t oldType = m_settings.commType;
     const SerialDevices oldDevices = FindPorts(m_settings.serialPorts);
     m_settings.destDir = chosen.destDir;
     m_settings.promptDelete = chosen.promptDelete;
     m_settings.showResults = chosen.showResults;
-    m_settings.overwriteFiles = chosen.overwriteFiles;
+    m_settings.nameConflict = chosen.nameConflict;
+    m_settings.acceptFrom = chosen.acceptFrom;
     m_settings.peerIp = chosen.peerIp;
     m_settings.serialPorts = chosen.serialPorts;
     m_settings.commType = chosen.commType;
@@ -36,7 +48,8 @@ void SettingsCommand::apply(const Settings& chosen) {
     if (m_engine) {
         EngineSettings engineSettings = m_engine->settings();
         engineSettings.destDir = QFile::encodeName(m_settings.destDir).toStdString();
-        engineSettings.overwriteFiles = m_settings.overwriteFiles;
+        engineSettings.nameConflict = m_settings.nameConflict;
+        engineSettings.acceptFrom = m_settings.acceptList();
         engineSettings.peerIp = m_settings.peerIp;
         engineSettings.serialDevices = FindPorts(m_settings.serialPorts);
         m_engine->setSettings(engineSettings);

@@ -21,6 +21,8 @@ public:
     void setEngine(Engine* engine) { m_engine = engine; }
     // Opens the dialog unless it is up already.
     void show();
+    // Adds `address` to the accept list in force, then applies and saves.
+    void trustAddress(const QString& address);
 
 Q_SIGNALS:
     // Settings were applied: the link type or its device may have changed.

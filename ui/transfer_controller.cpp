@@ -2,8 +2,10 @@
 
 #include "link_error_text.h"
 
+#include "conflict_names.h"
 #include "connecting_dialog.h"
 #include "engine.h"
+#include "received_names.h"
 #include "send_list_controller.h"
 #include "settings_store.h"
 #include "string_table.h"
@@ -207,9 +209,25 @@ void TransferController::onReceiveStatusFinished(int result) {
     if (!outcome.aborted)
         Q_EMIT receiveCompleted();
     const Settings& settings = m_settings;
-    if (settings.showResults)
-        showMessage(m_owner, QMessageBox::NoIcon, loadString(str::ReceiveResultTitle),
-                    loadString(str::ReceivedResult).arg(outcome.filesDone).arg(outcome.fileCount));
+    if (outcome.filesDone > 0)
+        Q_EMIT filesArrived(
+            outcome.filesDone,
+            outcome.peerAddress != 0
+                ? QString::fromStdString(Ipv4Network{outcome.peerAddress, 32}.text())
+                : loadString(str::CommTypeBase + int(settings.commType)));
+    if (settings.showResults) {
+        QString text =
+            loadString(str::ReceivedResult).arg(outcome.filesDone).arg(outcome.fileCount);
+        // Keep both gave some files other names: the user must know where to look.
+        for (const FileOutcome& file : outcome.files) {
+            if (storedUnderOtherName(file))
+                text += QLatin1Char('\n') +
+                        loadString(str::StoredAs)
+                            .arg(QString::fromStdString(*receivedFileName(file.nameAsSent)),
+                                 QString::fromStdString(file.nameAsStored));
+        }
+        showMessage(m_owner, QMessageBox::NoIcon, loadString(str::ReceiveResultTitle), text);
+    }
     if (!settings.curDir.isEmpty() && QDir(settings.curDir) == QDir(settings.destDir))
         Q_EMIT curDirChanged();
     Q_EMIT receiveFinished(outcome.filesDone, outcome.fileCount);

@@ -52,6 +52,9 @@ Q_SIGNALS:
     // A send has been reported (or ended silently when cancelled while connecting).
     void sendFinished(int filesDone, int fileCount);
     void receiveFinished(int filesDone, int fileCount);
+    // Files of a receive were stored, before its result is shown; `from` is
+    // the peer's address, or the link's name on a serial link.
+    void filesArrived(int filesDone, const QString& from);
     // A receive ended without an abort: the "completed" sound is due.
     void receiveCompleted();
     // A receive stored files in the folder the FileList shows.

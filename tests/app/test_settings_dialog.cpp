@@ -168,7 +168,7 @@ TEST_F(SettingsDialogTest, ControlsAddressCheckEscAndOkWritingTheSettings) {
     EXPECT_TRUE(dialog->isVisible());
 
     QTest::keyClicks(peer, QStringLiteral(".4"));
-    control<QCheckBox>(dialog, "1014")->setChecked(true);
+    control<QComboBox>(dialog, "1014")->setCurrentIndex(1); // Replace the file
     control<QCheckBox>(dialog, "1011")->setChecked(false);
     ASSERT_TRUE(pressOkAndWaitClosed(window, dialog));
     EXPECT_EQ(feedback.messages.size(), 1);
@@ -177,7 +177,8 @@ TEST_F(SettingsDialogTest, ControlsAddressCheckEscAndOkWritingTheSettings) {
     EXPECT_EQ(stored(QStringLiteral("Preferences")).toUInt(), 2u | 8u | 16u);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Zapfer - WAN / Internet"));
     EXPECT_EQ(m_app->engine()->settings().peerIp, 0x0A1E0204u);
-    EXPECT_TRUE(m_app->engine()->settings().overwriteFiles);
+    EXPECT_EQ(stored(QStringLiteral("NameConflict")).toUInt(), 1u);
+    EXPECT_EQ(m_app->engine()->settings().nameConflict, NameConflict::Replace);
     EXPECT_EQ(m_app->engine()->state().CommType.load(), CommType::Wan);
 }
 
@@ -238,3 +239,50 @@ TEST_F(SettingsDialogTest, ANewDevicePathReopensTheSerialLinkAndIsStored) {
 }
 
 } // namespace
+
+TEST_F(SettingsDialogTest, TheAcceptListIsCheckedNamedAndAppliedWithKeepBoth) {
+    store(QStringLiteral("NameConflict"), 2);
+    MainWindow* window = startWindow();
+    ASSERT_TRUE(window);
+    FeedbackRecorder feedback;
+    SettingsDialog* dialog = openDialog(window);
+    ASSERT_TRUE(dialog);
+    auto* conflict = control<QComboBox>(dialog, "1014");
+    ASSERT_TRUE(conflict);
+    EXPECT_EQ(conflict->count(), 3);
+    EXPECT_EQ(conflict->currentText(), QStringLiteral("Keep both"));
+    auto* acceptFrom = control<QComboBox>(dialog, "AcceptFrom");
+    auto* list = control<QLineEdit>(dialog, "AcceptList");
+    ASSERT_TRUE(acceptFrom && list);
+    EXPECT_EQ(acceptFrom->currentIndex(), 0);
+    EXPECT_FALSE(list->isEnabled());
+
+    acceptFrom->setCurrentIndex(1);
+    ASSERT_TRUE(list->isEnabled());
+    // Each bad entry is named, and the dialog stays open.
+    for (const char* bad : {"198.18.0.7 300.1.1.1", "10.0.0.0/40", "", "198.18.0.7 host.lan"}) {
+        SCOPED_TRACE(bad);
+        const qsizetype before = feedback.messages.size();
+        list->setText(QString::fromLatin1(bad));
+        QTest::mouseClick(control<QPushButton>(dialog, "1"), Qt::LeftButton);
+        QTest::qWait(50);
+        ASSERT_EQ(feedback.messages.size(), before + 1);
+        EXPECT_TRUE(dialog->isVisible());
+    }
+    const auto textOf = [&feedback](int i) { return feedback.messages[i]; };
+    EXPECT_TRUE(textOf(0).contains(QStringLiteral("'300.1.1.1'"))) << textOf(0).toStdString();
+    EXPECT_TRUE(textOf(1).contains(QStringLiteral("'10.0.0.0/40'"))) << textOf(1).toStdString();
+    EXPECT_TRUE(textOf(3).contains(QStringLiteral("'host.lan'"))) << textOf(3).toStdString();
+
+    list->setText(QStringLiteral("198.18.0.7, 127.0.0.0/8"));
+    ASSERT_TRUE(pressOkAndWaitClosed(window, dialog));
+    EXPECT_EQ(stored(QStringLiteral("AcceptFrom")).toString(),
+              QStringLiteral("198.18.0.7 127.0.0.0/8"));
+    EXPECT_EQ(stored(QStringLiteral("NameConflict")).toUInt(), 2u);
+    EXPECT_EQ(stored(QStringLiteral("Preferences")).toUInt() & 16u, 0u);
+    const EngineSettings engine = m_app->engine()->settings();
+    EXPECT_EQ(engine.nameConflict, NameConflict::KeepBoth);
+    EXPECT_EQ(engine.acceptFrom.kind, AcceptFrom::ListedAddresses);
+    EXPECT_TRUE(engine.acceptFrom.admits(0x7F000001u));
+    EXPECT_FALSE(engine.acceptFrom.admits(0xC6120008u));
+}

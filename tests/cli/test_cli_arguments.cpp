@@ -226,7 +226,7 @@ TEST(CliStoredDefaults, OmittedOptionsFollowTheWindow) {
     auto parsed = parseArguments(2, receive, stored);
     ASSERT_TRUE(parsed.options);
     EXPECT_EQ(parsed.options->destDir, "/srv/incoming");
-    EXPECT_TRUE(parsed.options->overwrite);
+    EXPECT_EQ(parsed.options->nameConflict, zapfer::NameConflict::Replace);
 
     const char* send[] = {"zapfer-cli", "send", "a.txt"};
     parsed = parseArguments(3, send, stored);

@@ -63,7 +63,7 @@ LinkConfig responderConfig() {
 Responder::Responder(const fs::path& dest, bool overwrite) : engine(events, responderConfig()) {
     EngineSettings settings;
     settings.destDir = dest.string();
-    settings.overwriteFiles = overwrite;
+    settings.nameConflict = overwrite ? NameConflict::Replace : NameConflict::Refuse;
     settings.ownerName = "Responder";
     engine.setSettings(settings);
     engine.selectCommType(CommType::Wan, true);

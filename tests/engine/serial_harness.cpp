@@ -79,7 +79,7 @@ SerialEngine::SerialEngine(CommType type, const std::string& device, const fs::p
     : engine(events) {
     EngineSettings settings;
     settings.destDir = dest.string();
-    settings.overwriteFiles = overwrite;
+    settings.nameConflict = overwrite ? NameConflict::Replace : NameConflict::Refuse;
     settings.ownerName = owner;
     settings.serialDevices.usb = device;
     settings.serialDevices.com1 = device;

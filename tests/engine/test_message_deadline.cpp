@@ -20,7 +20,7 @@ namespace {
 class Observer : public SessionObserver, public ReplySink {
 public:
     explicit Observer(std::string dest) : m_dest(std::move(dest)) {}
-    ReceivePolicy policy() override { return {m_dest, false, "Deadline"}; }
+    ReceivePolicy policy() override { return {m_dest, NameConflict::Refuse, "Deadline"}; }
     void incoming() override {}
     void fileStarted(const std::string&) override {}
     void closeStatus() override {}

@@ -266,7 +266,7 @@ public:
         return m_outcome;
     }
 
-    ReceivePolicy policy() override { return {m_folder, false, "Paired"}; }
+    ReceivePolicy policy() override { return {m_folder, NameConflict::Refuse, "Paired"}; }
     void incoming() override {}
     void fileStarted(const std::string&) override {}
     void closeStatus() override {}

@@ -59,7 +59,8 @@ public:
     explicit Observer(bool overwrite) : m_overwrite(overwrite) {}
     ReceivePolicy policy() override {
         touched = true; // a table reached the folder checks
-        return {scratchFolder(), m_overwrite, "Fuzz"};
+        return {scratchFolder(),
+                m_overwrite ? zapfer::NameConflict::Replace : zapfer::NameConflict::Refuse, "Fuzz"};
     }
     void incoming() override {}
     void fileStarted(const std::string& name) override {

@@ -277,7 +277,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         auto engine = std::make_unique<zapfer::Engine>(events);
         zapfer::EngineSettings settings;
         settings.destDir = f.dest.string();
-        settings.overwriteFiles = overwrite;
+        settings.nameConflict =
+            overwrite ? zapfer::NameConflict::Replace : zapfer::NameConflict::Refuse;
         settings.ownerName = "Fuzz responder";
         settings.serialDevices.com1 = line.path;
         settings.serialDevices.usb = line.path;

@@ -62,7 +62,8 @@ struct Fixture {
         std::ofstream(dest / kOldName, std::ios::trunc) << kOldContent;
         zapfer::EngineSettings settings;
         settings.destDir = dest.string();
-        settings.overwriteFiles = overwrite;
+        settings.nameConflict =
+            overwrite ? zapfer::NameConflict::Replace : zapfer::NameConflict::Refuse;
         engine.setSettings(settings);
     }
 

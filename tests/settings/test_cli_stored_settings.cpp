@@ -1,8 +1,8 @@
 // zapfer-cli reads the window's stored settings without Qt: what the window
 // writes, the command line must read back the same.
 
-#include "settings_store.h"
 #include "default_destination.h"
+#include "settings_store.h"
 #include "stored_settings.h"
 
 #include <QSettings>
@@ -31,7 +31,7 @@ TEST(CliStoredSettings, ReadsWhatTheWindowWrites) {
             settings.destDir = dest;
             settings.commType = 6;
             settings.peerIp = 0xC0A80005; // 192.168.0.5
-            settings.overwriteFiles = true;
+            settings.nameConflict = zapfer::NameConflict::Replace;
             settings.serialPorts.com1 = "/dev/ttyUSB7";
             SaveSettings(settings, store);
         }
@@ -65,4 +65,20 @@ TEST(CliStoredSettings, MissingFileOrValuesLeaveDefaults) {
     EXPECT_FALSE(read.commType);
     EXPECT_EQ(read.preferences, 14u);
     EXPECT_FALSE(read.overwriteFiles());
+}
+
+TEST(CliStoredSettings, TheWindowsNameConflictChoiceAndAcceptListReachTheCli) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("Zapfer.conf"));
+    {
+        QSettings store(file, QSettings::IniFormat);
+        Settings settings;
+        settings.nameConflict = zapfer::NameConflict::KeepBoth;
+        settings.acceptFrom = QStringLiteral("198.18.0.7 198.18.1.0/24");
+        SaveSettings(settings, store);
+    }
+    const cli::StoredSettings read = cli::readStoredSettings(file.toStdString());
+    EXPECT_EQ(read.nameConflictChoice(), zapfer::NameConflict::KeepBoth);
+    EXPECT_FALSE(read.overwriteFiles());
+    EXPECT_EQ(read.acceptFrom, "198.18.0.7 198.18.1.0/24");
 }

@@ -55,7 +55,7 @@ TEST_F(SettingsTest, NoFileGivesTheDefaultsWhichAreThenWritten) {
     EXPECT_EQ(s.peerIp, 0u);
     EXPECT_EQ(s.sort, 0u);
     EXPECT_TRUE(s.promptDelete && s.showResults && s.preferenceBit1);
-    EXPECT_FALSE(s.overwriteFiles || s.pathPopupOpen);
+    EXPECT_FALSE((s.nameConflict == NameConflict::Replace) || s.pathPopupOpen);
     EXPECT_FALSE(s.serialPorts.usb || s.serialPorts.com1 || s.serialPorts.com2 ||
                  s.serialPorts.rawIr);
 
@@ -84,19 +84,21 @@ TEST_F(SettingsTest, PreferenceBitsAboveFourAreDroppedAndZeroTurnsAllOff) {
     write("[General]\nPreferences=4294967272\n"); // 0xFFFFFFE8: bit 3 and bits 5..31
     Settings s = load();
     EXPECT_TRUE(s.showResults);
-    EXPECT_FALSE(s.promptDelete || s.overwriteFiles || s.preferenceBit1 || s.pathPopupOpen);
+    EXPECT_FALSE(s.promptDelete || (s.nameConflict == NameConflict::Replace) || s.preferenceBit1 ||
+                 s.pathPopupOpen);
     save(s);
     EXPECT_EQ(stored("Preferences").toUInt(), 8u);
 
     write("[General]\nPreferences=0\n");
     s = load();
-    EXPECT_FALSE(s.showResults || s.promptDelete || s.overwriteFiles || s.preferenceBit1);
+    EXPECT_FALSE(s.showResults || s.promptDelete || (s.nameConflict == NameConflict::Replace) ||
+                 s.preferenceBit1);
     save(s);
     EXPECT_EQ(stored("Preferences").toUInt(), 0u);
 
     write("[General]\nPreferences=17\n");
     s = load();
-    EXPECT_TRUE(s.overwriteFiles && s.pathPopupOpen);
+    EXPECT_TRUE((s.nameConflict == NameConflict::Replace) && s.pathPopupOpen);
     EXPECT_FALSE(s.showResults);
 }
 
@@ -163,3 +165,62 @@ TEST(OwnerName, ANameThatDoesNotFit128BytesIsPassedOver) {
 }
 
 } // namespace
+
+TEST_F(SettingsTest, NameConflictRoundTripsWithBit4InStep) {
+    for (const NameConflict choice :
+         {NameConflict::Refuse, NameConflict::Replace, NameConflict::KeepBoth}) {
+        SCOPED_TRACE(int(choice));
+        Settings s;
+        s.nameConflict = choice;
+        save(s);
+        EXPECT_EQ(stored("NameConflict").toUInt(), uint32_t(choice));
+        EXPECT_EQ(stored("Preferences").toUInt() & 16u, choice == NameConflict::Replace ? 16u : 0u);
+        EXPECT_EQ(stored("Preferences").toUInt() & ~31u, 0u);
+        EXPECT_EQ(load().nameConflict, choice);
+    }
+}
+
+TEST_F(SettingsTest, AFileOfAnOlderProgramTakesItsChoiceFromBit4) {
+    // Written before "NameConflict" existed: bit 4 only.
+    write("[General]\nPreferences=30\n");
+    Settings s = load();
+    EXPECT_EQ(s.nameConflict, NameConflict::Replace);
+    EXPECT_TRUE(s.promptDelete && s.showResults && s.preferenceBit1);
+    save(s);
+    EXPECT_EQ(stored("Preferences").toUInt(), 30u);
+    EXPECT_EQ(stored("NameConflict").toUInt(), 1u);
+
+    write("[General]\nPreferences=14\n");
+    EXPECT_EQ(load().nameConflict, NameConflict::Refuse);
+
+    // Keep both stored, then an older program turned overwriting on.
+    write("[General]\nPreferences=30\nNameConflict=2\n");
+    EXPECT_EQ(load().nameConflict, NameConflict::Replace);
+    // Replace stored, then an older program turned it off.
+    write("[General]\nPreferences=14\nNameConflict=1\n");
+    EXPECT_EQ(load().nameConflict, NameConflict::Refuse);
+    write("[General]\nPreferences=14\nNameConflict=2\n");
+    EXPECT_EQ(load().nameConflict, NameConflict::KeepBoth);
+    write("[General]\nPreferences=14\nNameConflict=7\n");
+    EXPECT_EQ(load().nameConflict, NameConflict::Refuse);
+}
+
+TEST_F(SettingsTest, TheAcceptListRoundTripsAndADamagedOneStillRestricts) {
+    Settings s;
+    EXPECT_EQ(s.acceptList().kind, AcceptFrom::Anyone);
+    s.acceptFrom = QStringLiteral("198.18.0.7 198.18.1.0/24");
+    save(s);
+    EXPECT_EQ(stored("AcceptFrom").toString(), QStringLiteral("198.18.0.7 198.18.1.0/24"));
+    const Settings loaded = load();
+    EXPECT_EQ(loaded.acceptFrom, s.acceptFrom);
+    EXPECT_EQ(loaded.acceptList().networks.size(), 2u);
+
+    // Edited by hand: the readable entry stays in force, nobody else gets in.
+    write("[General]\nAcceptFrom=300.1.1.1 198.18.0.7\n");
+    const AcceptList damaged = load().acceptList();
+    EXPECT_EQ(damaged.kind, AcceptFrom::ListedAddresses);
+    EXPECT_TRUE(damaged.admits(0xC6120007u));
+    EXPECT_FALSE(damaged.admits(0x12C01010u));
+    write("[General]\nAcceptFrom=nonsense\n");
+    EXPECT_FALSE(load().acceptList().admits(0x7F000001u));
+}

@@ -31,8 +31,13 @@ void PrintTo(WireLink link, std::ostream* out) {
     *out << (link == WireLink::Socket ? "Socket" : "Serial");
 }
 
-WirePeer WirePeer::tcp(uint16_t port) {
+WirePeer WirePeer::tcp(uint16_t port, uint32_t source) {
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(source);
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&from), sizeof from) != 0)
+        fd.reset();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);

@@ -49,8 +49,10 @@ void PrintTo(WireLink link, std::ostream* out);
 
 class WirePeer {
 public:
-    // A blocking connection to 127.0.0.1:port; connected() is false when it failed.
-    static WirePeer tcp(uint16_t port);
+    // A blocking connection to 127.0.0.1:port from `source` (host order;
+    // another loopback address stands for another machine); connected() is
+    // false when it failed.
+    static WirePeer tcp(uint16_t port, uint32_t source = 0x7F000001u);
     // The master of a pty, which the caller keeps open for as long as this peer.
     static WirePeer pty(int masterFd);
 

@@ -1,0 +1,157 @@
+// Desktop notifications against a private session bus: a dbus-daemon of the
+// test's own and a recording notification server on it. Nothing here touches
+// the user's bus.
+
+#include "desktop_notifier.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace zapfer;
+
+namespace {
+
+// Records every Notify call and answers with increasing ids.
+class RecordingServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Call {
+        QString summary;
+        QStringList actions;
+    };
+    QList<Call> calls;
+
+public Q_SLOTS:
+    uint Notify(const QString& appName, uint replacesId, const QString& icon,
+                const QString& summary, const QString& body, const QStringList& actions,
+                const QVariantMap& hints, int timeout) {
+        (void)appName;
+        (void)replacesId;
+        (void)icon;
+        (void)body;
+        (void)hints;
+        (void)timeout;
+        calls.append({summary, actions});
+        return uint(calls.size()) + 100;
+    }
+};
+
+// dbus-daemon --session on a socket of its own, ended with the test.
+class PrivateBus {
+public:
+    PrivateBus() {
+        m_daemon.start(QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                        QStringLiteral("--print-address")});
+        if (!m_daemon.waitForStarted(5000))
+            return;
+        for (int i = 0; i < 50 && !m_daemon.canReadLine(); ++i)
+            m_daemon.waitForReadyRead(100);
+        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+    }
+    ~PrivateBus() {
+        for (const QString& name : m_connections)
+            QDBusConnection::disconnectFromBus(name);
+        m_daemon.kill();
+        m_daemon.waitForFinished(5000);
+    }
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    bool ready() const { return !m_address.isEmpty(); }
+    QDBusConnection connect(const QString& name) {
+        m_connections.append(name);
+        return QDBusConnection::connectToBus(m_address, name);
+    }
+
+private:
+    QProcess m_daemon;
+    QString m_address;
+    QStringList m_connections;
+};
+
+void sendSignal(QDBusConnection& bus, const char* name, const QVariantList& args) {
+    QDBusMessage signal = QDBusMessage::createSignal(
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QString::fromLatin1(name));
+    signal.setArguments(args);
+    bus.send(signal);
+}
+
+} // namespace
+
+TEST(DesktopNotifier, NotifiesWithActionsAndTrustsTheAddressItNamed) {
+    PrivateBus bus;
+    if (!bus.ready())
+        GTEST_SKIP() << "dbus-daemon could not be started";
+    QDBusConnection serverBus = bus.connect(QStringLiteral("server"));
+    ASSERT_TRUE(serverBus.isConnected());
+    RecordingServer server;
+    ASSERT_TRUE(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
+                                         QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+
+    QDBusConnection clientBus = bus.connect(QStringLiteral("client"));
+    ASSERT_TRUE(clientBus.isConnected());
+    DesktopNotifier notifier(nullptr, clientBus);
+    QSignalSpy trusted(&notifier, &DesktopNotifier::trustRequested);
+    QSignalSpy opened(&notifier, &DesktopNotifier::openFolderRequested);
+
+    notifier.transferRefused(3, 2048, QStringLiteral("198.18.0.9"));
+    notifier.filesReceived(2, QStringLiteral("198.18.0.7"), QStringLiteral("/srv/in"));
+    ASSERT_TRUE(QTest::qWaitFor([&server] { return server.calls.size() == 2; }, 5000));
+    EXPECT_EQ(server.calls[0].summary, QStringLiteral("Refused 3 files (2.0K) from 198.18.0.9"));
+    EXPECT_EQ(server.calls[0].actions,
+              (QStringList{QStringLiteral("trust-address"), QStringLiteral("Trust this address")}));
+    EXPECT_EQ(server.calls[1].summary, QStringLiteral("2 files received from 198.18.0.7"));
+    EXPECT_EQ(server.calls[1].actions,
+              (QStringList{QStringLiteral("open-folder"), QStringLiteral("Open folder")}));
+    QTest::qWait(200); // the ids come back asynchronously
+
+    // Ids and actions that are not its own are ignored.
+    sendSignal(serverBus, "ActionInvoked", {uint(999), QStringLiteral("trust-address")});
+    sendSignal(serverBus, "ActionInvoked", {uint(101), QStringLiteral("open-folder")});
+    sendSignal(serverBus, "ActionInvoked", {uint(101), QStringLiteral("trust-address")});
+    ASSERT_TRUE(QTest::qWaitFor([&trusted] { return trusted.size() == 1; }, 5000));
+    EXPECT_EQ(trusted[0][0].toString(), QStringLiteral("198.18.0.9"));
+    EXPECT_TRUE(opened.isEmpty());
+
+    // A closed notification's action can no longer be taken.
+    sendSignal(serverBus, "NotificationClosed", {uint(102), uint(2)});
+    sendSignal(serverBus, "ActionInvoked", {uint(102), QStringLiteral("open-folder")});
+    QTest::qWait(300);
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_EQ(trusted.size(), 1);
+}
+
+TEST(DesktopNotifier, WithoutANotificationServiceNothingHappens) {
+    PrivateBus bus;
+    if (!bus.ready())
+        GTEST_SKIP() << "dbus-daemon could not be started";
+    QDBusConnection clientBus = bus.connect(QStringLiteral("lonely"));
+    ASSERT_TRUE(clientBus.isConnected());
+    DesktopNotifier notifier(nullptr, clientBus);
+    QSignalSpy trusted(&notifier, &DesktopNotifier::trustRequested);
+    notifier.transferRefused(1, 10, QStringLiteral("198.18.0.9"));
+    notifier.filesReceived(1, QStringLiteral("198.18.0.9"), QStringLiteral("/tmp"));
+    // Nobody owns the name: the notifier did not start the service or wait for it.
+    EXPECT_FALSE(clientBus.interface()->isServiceRegistered(
+        QStringLiteral("org.freedesktop.Notifications")));
+    QTest::qWait(100);
+    EXPECT_TRUE(trusted.isEmpty());
+
+    // No bus at all.
+    DesktopNotifier detached(nullptr, QDBusConnection(QStringLiteral("never-connected")));
+    QSignalSpy detachedTrusted(&detached, &DesktopNotifier::trustRequested);
+    detached.transferRefused(1, 10, QStringLiteral("198.18.0.9"));
+    EXPECT_TRUE(detachedTrusted.isEmpty());
+}
+
+#include "test_desktop_notifier.moc"
