@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QWidget>
 
+#include <utility>
+
 namespace zapfer {
 
 EngineEventBridge::EngineEventBridge(QWidget* owner, TransferController& transfers)
@@ -46,12 +48,28 @@ void EngineEventBridge::playSound(Sound sound) {
 }
 
 void EngineEventBridge::linkMessage(const std::string& text, const std::string& caption) {
+    {
+        const std::lock_guard lock(m_pendingMutex);
+        m_pending.push_back({QString::fromStdString(text), QString::fromStdString(caption)});
+    }
+    // Finds nothing left when start-up has shown it already.
     QMetaObject::invokeMethod(
         this,
-        [this, text = QString::fromStdString(text), caption = QString::fromStdString(caption)] {
-            showMessage(m_owner, QMessageBox::Critical, caption, text);
+        [this] {
+            for (const LinkMessage& message : takePendingLinkMessages())
+                showMessage(m_owner, QMessageBox::Critical, message.caption, message.text);
         },
         Qt::QueuedConnection);
+}
+
+void EngineEventBridge::showPendingLinkMessagesNow() {
+    for (const LinkMessage& message : takePendingLinkMessages())
+        showMessageAndWait(m_owner, QMessageBox::Critical, message.caption, message.text);
+}
+
+std::vector<EngineEventBridge::LinkMessage> EngineEventBridge::takePendingLinkMessages() {
+    const std::lock_guard lock(m_pendingMutex);
+    return std::exchange(m_pending, {});
 }
 
 } // namespace zapfer
