@@ -1,5 +1,6 @@
 #include "copy_to_dialog.h"
 
+#include "center_dialog.h"
 #include "file_operation_progress.h"
 #include "move_copy.h"
 #include "string_table.h"
@@ -49,6 +50,7 @@ CopyToDialog::CopyToDialog(Mode mode, QString curDir, QStringList names, const Q
     layout->addWidget(cancel, 2, 2);
     layout->setColumnStretch(0, 1);
     m_edit->setMinimumWidth(fontMetrics().averageCharWidth() * 30);
+    CenterDialog(this);
 }
 
 QString CopyToDialog::destination() const {

@@ -5,6 +5,7 @@
 #include "directory_listing.h"
 #include "file_list_model.h"
 #include "path_popup.h"
+#include "wait_cursor.h"
 #include "window_buttons.h"
 
 #include <QDialogButtonBox>
@@ -21,8 +22,8 @@ constexpr int kFolderListId = 4;
 } // namespace
 
 DirectoryPickerDialog::DirectoryPickerDialog(const QString& path, const QStringList& volumes,
-                                             QWidget* owner)
-    : QDialog(owner), m_path(path), m_volumes(volumes) {
+                                             uint32_t sort, QWidget* owner)
+    : QDialog(owner), m_path(path), m_volumes(volumes), m_sort(sort) {
     setWindowTitle(QStringLiteral("Select Directory"));
     auto* layout = new QVBoxLayout(this);
     m_pathButton = new CaptionButton(kPathButtonId, CaptionButton::Align::Left, this);
@@ -64,7 +65,8 @@ DirectoryPickerDialog::DirectoryPickerDialog(const QString& path, const QStringL
 // A folder that cannot be read shows an empty list; OK still returns it.
 void DirectoryPickerDialog::setPath(const QString& path) {
     m_path = path;
-    m_model->setRecords(ListDirectory(m_path, true, 0, m_volumes));
+    const WaitCursor wait(listingReadsFolder(m_path));
+    m_model->setRecords(ListDirectory(m_path, true, m_sort, m_volumes));
     updateCaption();
 }
 
@@ -98,9 +100,9 @@ void DirectoryPickerDialog::updateCaption() {
     m_pathButton->setCaption(pathButtonCaption(m_path, m_popupOpen, m_volumes));
 }
 
-DialogResult SelectDirectoryDialog(QWidget* owner, QString& pickerPath,
-                                   const QStringList& volumes) {
-    DirectoryPickerDialog dialog(pickerPath, volumes, owner);
+DialogResult SelectDirectoryDialog(QWidget* owner, QString& pickerPath, const QStringList& volumes,
+                                   uint32_t sort) {
+    DirectoryPickerDialog dialog(pickerPath, volumes, sort, owner);
     const DialogResult result =
         dialog.exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancelled;
     pickerPath = dialog.path();

@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QStringList>
 
+#include <cstdint>
+
 class QTreeView;
 
 namespace zapfer {
@@ -18,8 +20,9 @@ class FileListModel;
 class DirectoryPickerDialog : public QDialog {
     Q_OBJECT
 public:
-    // `path` empty: the "My Computer" view of `volumes`.
-    DirectoryPickerDialog(const QString& path, const QStringList& volumes,
+    // `path` empty: the "My Computer" view of `volumes`. The folders are in
+    // the order of `sort`, the FileList's Sort.
+    DirectoryPickerDialog(const QString& path, const QStringList& volumes, uint32_t sort,
                           QWidget* owner = nullptr);
 
     // The directory shown now.
@@ -40,6 +43,7 @@ private:
 
     QString m_path;
     const QStringList m_volumes;
+    const uint32_t m_sort;
     bool m_popupOpen = false;
     CaptionButton* m_pathButton = nullptr;
     QTreeView* m_list = nullptr;
@@ -49,6 +53,7 @@ private:
 // SelectDirectoryDialog: modal; `pickerPath` holds the directory shown when
 // it closed, whichever button closed it. Returns DialogResult::Ok or
 // DialogResult::Cancelled: callers take the path over only on Ok.
-DialogResult SelectDirectoryDialog(QWidget* owner, QString& pickerPath, const QStringList& volumes);
+DialogResult SelectDirectoryDialog(QWidget* owner, QString& pickerPath, const QStringList& volumes,
+                                   uint32_t sort);
 
 } // namespace zapfer

@@ -1,5 +1,6 @@
 #include "file_properties_dialog.h"
 
+#include "center_dialog.h"
 #include "directory_listing.h"
 #include "string_table.h"
 
@@ -82,6 +83,7 @@ FilePropertiesDialog::FilePropertiesDialog(QString curDir, const QString& name, 
     layout->addWidget(hidden, row + 1, 0, 1, 2);
     layout->addWidget(system, row + 1, 2);
     layout->addWidget(ok, row + 1, 3);
+    CenterDialog(this);
 }
 
 void FilePropertiesDialog::accept() {

@@ -229,7 +229,7 @@ void SettingsDialog::showDevice(std::optional<CommType> type) {
 
 void SettingsDialog::browse() {
     QString path = m_settings.destDir;
-    if (SelectDirectoryDialog(this, path, m_volumes) == DialogResult::Ok) {
+    if (SelectDirectoryDialog(this, path, m_volumes, m_settings.sort) == DialogResult::Ok) {
         m_settings.destDir = path;
         m_destDir->setText(path);
     }

@@ -21,6 +21,24 @@ namespace {
 
 constexpr int kOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
+// A file without any write permission bit is read-only, and a read-only
+// file is kept: unlink would remove it regardless, since only the folder's
+// permissions count there. A link has no mode of its own and never is.
+bool isReadOnlyFile(int dirFd, const char* name) {
+    struct stat st {};
+    return fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode) &&
+           !S_ISDIR(st.st_mode) && (st.st_mode & 0222) == 0;
+}
+
+// Deletes a file, a link or anything else that is not a folder.
+bool removeNonFolder(int dirFd, const char* name) {
+    if (isReadOnlyFile(dirFd, name)) {
+        errno = EACCES;
+        return false;
+    }
+    return unlinkat(dirFd, name, 0) == 0;
+}
+
 struct DirCloser {
     void operator()(DIR* d) const { closedir(d); }
 };
@@ -104,7 +122,7 @@ private:
     }
 
     bool removeFile(int dirFd, const std::string& name) {
-        if (unlinkat(dirFd, name.c_str(), 0) == 0 || errno == ENOENT)
+        if (removeNonFolder(dirFd, name.c_str()) || errno == ENOENT)
             return true;
         return errno == EISDIR && descend(dirFd, name);
     }
@@ -114,7 +132,7 @@ private:
         if (!fd) {
             // Replaced by a link or a file since it was read: remove that.
             if (errno == ENOTDIR || errno == ELOOP)
-                return unlinkat(dirFd, name.c_str(), 0) == 0;
+                return removeNonFolder(dirFd, name.c_str());
             return errno == ENOENT;
         }
         struct stat st {};
@@ -232,7 +250,7 @@ OperationResult DeleteSelected(const QString& curDir, const QStringList& names,
                 ok = outcome == TreeDeletion::Deleted;
                 result.cancelled = outcome == TreeDeletion::Cancelled;
             } else if (exists) {
-                ok = unlinkat(dirFd.get(), native.constData(), 0) == 0;
+                ok = removeNonFolder(dirFd.get(), native.constData());
             }
         }
         ++(ok ? result.succeeded : result.failed);

@@ -22,7 +22,9 @@ bool confirmDeletion(const QString& curDir, const QStringList& names, bool promp
                      const std::function<bool(const UserMessage&)>& askYesNo);
 
 // Deletes each of `names` in `curDir`: a folder with everything below it, a
-// file or symbolic link by itself. Runs on any thread; stops between items
+// file or symbolic link by itself. A read-only file (no write permission
+// bit, as File Properties sets it) is kept and counts as a failure, here
+// and inside folders. Runs on any thread; stops between items
 // and between files once `progress` is cancelled. Items of the "My Computer"
 // view (empty `curDir`) and names that are not one plain component all fail
 // untouched. Progress counts items.
@@ -38,7 +40,7 @@ enum class TreeDeletion { Deleted, Failed, Cancelled };
 // length. Symbolic links are removed as links, never followed; a folder on
 // another file system mounted inside the tree is left alone (the deletion
 // then fails). Entries that cannot be deleted stay with the folders above
-// them; everything else goes. Cancelling stops between two entries.
+// them (read-only files among them); everything else goes. Cancelling stops between two entries.
 TreeDeletion DeleteFolderTree(const QString& path, OperationProgress& progress);
 
 } // namespace zapfer

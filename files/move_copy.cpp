@@ -7,6 +7,8 @@
 #include "temporary_name.h"
 #include "unique_fd.h"
 
+#include <QDir>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -198,7 +200,11 @@ OperationResult transferSelected(Mode mode, const QString& curDir, const QString
                                  const QString& destination, OperationProgress& overall) {
     OperationResult result;
     result.requested = int(names.size());
-    const bool usable = !curDir.isEmpty() && destination.startsWith(QLatin1Char('/'));
+    // A typed relative destination names a folder below the one shown.
+    const QString target = QDir::isAbsolutePath(destination) || curDir.isEmpty()
+                               ? destination
+                               : joinPath(curDir, destination);
+    const bool usable = !curDir.isEmpty() && target.startsWith(QLatin1Char('/'));
     std::vector<int64_t> shares;
     for (const QString& name : names) {
         // One unit per item keeps the bar moving for renames and empty files.
@@ -215,9 +221,9 @@ OperationResult transferSelected(Mode mode, const QString& curDir, const QString
         CopyOutcome outcome = CopyOutcome::Failed;
         if (usable && isPlainName(names[i])) {
             const QByteArray source = nativePath(joinPath(curDir, names[i]));
-            const QByteArray target = nativePath(joinPath(destination, names[i]));
-            outcome = mode == Mode::Move ? moveItem(source, target, progress)
-                                         : copyPath(source, target, true, false, progress);
+            const QByteArray targetPath = nativePath(joinPath(target, names[i]));
+            outcome = mode == Mode::Move ? moveItem(source, targetPath, progress)
+                                         : copyPath(source, targetPath, true, false, progress);
         }
         if (outcome == CopyOutcome::Cancelled) {
             result.cancelled = true;

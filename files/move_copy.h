@@ -17,9 +17,9 @@ UserMessage sameDirectoryRefusal();
 // Run on any thread. An existing target is never replaced; such an item
 // fails and the others go on. Each item ends either fully done or untouched:
 // a cancel stops between items or in the middle of one file's copy, whose
-// partial copy is then removed. A destination that is not an absolute path,
-// the "My Computer" view (empty `curDir`) and names that are not one plain
-// component fail every item. Progress counts bytes copied and items done.
+// partial copy is then removed. A relative destination is taken relative to
+// `curDir`. The "My Computer" view (empty `curDir`) and names that are not
+// one plain component fail every item. Progress counts bytes copied and items done.
 //
 // A move renames within one file system, folders included; across file
 // systems a file or link is copied and then deleted (a folder fails), and

@@ -9,6 +9,7 @@
 #include "settings_store.h"
 #include "string_table.h"
 #include "user_feedback.h"
+#include "wait_cursor.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -34,13 +35,19 @@ BrowserPane::BrowserPane(QWidget* owner, Settings& settings, QStringList volumes
     m_fileList->header()->setStretchLastSection(false);
     m_fileList->header()->setMinimumSectionSize(0);
     m_fileList->header()->setSectionsClickable(false);
-    m_fileList->setEditTriggers(QAbstractItemView::EditKeyPressed);
+    // F2, or a click on the name of a row that was already selected.
+    m_fileList->setEditTriggers(QAbstractItemView::EditKeyPressed |
+                                QAbstractItemView::SelectedClicked);
     m_fileList->setContextMenuPolicy(Qt::CustomContextMenu);
     m_model->setRenameHandler([this](const FileRecord& record, const QString& newName) {
         return renameRow(record, newName);
     });
     m_menus = new BrowserMenus(*this, m_settings);
     connect(m_fileList, &QTreeView::clicked, this, &BrowserPane::onClicked);
+    // Whatever changed the selection (a click, a key, Select All from a
+    // menu), the keys that follow are for the FileList.
+    connect(m_fileList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { m_fileList->setFocus(); });
     connect(m_fileList, &QTreeView::doubleClicked, this,
             [this] { Q_EMIT command(id::AddToSendList); });
     connect(m_fileList, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
@@ -50,6 +57,7 @@ BrowserPane::BrowserPane(QWidget* owner, Settings& settings, QStringList volumes
 }
 
 void BrowserPane::listCurDir() {
+    const WaitCursor wait(listingReadsFolder(m_settings.curDir));
     m_model->setRecords(ListDirectory(m_settings.curDir, false, m_settings.sort, m_volumes));
     m_menus->updateCaptions();
 }

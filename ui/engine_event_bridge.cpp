@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QWidget>
 
+#include <utility>
+
 namespace zapfer {
 
 EngineEventBridge::EngineEventBridge(QWidget* owner, TransferController& transfers)
@@ -49,11 +51,17 @@ void EngineEventBridge::playSound(Sound sound) {
 }
 
 void EngineEventBridge::linkFailed(const LinkError& error) {
+    {
+        const std::lock_guard lock(m_pendingMutex);
+        m_pending.push_back(
+            {linkOpenMessage(error), loadString(str::CommTypeBase + int(error.type))});
+    }
+    // Finds nothing left when start-up has shown it already.
     QMetaObject::invokeMethod(
         this,
-        [this, error] {
-            showMessage(m_owner, QMessageBox::Critical,
-                        loadString(str::CommTypeBase + int(error.type)), linkOpenMessage(error));
+        [this] {
+            for (const LinkMessage& message : takePendingLinkMessages())
+                showMessage(m_owner, QMessageBox::Critical, message.caption, message.text);
         },
         Qt::QueuedConnection);
 }
@@ -65,6 +73,16 @@ void EngineEventBridge::receiveRefused(uint32_t peerAddress, int32_t fileCount,
         [this, address = QString::fromStdString(Ipv4Network{peerAddress, 32}.text()), fileCount,
          totalBytes] { Q_EMIT refused(address, fileCount, totalBytes); },
         Qt::QueuedConnection);
+}
+
+void EngineEventBridge::showPendingLinkMessagesNow() {
+    for (const LinkMessage& message : takePendingLinkMessages())
+        showMessageAndWait(m_owner, QMessageBox::Critical, message.caption, message.text);
+}
+
+std::vector<EngineEventBridge::LinkMessage> EngineEventBridge::takePendingLinkMessages() {
+    const std::lock_guard lock(m_pendingMutex);
+    return std::exchange(m_pending, {});
 }
 
 } // namespace zapfer

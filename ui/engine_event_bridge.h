@@ -4,6 +4,10 @@
 #include "sound_player.h"
 
 #include <QObject>
+#include <QString>
+
+#include <mutex>
+#include <vector>
 
 class QWidget;
 
@@ -28,6 +32,13 @@ public:
     void linkFailed(const LinkError& error) override;
     void receiveRefused(uint32_t peerAddress, int32_t fileCount, int64_t totalBytes) override;
 
+    // Shows the link's messages that have not been shown yet, now, each
+    // dismissed before the next (and before this returns). Start-up calls it
+    // right after opening the link, so a port that cannot be opened is
+    // reported before the window shows; otherwise they show in turn from
+    // the event loop without blocking it.
+    void showPendingLinkMessagesNow();
+
 Q_SIGNALS:
     // A peer's file table was accepted: the Receive command (40018) is due.
     void incoming();
@@ -35,9 +46,17 @@ Q_SIGNALS:
     void refused(const QString& address, int fileCount, qint64 totalBytes);
 
 private:
+    struct LinkMessage {
+        QString text;
+        QString caption;
+    };
+    std::vector<LinkMessage> takePendingLinkMessages();
+
     QWidget* m_owner;
     TransferController& m_transfers;
     SoundPlayer m_sound;
+    std::mutex m_pendingMutex; // linkMessage may come from an engine thread
+    std::vector<LinkMessage> m_pending;
 };
 
 } // namespace zapfer

@@ -34,8 +34,12 @@ void FileCommands::deleteSelected() {
     };
     if (!confirmDeletion(curDir, names, m_browser.settings().promptDelete, ask))
         return;
-    if (names.isEmpty())
+    // With nothing selected the confirmed question still lists the folder
+    // again, which shows what changed on the disk meanwhile.
+    if (names.isEmpty()) {
+        m_browser.listCurDir();
         return;
+    }
     OperationResult result;
     FileOperationProgress(m_browser.owner(), loadString(str::DeleteFilesTitle))
         .run(
@@ -77,16 +81,21 @@ void FileCommands::newFolder() {
 }
 
 void FileCommands::moveOrCopy(bool move) {
+    // Without a selection the dialog still opens; its OK then only lists the
+    // folder again. The volume view has no folder to move out of.
     const QStringList names = selectedNames();
-    if (names.isEmpty() || m_browser.settings().curDir.isEmpty()) {
+    if (m_browser.settings().curDir.isEmpty()) {
         beep();
         return;
     }
     CopyToDialog dialog(move ? CopyToDialog::Mode::Move : CopyToDialog::Mode::Copy,
                         m_browser.settings().curDir, names, m_browser.settings().destDir,
                         m_browser.owner());
-    dialog.setBrowseHandler([this, &dialog](QString& path) {
-        return SelectDirectoryDialog(&dialog, path, m_browser.volumes()) == DialogResult::Ok;
+    // The picker has no owner: it is centred on the screen, not over the
+    // dialog.
+    dialog.setBrowseHandler([this](QString& path) {
+        return SelectDirectoryDialog(nullptr, path, m_browser.volumes(),
+                                     m_browser.settings().sort) == DialogResult::Ok;
     });
     if (dialog.exec() == QDialog::Accepted)
         m_browser.listCurDir();

@@ -175,6 +175,7 @@ void MainWindow::openLink() {
     if (Engine* e = engine())
         e->selectCommType(static_cast<CommType>(m_settings.commType), true);
     updateLinkDisplay();
+    m_events->showPendingLinkMessagesNow();
 }
 
 void MainWindow::updateLinkDisplay() {

@@ -43,7 +43,9 @@ public:
     void attachEngine(Engine* engine);
     void detachEngine();
     Engine* engine() const;
-    // Opens the link of the CommType (reporting a failure); title, Send button.
+    // Opens the link of the CommType; title, Send button. A failure is
+    // reported before this returns, so start-up calls it before showing the
+    // window.
     void openLink();
     int menuBarHeight() const;              // portrait splits the height around it
     int addPaths(const QStringList& paths); // command line, hand-over

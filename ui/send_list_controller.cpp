@@ -49,7 +49,7 @@ void SendListController::addRows(QModelIndexList rows, const FileListModel& file
             continue;
         }
         const QString path = joinPath(curDir, record.name);
-        switch (m_model->addFile(path, files.data(row, Qt::DecorationRole).value<QIcon>())) {
+        switch (m_model->addFile(path)) {
         case SendListModel::AddResult::NotReadable:
             beep();
             break;

@@ -1,12 +1,10 @@
 #include "send_list_model.h"
 
-#include "format_size.h"
 #include "protocol.h"
 #include "sendable.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileIconProvider>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -22,7 +20,7 @@ bool SendListModel::holdsName(const QString& name) const {
     });
 }
 
-SendListModel::AddResult SendListModel::addFile(const QString& path, const QIcon& icon) {
+SendListModel::AddResult SendListModel::addFile(const QString& path) {
     const QFileInfo info(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
     QFile file(info.filePath());
     if (!info.isFile() || !file.open(QIODevice::ReadOnly))
@@ -44,10 +42,7 @@ SendListModel::AddResult SendListModel::addFile(const QString& path, const QIcon
     if (fileCount() >= kMaxFiles)
         return AddResult::Full;
     beginInsertRows({}, 0, 0);
-    m_entries.insert(
-        m_entries.begin(),
-        {info.filePath(), info.fileName(), size,
-         icon.isNull() ? QFileIconProvider().icon(QAbstractFileIconProvider::File) : icon});
+    m_entries.insert(m_entries.begin(), {info.filePath(), info.fileName(), size});
     m_totalBytes += size;
     endInsertRows();
     Q_EMIT contentsChanged();
@@ -94,7 +89,7 @@ QVariant SendListModel::data(const QModelIndex& index, int role) const {
         case NameColumn:
             return e.name;
         case SizeColumn:
-            return FormatSize(e.size);
+            return sizeCellText(false, e.size);
         case PathColumn:
             return e.path;
         default:
@@ -102,7 +97,7 @@ QVariant SendListModel::data(const QModelIndex& index, int role) const {
         }
     }
     if (role == Qt::DecorationRole && index.column() == NameColumn)
-        return e.icon;
+        return m_icons.fileIcon(e.name);
     return {};
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "file_type_icons.h"
+
 #include <QAbstractTableModel>
-#include <QIcon>
 #include <QStringList>
 
 #include <cstdint>
@@ -9,13 +10,11 @@
 
 namespace zapfer {
 
-// One queued file: its absolute path, its size when it was added and the
-// icon it showed in the FileList.
+// One queued file: its absolute path and its size when it was added.
 struct SendEntry {
     QString path;
     QString name;
     int64_t size = 0;
-    QIcon icon;
 };
 
 // The queue of files for the next send: columns "Name", "Size" and the
@@ -38,9 +37,8 @@ public:
         TooLarge,    // 2 GiB or more: the transfer's size field cannot hold it
         Full,        // 100 files are queued
     };
-    // Adds the regular file at `path` (made absolute) at the top, with the
-    // icon `icon` (the file's own kind when null).
-    AddResult addFile(const QString& path, const QIcon& icon = {});
+    // Adds the regular file at `path` (made absolute) at the top.
+    AddResult addFile(const QString& path);
     // Removes the entries whose path is one of `paths`; returns how many went.
     int removePaths(const QStringList& paths);
 
@@ -63,6 +61,7 @@ private:
 
     std::vector<SendEntry> m_entries;
     int64_t m_totalBytes = 0;
+    mutable FileTypeIcons m_icons;
 };
 
 } // namespace zapfer

@@ -1,7 +1,6 @@
 #include "file_list_model.h"
 
 #include "directory_listing.h"
-#include "format_size.h"
 
 #include <QDateTime>
 
@@ -40,21 +39,15 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
         case NameColumn:
             return r.name;
         case SizeColumn:
-            return r.folder ? QString() : FormatSize(r.size);
+            return sizeCellText(r);
         case DateColumn:
             return r.folder ? QString() : formatFileDate(r.mtime);
         default:
             return {};
         }
     }
-    // Icons by kind only: asking for each file's own icon would read every
-    // file of a large folder.
-    if (role == Qt::DecorationRole && index.column() == NameColumn) {
-        if (r.volume)
-            return m_icons.icon(QAbstractFileIconProvider::Drive);
-        return m_icons.icon(r.folder ? QAbstractFileIconProvider::Folder
-                                     : QAbstractFileIconProvider::File);
-    }
+    if (role == Qt::DecorationRole && index.column() == NameColumn)
+        return m_icons.iconFor(r);
     return {};
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "file_record.h"
+#include "file_type_icons.h"
 
 #include <QAbstractTableModel>
-#include <QFileIconProvider>
 
 #include <functional>
 #include <vector>
@@ -39,7 +39,7 @@ public:
 
 private:
     std::vector<FileRecord> m_records;
-    QFileIconProvider m_icons;
+    mutable FileTypeIcons m_icons;
     RenameHandler m_rename;
 };
 

@@ -37,6 +37,16 @@ void showMessage(QWidget* owner, QMessageBox::Icon icon, const QString& title,
     box->open();
 }
 
+void showMessageAndWait(QWidget* owner, QMessageBox::Icon icon, const QString& title,
+                        const QString& text) {
+    if (messageHook()) {
+        messageHook()(owner, icon, title, text);
+        return;
+    }
+    QMessageBox box(icon, title, text, QMessageBox::Ok, owner);
+    box.exec();
+}
+
 bool askYesNo(QWidget* owner, const QString& title, const QString& text) {
     if (questionHook())
         return questionHook()(owner, title, text);

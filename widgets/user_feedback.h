@@ -20,6 +20,11 @@ void beep();
 // keep arriving while it is up.
 void showMessage(QWidget* owner, QMessageBox::Icon icon, const QString& title, const QString& text);
 
+// The same message box, but it is dismissed before this returns (it runs a
+// modal loop): for a message that must come before what follows it.
+void showMessageAndWait(QWidget* owner, QMessageBox::Icon icon, const QString& title,
+                        const QString& text);
+
 // A Yes/No question owned by `owner`, answered before it returns (it runs a
 // modal loop); true on Yes.
 bool askYesNo(QWidget* owner, const QString& title, const QString& text);

@@ -59,7 +59,7 @@ protected:
 };
 
 TEST_F(Picker, ListsFoldersOnlyEntersThemAndGoesUpByThePopup) {
-    DirectoryPickerDialog dialog(m_dir.filePath(QStringLiteral("Docs")), m_volumes);
+    DirectoryPickerDialog dialog(m_dir.filePath(QStringLiteral("Docs")), m_volumes, 0);
     dialog.show();
     EXPECT_EQ(names(dialog), QStringList{QStringLiteral("Work")});
     EXPECT_EQ(dialog.pathButton()->caption(), QStringLiteral("Docs"));
@@ -95,7 +95,7 @@ TEST_F(Picker, OkReturnsTheFolderShownAndCancelLeavesItForTheCallerToIgnore) {
         clickRow(*dialog, QStringLiteral("Music"));
         press(*dialog, "1");
     });
-    EXPECT_EQ(SelectDirectoryDialog(nullptr, path, m_volumes), DialogResult::Ok);
+    EXPECT_EQ(SelectDirectoryDialog(nullptr, path, m_volumes, 0), DialogResult::Ok);
     EXPECT_EQ(path, m_dir.filePath(QStringLiteral("Music")));
 
     QTimer::singleShot(0, [] {
@@ -104,7 +104,7 @@ TEST_F(Picker, OkReturnsTheFolderShownAndCancelLeavesItForTheCallerToIgnore) {
         dialog->applyPathPopupChoice(2);
         press(*dialog, "2");
     });
-    EXPECT_EQ(SelectDirectoryDialog(nullptr, path, m_volumes), DialogResult::Cancelled);
+    EXPECT_EQ(SelectDirectoryDialog(nullptr, path, m_volumes, 0), DialogResult::Cancelled);
     EXPECT_EQ(path, m_dir.path());
 
     // A folder that cannot be listed shows nothing, and OK still returns it.
@@ -115,8 +115,39 @@ TEST_F(Picker, OkReturnsTheFolderShownAndCancelLeavesItForTheCallerToIgnore) {
         EXPECT_EQ(dialog->folderModel()->rowCount(), 0);
         press(*dialog, "1");
     });
-    EXPECT_EQ(SelectDirectoryDialog(nullptr, path, m_volumes), DialogResult::Ok);
+    EXPECT_EQ(SelectDirectoryDialog(nullptr, path, m_volumes, 0), DialogResult::Ok);
     EXPECT_EQ(path, m_dir.filePath(QStringLiteral("gone")));
+}
+
+TEST_F(Picker, ListsInTheSortOrderOfTheFileList) {
+    for (const char* name : {"b.aa", "a.zz", "c", "Docs/d.mm"})
+        ASSERT_TRUE(QDir().mkpath(m_dir.filePath(QString::fromLatin1(name))));
+    // Folders carry no date or size: those orders fall back to the names.
+    const QStringList byName = {QStringLiteral("a.zz"), QStringLiteral("b.aa"), QStringLiteral("c"),
+                                QStringLiteral("Docs"), QStringLiteral("Music")};
+    const QStringList byType = {QStringLiteral("c"), QStringLiteral("Docs"),
+                                QStringLiteral("Music"), QStringLiteral("b.aa"),
+                                QStringLiteral("a.zz")};
+    const std::pair<uint32_t, QStringList> cases[] = {
+        {0, byName}, {1, byName}, {2, byName}, {3, byType}};
+    for (const auto& [sort, expected] : cases) {
+        SCOPED_TRACE(sort);
+        DirectoryPickerDialog dialog(m_dir.path(), m_volumes, sort);
+        EXPECT_EQ(names(dialog), expected);
+    }
+    // Entering a folder keeps the order.
+    DirectoryPickerDialog dialog(m_dir.path(), m_volumes, 3);
+    dialog.show();
+    clickRow(dialog, QStringLiteral("Docs"));
+    EXPECT_EQ(names(dialog), (QStringList{QStringLiteral("Work"), QStringLiteral("d.mm")}));
+    QString path = m_dir.path();
+    QTimer::singleShot(0, [&byType] {
+        auto* shown = qobject_cast<DirectoryPickerDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(names(*shown), byType);
+        press(*shown, "2");
+    });
+    EXPECT_EQ(SelectDirectoryDialog(nullptr, path, m_volumes, 3), DialogResult::Cancelled);
 }
 
 } // namespace

@@ -9,11 +9,13 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -22,6 +24,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <string>
 #include <thread>
 
 using namespace zapfer;
@@ -206,6 +210,39 @@ TEST_F(FileDialogs, PropertiesShowTheEntryAndTheReadonlyBoxAppliesOnlyOnOk) {
     EXPECT_EQ(child<QLabel>(missing, 1008)->text(), QStringLiteral("Unavailable"));
     EXPECT_EQ(child<QLabel>(missing, 1003)->text(), QStringLiteral("Unavailable"));
     EXPECT_FALSE(child<QCheckBox>(missing, 1010)->isEnabled());
+}
+
+TEST_F(FileDialogs, PropertiesAndCopyToAreCentredOverTheWindowOrElseTheScreen) {
+    ASSERT_TRUE(writeFile(m_src + QStringLiteral("/report.txt"), "r"));
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    // A window with room for the dialog, and one too small to centre it on.
+    const QRect owners[] = {QRect(130, 90, 700, 500), QRect(40, 30, 120, 90)};
+    for (const QRect& ownerGeometry : owners) {
+        QWidget owner;
+        owner.setGeometry(ownerGeometry);
+        owner.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner, 5000));
+        FilePropertiesDialog properties(m_src, QStringLiteral("report.txt"), &owner);
+        CopyToDialog copy(CopyToDialog::Mode::Copy, m_src, {}, m_dst, &owner);
+        for (QDialog* dialog : {static_cast<QDialog*>(&properties), static_cast<QDialog*>(&copy)}) {
+            SCOPED_TRACE(dialog->windowTitle().toStdString() + " over " +
+                         std::to_string(owner.width()));
+            dialog->show();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog, 5000));
+            const bool fits = dialog->width() < owner.width() && dialog->height() < owner.height();
+            if (owner.width() < 200) {
+                ASSERT_FALSE(fits);
+            }
+            // Integer halves, and placed before the window frame was known:
+            // off by at most a pixel and that frame.
+            const int frame = (dialog->frameGeometry().width() - dialog->width()) / 2;
+            const QPoint middle = fits ? owner.frameGeometry().center() : screen.center();
+            const QPoint offset = dialog->frameGeometry().center() - middle;
+            EXPECT_LE(std::abs(offset.x()), frame + 1) << offset.x();
+            EXPECT_LE(std::abs(offset.y()), frame + 1) << offset.y();
+            dialog->reject();
+        }
+    }
 }
 
 TEST(FileOperationProgressTest, QuickWorkRunsOnAWorkerWithoutADialog) {

@@ -139,6 +139,53 @@ TEST_F(DeleteFiles, UndeletableFileKeepsItsFoldersAndTheRestGoes) {
     EXPECT_EQ(message.caption, QStringLiteral("Delete File(s)"));
 }
 
+TEST_F(DeleteFiles, AReadOnlyFileIsKeptAtTheTopAndInsideFolders) {
+    ASSERT_TRUE(mkdir(QStringLiteral("top/inner")));
+    ASSERT_TRUE(writeFile(path(QStringLiteral("top/inner/kept.txt"))));
+    ASSERT_TRUE(writeFile(path(QStringLiteral("top/inner/gone.txt"))));
+    ASSERT_TRUE(writeFile(path(QStringLiteral("top/gone.txt"))));
+    ASSERT_TRUE(writeFile(path(QStringLiteral("locked.txt"))));
+    ASSERT_TRUE(writeFile(path(QStringLiteral("loose.txt"))));
+    ASSERT_TRUE(writeFile(path(QStringLiteral("target.txt"))));
+    ASSERT_EQ(::symlink("target.txt", QFile::encodeName(path(QStringLiteral("link"))).constData()),
+              0);
+    // Read-only as File Properties makes it, and one only its owner could
+    // not write: a write bit for anyone is enough to delete.
+    ASSERT_EQ(
+        ::chmod(QFile::encodeName(path(QStringLiteral("top/inner/kept.txt"))).constData(), 0444),
+        0);
+    ASSERT_EQ(::chmod(QFile::encodeName(path(QStringLiteral("locked.txt"))).constData(), 0400), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(path(QStringLiteral("loose.txt"))).constData(), 0464), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(path(QStringLiteral("target.txt"))).constData(), 0444), 0);
+
+    TestProgress progress;
+    const OperationResult result =
+        DeleteSelected(m_root,
+                       {QStringLiteral("top"), QStringLiteral("locked.txt"),
+                        QStringLiteral("loose.txt"), QStringLiteral("link")},
+                       progress);
+    EXPECT_EQ(result.requested, 4);
+    EXPECT_EQ(result.succeeded, 2);
+    EXPECT_EQ(result.failed, 2);
+    EXPECT_TRUE(exists(path(QStringLiteral("top/inner/kept.txt"))));
+    EXPECT_FALSE(exists(path(QStringLiteral("top/inner/gone.txt"))));
+    EXPECT_FALSE(exists(path(QStringLiteral("top/gone.txt"))));
+    EXPECT_TRUE(exists(path(QStringLiteral("locked.txt"))));
+    EXPECT_FALSE(exists(path(QStringLiteral("loose.txt"))));
+    // A link has no mode of its own: it goes, its read-only target stays.
+    EXPECT_FALSE(exists(path(QStringLiteral("link"))));
+    EXPECT_TRUE(exists(path(QStringLiteral("target.txt"))));
+
+    TestProgress again;
+    EXPECT_EQ(DeleteFolderTree(path(QStringLiteral("top")), again), TreeDeletion::Failed);
+    EXPECT_TRUE(exists(path(QStringLiteral("top/inner/kept.txt"))));
+    // Made writable again, it can go.
+    ASSERT_EQ(
+        ::chmod(QFile::encodeName(path(QStringLiteral("top/inner/kept.txt"))).constData(), 0644),
+        0);
+    EXPECT_EQ(DeleteFolderTree(path(QStringLiteral("top")), again), TreeDeletion::Deleted);
+}
+
 TEST_F(DeleteFiles, TreesOfAnyDepthAreDeleted) {
     for (const int depth : {1, 30, 3000}) {
         SCOPED_TRACE(depth);

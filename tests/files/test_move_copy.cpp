@@ -132,6 +132,32 @@ TEST_F(MoveCopy, UnusableDestinationsAndNamesFailEveryItem) {
     EXPECT_TRUE(entries(m_dst).isEmpty());
 }
 
+TEST_F(MoveCopy, ARelativeDestinationIsTakenFromTheFolderShown) {
+    ASSERT_TRUE(QDir(m_src).mkpath(QStringLiteral("sub/inner")));
+    for (const char* name : {"a", "b", "c", "d"})
+        ASSERT_TRUE(writeFile(src(QLatin1String(name)), name));
+    TestProgress progress;
+    EXPECT_EQ(MoveSelected(m_src, {QStringLiteral("a")}, QStringLiteral("sub"), progress).succeeded,
+              1);
+    EXPECT_EQ(CopySelected(m_src, {QStringLiteral("b")}, QStringLiteral("sub/inner/"), progress)
+                  .succeeded,
+              1);
+    EXPECT_EQ(
+        MoveSelected(m_src, {QStringLiteral("c")}, QStringLiteral("../dst"), progress).succeeded,
+        1);
+    EXPECT_EQ(readFile(src(QStringLiteral("sub/a"))), QByteArray("a"));
+    EXPECT_EQ(readFile(src(QStringLiteral("sub/inner/b"))), QByteArray("b"));
+    EXPECT_EQ(readFile(src(QStringLiteral("b"))), QByteArray("b"));
+    EXPECT_EQ(readFile(dst(QStringLiteral("c"))), QByteArray("c"));
+    EXPECT_FALSE(exists(src(QStringLiteral("a"))));
+    EXPECT_FALSE(exists(src(QStringLiteral("c"))));
+
+    // "." is the folder shown itself: nothing is replaced by itself.
+    EXPECT_EQ(MoveSelected(m_src, {QStringLiteral("d")}, QStringLiteral("."), progress).failed, 1);
+    EXPECT_EQ(CopySelected(m_src, {QStringLiteral("d")}, QStringLiteral("."), progress).failed, 1);
+    EXPECT_EQ(readFile(src(QStringLiteral("d"))), QByteArray("d"));
+}
+
 TEST_F(MoveCopy, CancelledCopyLeavesNoPartialFile) {
     const QByteArray content(8 * 1024 * 1024, 'z');
     ASSERT_TRUE(writeFile(src(QStringLiteral("first")), "1"));

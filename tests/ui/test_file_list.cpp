@@ -1,3 +1,4 @@
+#include "control_ids.h"
 #include "file_list_model.h"
 #include "window_buttons.h"
 #include "window_fixture.h"
@@ -6,6 +7,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QIcon>
 #include <QTreeView>
 
 using namespace zapfer;
@@ -86,6 +88,47 @@ TEST_F(FileListTest, AClickEntersAFolderAndAVolumeButNotAFile) {
     click(0);
     EXPECT_EQ(m_settings.curDir, QStringLiteral("/"));
     EXPECT_EQ(menusOf(w).pathButton()->caption(), QStringLiteral("/"));
+}
+
+TEST_F(FileListTest, BothListsShowEachFilesTypeIcon) {
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("Photos")));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    makeFile(QStringLiteral("notes.txt"), 10, now);
+    makeFile(QStringLiteral("photo.png"), 20, now);
+    makeFile(QStringLiteral("report.pdf"), 30, now);
+    MainWindow& w = window();
+    FileListModel* files = browserOf(w).model();
+    ASSERT_EQ(column(0), (QStringList{QStringLiteral("Photos"), QStringLiteral("notes.txt"),
+                                      QStringLiteral("photo.png"), QStringLiteral("report.pdf")}));
+    const auto fileIcon = [files](int row) {
+        return files->index(row, 0).data(Qt::DecorationRole).value<QIcon>();
+    };
+    const QStringList names = {fileIcon(1).name(), fileIcon(2).name(), fileIcon(3).name()};
+    for (const QString& name : names)
+        EXPECT_FALSE(name.isEmpty());
+    EXPECT_NE(names[0], names[1]);
+    EXPECT_NE(names[0], names[2]);
+    EXPECT_NE(names[1], names[2]);
+    EXPECT_NE(fileIcon(0).name(), names[0]) << "a folder looks like a folder";
+
+    // Added from the FileList or dropped in from elsewhere: the same icons.
+    QItemSelectionModel* selection = browserOf(w).fileList()->selectionModel();
+    selection->select(files->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    command(w, id::AddToSendList);
+    EXPECT_EQ(w.addPaths({m_dir.filePath(QStringLiteral("photo.png")),
+                          m_dir.filePath(QStringLiteral("report.pdf"))}),
+              2);
+    const SendListModel* queued = sendListOf(w).model();
+    ASSERT_EQ(queued->fileCount(), 3);
+    QStringList sendNames;
+    for (int row = 0; row < queued->fileCount(); ++row) {
+        sendNames.append(queued->index(row, 0).data(Qt::DisplayRole).toString());
+        const QIcon icon = queued->index(row, 0).data(Qt::DecorationRole).value<QIcon>();
+        EXPECT_FALSE(icon.pixmap(16, 16).isNull());
+        EXPECT_EQ(icon.name(), names[int(column(0).indexOf(sendNames.last())) - 1]);
+    }
+    EXPECT_EQ(sendNames, (QStringList{QStringLiteral("report.pdf"), QStringLiteral("photo.png"),
+                                      QStringLiteral("notes.txt")}));
 }
 
 } // namespace
