@@ -4,6 +4,7 @@
 #include "protocol.h"
 #include "sendable.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileIconProvider>
@@ -111,11 +112,11 @@ QVariant SendListModel::headerData(int section, Qt::Orientation orientation, int
         return {};
     switch (section) {
     case NameColumn:
-        return QStringLiteral("Name");
+        return QCoreApplication::translate("SendList", "Name");
     case SizeColumn:
-        return QStringLiteral("Size");
+        return QCoreApplication::translate("SendList", "Size");
     case PathColumn:
-        return QStringLiteral("Pathname");
+        return QCoreApplication::translate("SendList", "Pathname");
     default:
         return {};
     }

@@ -3,6 +3,7 @@
 #include "directory_listing.h"
 #include "format_size.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 
 namespace zapfer {
@@ -63,11 +64,11 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
         return {};
     switch (section) {
     case NameColumn:
-        return QStringLiteral("Name");
+        return QCoreApplication::translate("FileList", "Name");
     case SizeColumn:
-        return QStringLiteral("Size");
+        return QCoreApplication::translate("FileList", "Size");
     case DateColumn:
-        return QStringLiteral("Date");
+        return QCoreApplication::translate("FileList", "Date");
     default:
         return {};
     }
