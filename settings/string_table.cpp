@@ -106,6 +106,8 @@ constexpr std::array kStrings = std::to_array<StringEntry>({
          "StringTable",
          "'%1' is not a complete IPv4 address. Enter four numbers from 0 to 255 separated by "
          "dots, such as 192.168.1.20.")},
+    // Said by the engine in English; the window shows it through the table.
+    {40204, QT_TRANSLATE_NOOP("StringTable", "Infrared sockets are not available on this system.")},
     // The commands' names: tooltips and accessible names of the buttons.
     {42003, QT_TRANSLATE_NOOP("StringTable", "About")},
     {42008, QT_TRANSLATE_NOOP("StringTable", "Settings")},
@@ -141,6 +143,15 @@ QString sourceString(int id) {
     if (it == kStrings.end() || it->id != id)
         return {};
     return QString::fromUtf8(it->text);
+}
+
+QString translatedSource(const QString& english) {
+    const QByteArray utf8 = english.toUtf8();
+    for (const StringEntry& e : kStrings) {
+        if (utf8 == e.text)
+            return QCoreApplication::translate("StringTable", e.text);
+    }
+    return english;
 }
 
 std::vector<int> stringIds() {

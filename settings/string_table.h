@@ -12,6 +12,9 @@ namespace zapfer {
 QString loadString(int id);
 // The English text of `id`, whatever the translators hold.
 QString sourceString(int id);
+// The translation of a text the engine words in English, when the table has
+// that text; any other text as it is.
+QString translatedSource(const QString& english);
 // Every number the table holds, ascending.
 std::vector<int> stringIds();
 
@@ -59,6 +62,7 @@ inline constexpr int SendResultTitle = 5025;
 inline constexpr int TimeLeftFormat = 40201; // "about %1 s left"
 inline constexpr int IrdaUnavailable = 40202;
 inline constexpr int BadPeerAddress = 40203; // the text entered
+inline constexpr int IrdaSocketsMissing = 40204;
 // + command number: the command's name (the seven command buttons, the path
 // and sort buttons), for tooltips and accessible names.
 inline constexpr int CommandNameOffset = 2000;

@@ -1,5 +1,6 @@
 #include "engine_event_bridge.h"
 
+#include "string_table.h"
 #include "transfer_controller.h"
 #include "user_feedback.h"
 
@@ -49,7 +50,9 @@ void EngineEventBridge::linkMessage(const std::string& text, const std::string& 
     QMetaObject::invokeMethod(
         this,
         [this, text = QString::fromStdString(text), caption = QString::fromStdString(caption)] {
-            showMessage(m_owner, QMessageBox::Critical, caption, text);
+            // The engine words its messages in English, from the string table.
+            showMessage(m_owner, QMessageBox::Critical, translatedSource(caption),
+                        translatedSource(text));
         },
         Qt::QueuedConnection);
 }
