@@ -148,7 +148,7 @@
         <translation>Dateien: %1  Bytes: %2</translation>
     </message>
     <message>
-        <source>Are you sure you want to remove the folder '%1' and all of its contents?</source>
+        <source>Are you sure you want to remove the folder &apos;%1&apos; and all of its contents?</source>
         <translation>Möchten Sie den Ordner „%1“ mit seinem gesamten Inhalt wirklich entfernen?</translation>
     </message>
     <message>
@@ -156,7 +156,7 @@
         <translation>Löschen des Ordners bestätigen</translation>
     </message>
     <message>
-        <source>Are you sure you want to delete '%1'?</source>
+        <source>Are you sure you want to delete &apos;%1&apos;?</source>
         <translation>Möchten Sie „%1“ wirklich löschen?</translation>
     </message>
     <message>
@@ -180,7 +180,7 @@
         <translation>Die Schnittstelle kann nicht geöffnet werden. Bitte beenden Sie alle Programme, die dieselbe Schnittstelle verwenden.  Zapfer überwacht die Schnittstelle weiter und öffnet sie, sobald sie frei ist.</translation>
     </message>
     <message>
-        <source>Cannot rename '%1':
+        <source>Cannot rename &apos;%1&apos;:
 
  A file with the name you specified already exists.  Specify a different Name.</source>
         <translation>„%1“ kann nicht umbenannt werden:
@@ -252,21 +252,21 @@
         <translation>Es können höchstens 100 Dateien auf einmal gesendet werden.</translation>
     </message>
     <message>
-        <source>'%1' cannot be sent: files of 2 GB or more are too large for a transfer.</source>
+        <source>&apos;%1&apos; cannot be sent: files of 2 GB or more are too large for a transfer.</source>
         <translation>„%1“ kann nicht gesendet werden: Dateien ab 2 GB sind für eine Übertragung zu groß.</translation>
     </message>
     <message>
-        <source>'%1' cannot be sent: its name is longer than 125 characters.</source>
+        <source>&apos;%1&apos; cannot be sent: its name is longer than 125 characters.</source>
         <translation>„%1“ kann nicht gesendet werden: Der Name ist länger als 125 Zeichen.</translation>
     </message>
     <message>
-        <source>'%1' cannot be sent: its name holds a control character or a backslash, which the receiver would refuse or take for a folder.</source>
+        <source>&apos;%1&apos; cannot be sent: its name holds a control character or a backslash, which the receiver would refuse or take for a folder.</source>
         <translation>„%1“ kann nicht gesendet werden: Der Name enthält ein Steuerzeichen oder einen umgekehrten Schrägstrich, den der Empfänger ablehnen oder für einen Ordner halten würde.</translation>
     </message>
     <message>
-        <source>Cannot rename '%1':
+        <source>Cannot rename &apos;%1&apos;:
 
- A name cannot be empty, "." or ".." or contain "/".</source>
+ A name cannot be empty, &quot;.&quot; or &quot;..&quot; or contain &quot;/&quot;.</source>
         <translation>„%1“ kann nicht umbenannt werden:
 
  Ein Name darf nicht leer, „.“ oder „..“ sein und kein „/“ enthalten.</translation>
@@ -276,11 +276,11 @@
         <translation>Die Hilfeseiten wurden nicht gefunden. Sie werden als %1 installiert.</translation>
     </message>
     <message>
-        <source>The recipient's machine does not have enough storage space to receive all of the selected files.</source>
+        <source>The recipient&apos;s machine does not have enough storage space to receive all of the selected files.</source>
         <translation>Auf dem Rechner des Empfängers ist nicht genug Speicherplatz für alle ausgewählten Dateien.</translation>
     </message>
     <message>
-        <source>One or more file names conflict with existing files on the recipient's machine.</source>
+        <source>One or more file names conflict with existing files on the recipient&apos;s machine.</source>
         <translation>Eine oder mehrere Dateien sind auf dem Rechner des Empfängers bereits unter demselben Namen vorhanden.</translation>
     </message>
     <message>
@@ -328,7 +328,7 @@
         <translation>Dies kann nicht rückgängig gemacht werden: Nichts wird in einen Papierkorb verschoben.</translation>
     </message>
     <message>
-        <source>The read-only setting of '%1' cannot be changed:
+        <source>The read-only setting of &apos;%1&apos; cannot be changed:
 
 %2</source>
         <translation>Der Schreibschutz von „%1“ kann nicht geändert werden:
@@ -336,7 +336,7 @@
 %2</translation>
     </message>
     <message>
-        <source>Cannot rename '%1':
+        <source>Cannot rename &apos;%1&apos;:
 
 %2</source>
         <translation>„%1“ kann nicht umbenannt werden:
@@ -352,7 +352,7 @@
         <translation>Infrarot-Sockets sind auf diesem System nicht verfügbar. Wählen Sie unter „Einstellungen“ eine andere Verbindungsart.</translation>
     </message>
     <message>
-        <source>'%1' is not a complete IPv4 address. Enter four numbers from 0 to 255 separated by dots, such as 192.168.1.20.</source>
+        <source>&apos;%1&apos; is not a complete IPv4 address. Enter four numbers from 0 to 255 separated by dots, such as 192.168.1.20.</source>
         <translation>„%1“ ist keine vollständige IPv4-Adresse. Geben Sie vier durch Punkte getrennte Zahlen von 0 bis 255 ein, zum Beispiel 192.168.1.20.</translation>
     </message>
     <message>
