@@ -1,6 +1,7 @@
 #include "zapfer_program.h"
 
 #include "termination_signals.h"
+#include "translations.h"
 #include "zapfer_app.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@ int runZapfer(int argc, char** argv, const ProgramOptions& options) {
     QApplication::setOrganizationName(QStringLiteral("Quorvel"));
     QApplication::setApplicationName(QStringLiteral("Zapfer"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.quorvel.Zapfer"));
+    installTranslations(QLocale::system(), translationDirs(QApplication::applicationDirPath()));
     QStringList files = QApplication::arguments();
     files.removeFirst();
 

@@ -3,8 +3,10 @@
 #include "center_dialog.h"
 #include "glyphs.h"
 
+#include <QDate>
 #include <QGridLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 
 namespace zapfer {
@@ -24,24 +26,24 @@ QLabel* addLabel(QDialog* dialog, QGridLayout* grid, int id, const QString& text
 } // namespace
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("About zapfer"));
+    setWindowTitle(tr("About zapfer"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     auto* grid = new QGridLayout(this);
-    addLabel(this, grid, 1002, QStringLiteral("Zapfer Version 1.0"), 0, Qt::AlignCenter);
+    addLabel(this, grid, 1002, tr("Zapfer Version 1.0"), 0, Qt::AlignCenter);
     const char* credits[] = {
-        "Beams files between two machines",
-        "over a LAN, the Internet or a serial line.",
-        "Written by the Quorvel Zapfer team.",
-        "Free to use and to share.",
+        QT_TR_NOOP("Beams files between two machines"),
+        QT_TR_NOOP("over a LAN, the Internet or a serial line."),
+        QT_TR_NOOP("Written by the Quorvel Zapfer team."),
+        QT_TR_NOOP("Free to use and to share."),
     };
     for (int i = 0; i < 4; ++i)
-        addLabel(this, grid, 1005 + i, QString::fromLatin1(credits[i]), 1 + i, Qt::AlignLeft);
+        addLabel(this, grid, 1005 + i, tr(credits[i]), 1 + i, Qt::AlignLeft);
     addLabel(this, grid, 1003, builtText(), 5, Qt::AlignCenter);
 
     auto* icon = new QLabel(this);
-    icon->setPixmap(zapferIcon().pixmap(32, 32));
+    icon->setPixmap(zapferIcon().pixmap(QSize(32, 32), devicePixelRatioF()));
     grid->addWidget(icon, 1, 1, 3, 1, Qt::AlignCenter);
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(tr("OK"), this);
     ok->setObjectName(QStringLiteral("1"));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -50,7 +52,14 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
 }
 
 QString AboutDialog::builtText() {
-    return QStringLiteral("Built: %1").arg(QLatin1String(__DATE__));
+    // Written as the compiler's date has always read ("Dec  7 2026"), in
+    // every language.
+    const QDate date = QDate::fromString(QStringLiteral(ZAPFER_BUILD_DATE), Qt::ISODate);
+    const QString day = QStringLiteral("%1 %2 %3")
+                            .arg(QLocale::c().monthName(date.month(), QLocale::ShortFormat))
+                            .arg(date.day(), 2)
+                            .arg(date.year());
+    return tr("Built: %1").arg(day);
 }
 
 void AboutDialog::reject() {

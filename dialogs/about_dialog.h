@@ -11,7 +11,8 @@ class AboutDialog : public QDialog {
 public:
     explicit AboutDialog(QWidget* parent = nullptr);
 
-    // "Built: " and the date the program was compiled, e.g. "Built: May  9 2001".
+    // "Built: " and the release date of the source (SOURCE_DATE_EPOCH when
+    // the build was given one), e.g. "Built: Dec  7 2026".
     static QString builtText();
 
 public Q_SLOTS:

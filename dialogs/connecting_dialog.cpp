@@ -9,18 +9,18 @@
 namespace zapfer {
 
 ConnectingDialog::ConnectingDialog(bool infrared, QWidget* owner) : QDialog(owner) {
-    setWindowTitle(QStringLiteral("Connecting..."));
+    setWindowTitle(tr("Connecting..."));
     // No close box: Cancel is the one way out the user has.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     auto* layout = new QVBoxLayout(this);
-    auto* looking = new QLabel(QStringLiteral("Looking for receiving device..."), this);
+    auto* looking = new QLabel(tr("Looking for receiving device..."), this);
     looking->setAlignment(Qt::AlignCenter);
     layout->addWidget(looking);
-    auto* hint = new QLabel(infrared ? QStringLiteral("(Align infrared ports)") : QString(), this);
+    auto* hint = new QLabel(infrared ? tr("(Align infrared ports)") : QString(), this);
     hint->setObjectName(QStringLiteral("1002"));
     hint->setAlignment(Qt::AlignCenter);
     layout->addWidget(hint);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
     cancel->setObjectName(QStringLiteral("2"));
     cancel->setDefault(true);
     connect(cancel, &QPushButton::clicked, this, &ConnectingDialog::reject);

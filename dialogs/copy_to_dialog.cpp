@@ -32,6 +32,7 @@ CopyToDialog::CopyToDialog(Mode mode, QString curDir, QStringList names, const Q
     auto* label = new QLabel(tr("Destination Directory"), this);
     label->setObjectName(QStringLiteral("65535"));
     m_edit->setObjectName(QStringLiteral("1001"));
+    label->setBuddy(m_edit);
     QPushButton* browseButton = makeButton(tr("Browse"), 1012, this);
     QPushButton* ok = makeButton(tr("OK"), 1, this);
     QPushButton* cancel = makeButton(tr("Cancel"), 2, this);

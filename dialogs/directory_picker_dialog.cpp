@@ -24,7 +24,7 @@ constexpr int kFolderListId = 4;
 DirectoryPickerDialog::DirectoryPickerDialog(const QString& path, const QStringList& volumes,
                                              uint32_t sort, QWidget* owner)
     : QDialog(owner), m_path(path), m_volumes(volumes), m_sort(sort) {
-    setWindowTitle(QStringLiteral("Select Directory"));
+    setWindowTitle(tr("Select Directory"));
     auto* layout = new QVBoxLayout(this);
     m_pathButton = new CaptionButton(kPathButtonId, CaptionButton::Align::Left, this);
     m_pathButton->setMinimumHeight(21);

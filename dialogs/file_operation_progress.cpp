@@ -1,5 +1,6 @@
 #include "file_operation_progress.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QProgressDialog>
 #include <QTimer>
@@ -46,7 +47,9 @@ void FileOperationProgress::run(const std::function<void(OperationProgress&)>& w
     if (finished.load())
         return;
 
-    QProgressDialog dialog(m_caption, QObject::tr("Cancel"), 0, kSteps, m_owner);
+    QProgressDialog dialog(m_caption,
+                           QCoreApplication::translate("FileOperationProgress", "Cancel"), 0,
+                           kSteps, m_owner);
     dialog.setWindowTitle(m_caption);
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setAutoClose(false);

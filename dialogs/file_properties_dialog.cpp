@@ -40,6 +40,7 @@ FilePropertiesDialog::FilePropertiesDialog(QString curDir, const QString& name, 
     icon->setPixmap(QFileIconProvider().icon(QFileInfo(path)).pixmap(kIconSize, kIconSize));
     auto* nameEdit = named(new QLineEdit(name, this), 1001);
     nameEdit->setReadOnly(true);
+    nameEdit->setAccessibleName(tr("Name"));
 
     const bool found = m_properties.found;
     const QString unavailable = unavailableText();

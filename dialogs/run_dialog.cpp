@@ -12,19 +12,20 @@
 namespace zapfer {
 
 RunDialog::RunDialog(const QString& programName, QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("Run"));
+    setWindowTitle(tr("Run"));
     auto* layout = new QVBoxLayout(this);
     auto* name = new QLabel(programName, this);
     name->setObjectName(QStringLiteral("1002"));
     name->setTextFormat(Qt::PlainText);
     name->setAlignment(Qt::AlignCenter);
     layout->addWidget(name);
-    auto* prompt = new QLabel(QStringLiteral("Program Arguments"), this);
+    auto* prompt = new QLabel(tr("Program Arguments"), this);
     prompt->setAlignment(Qt::AlignCenter);
     layout->addWidget(prompt);
     m_arguments = new QLineEdit(this);
     m_arguments->setObjectName(QStringLiteral("1001"));
     m_arguments->setMaxLength(255);
+    prompt->setBuddy(m_arguments);
     layout->addWidget(m_arguments);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("1"));

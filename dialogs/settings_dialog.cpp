@@ -87,50 +87,51 @@ QString localAddressText() {
 
 SettingsDialog::SettingsDialog(const Settings& settings, QStringList volumes, QWidget* owner)
     : QDialog(owner), m_settings(settings), m_volumes(std::move(volumes)) {
-    setWindowTitle(QStringLiteral("Settings"));
+    setWindowTitle(tr("Settings"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     auto* grid = new QGridLayout(this);
     int row = 0;
-    auto* destTitle = new QLabel(QStringLiteral("Destination for Received Files"), this);
+    auto* destTitle = new QLabel(tr("Destination for Received Files"), this);
     destTitle->setObjectName(QStringLiteral("1002"));
     destTitle->setAlignment(Qt::AlignCenter);
     grid->addWidget(destTitle, row++, 0, 1, 3);
     m_destDir = new QLineEdit(m_settings.destDir, this);
     m_destDir->setObjectName(QStringLiteral("1001"));
     m_destDir->setReadOnly(true);
+    destTitle->setBuddy(m_destDir);
     grid->addWidget(m_destDir, row, 0, 1, 2);
-    auto* browseButton = new QPushButton(QStringLiteral("Browse"), this);
+    auto* browseButton = new QPushButton(tr("Browse"), this);
     browseButton->setObjectName(QStringLiteral("1012"));
     browseButton->setAutoDefault(false);
     connect(browseButton, &QPushButton::clicked, this, &SettingsDialog::browse);
     grid->addWidget(browseButton, row++, 2);
 
-    const auto check = [this, grid, &row](int id, const char* text, bool on) {
-        auto* box = new QCheckBox(QString::fromLatin1(text), this);
+    const auto check = [this, grid, &row](int id, const QString& text, bool on) {
+        auto* box = new QCheckBox(text, this);
         box->setObjectName(QString::number(id));
         box->setChecked(on);
         grid->addWidget(box, row++, 0, 1, 3);
         return box;
     };
-    m_promptDelete = check(1011, "Prompt for deletion of files", m_settings.promptDelete);
+    m_promptDelete = check(1011, tr("Prompt for deletion of files"), m_settings.promptDelete);
     m_showResults =
-        check(1013, "Display results after sending/receiving files", m_settings.showResults);
+        check(1013, tr("Display results after sending/receiving files"), m_settings.showResults);
 
-    grid->addWidget(new QLabel(QStringLiteral("If a name exists:"), this), row, 0);
+    grid->addWidget(new QLabel(tr("If a name exists:"), this), row, 0);
     m_nameConflict = new QComboBox(this);
     m_nameConflict->setObjectName(QStringLiteral("1014"));
-    m_nameConflict->setToolTip(QStringLiteral("When a file of the same name exists"));
-    m_nameConflict->addItem(QStringLiteral("Refuse the transfer"), uint(NameConflict::Refuse));
-    m_nameConflict->addItem(QStringLiteral("Replace the file"), uint(NameConflict::Replace));
-    m_nameConflict->addItem(QStringLiteral("Keep both"), uint(NameConflict::KeepBoth));
+    m_nameConflict->setToolTip(tr("When a file of the same name exists"));
+    m_nameConflict->addItem(tr("Refuse the transfer"), uint(NameConflict::Refuse));
+    m_nameConflict->addItem(tr("Replace the file"), uint(NameConflict::Replace));
+    m_nameConflict->addItem(tr("Keep both"), uint(NameConflict::KeepBoth));
     m_nameConflict->setCurrentIndex(m_nameConflict->findData(uint(m_settings.nameConflict)));
     grid->addWidget(m_nameConflict, row++, 1, 1, 2);
 
-    grid->addWidget(new QLabel(QStringLiteral("Accept files from:"), this), row, 0);
+    grid->addWidget(new QLabel(tr("Accept files from:"), this), row, 0);
     m_acceptFrom = new QComboBox(this);
     m_acceptFrom->setObjectName(QStringLiteral("AcceptFrom"));
-    m_acceptFrom->addItem(QStringLiteral("Anyone"), uint(AcceptFrom::Anyone));
-    m_acceptFrom->addItem(QStringLiteral("Only these addresses"),
+    m_acceptFrom->addItem(tr("Anyone"), uint(AcceptFrom::Anyone));
+    m_acceptFrom->addItem(tr("Only these addresses"),
                           uint(AcceptFrom::ListedAddresses));
     const bool listed = !m_settings.acceptFrom.trimmed().isEmpty();
     m_acceptFrom->setCurrentIndex(listed ? 1 : 0);
@@ -143,8 +144,10 @@ SettingsDialog::SettingsDialog(const Settings& settings, QStringList volumes, QW
     connect(m_acceptFrom, &QComboBox::currentIndexChanged, this,
             [this](int index) { m_acceptList->setEnabled(index == 1); });
 
-    grid->addWidget(new QLabel(QStringLiteral("Communication Type:"), this), row, 0);
+    auto* typeLabel = new QLabel(tr("Communication Type:"), this);
+    grid->addWidget(typeLabel, row, 0);
     m_commType = new QComboBox(this);
+    typeLabel->setBuddy(m_commType);
     m_commType->setObjectName(QStringLiteral("1020"));
     const auto current = commTypeFromIndex(m_settings.commType);
     for (CommType type : kOffered) {
@@ -156,26 +159,32 @@ SettingsDialog::SettingsDialog(const Settings& settings, QStringList volumes, QW
         m_commType->setCurrentIndex(-1);
     connect(m_commType, &QComboBox::activated, this, &SettingsDialog::onTypeChosen);
     grid->addWidget(m_commType, row, 1);
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(tr("OK"), this);
     ok->setObjectName(QStringLiteral("1"));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &SettingsDialog::accept);
     grid->addWidget(ok, row++, 2);
 
-    grid->addWidget(new QLabel(QStringLiteral("Device:"), this), row, 0);
+    auto* deviceLabel = new QLabel(tr("Device:"), this);
+    grid->addWidget(deviceLabel, row, 0);
     m_device = new QLineEdit(this);
+    deviceLabel->setBuddy(m_device);
     m_device->setObjectName(QStringLiteral("SerialDevice"));
     grid->addWidget(m_device, row++, 1, 1, 2);
 
-    grid->addWidget(new QLabel(QStringLiteral("My IP address:"), this), row, 0);
+    auto* myIpLabel = new QLabel(tr("My IP address:"), this);
+    grid->addWidget(myIpLabel, row, 0);
     m_myIp = new QLineEdit(localAddressText(), this);
+    myIpLabel->setBuddy(m_myIp);
     m_myIp->setObjectName(QStringLiteral("1022"));
     m_myIp->setReadOnly(true);
     m_myIp->setEnabled(false);
     grid->addWidget(m_myIp, row++, 1);
 
-    grid->addWidget(new QLabel(QStringLiteral("Peer IP address:"), this), row, 0);
+    auto* peerIpLabel = new QLabel(tr("Peer IP address:"), this);
+    grid->addWidget(peerIpLabel, row, 0);
     m_peerIp = new QLineEdit(formatPeerAddress(m_settings.peerIp), this);
+    peerIpLabel->setBuddy(m_peerIp);
     m_peerIp->setObjectName(QStringLiteral("1021"));
     // Every prefix of a dotted address with octets up to 255, nothing else.
     const QString octet = QStringLiteral("(?:25[0-5]|2[0-4]\\d|1\\d\\d|[1-9]?\\d)");

@@ -48,7 +48,7 @@ std::optional<StatusTexts> statusTexts(const TransferProgress& p, int64_t elapse
 }
 
 TransferStatusDialog::TransferStatusDialog(bool receiving, QWidget* owner) : QDialog(owner) {
-    setWindowTitle(QStringLiteral("File Xfer Status"));
+    setWindowTitle(tr("File Xfer Status"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     const auto label = [this](int id, const QString& text) {
         auto* l = new QLabel(text, this);
@@ -75,21 +75,24 @@ TransferStatusDialog::TransferStatusDialog(bool receiving, QWidget* owner) : QDi
     m_name = new QLineEdit(this);
     m_name->setObjectName(QStringLiteral("1001"));
     m_name->setReadOnly(true);
+    m_name->setAccessibleName(tr("File"));
     grid->addWidget(m_name, 2, 0);
     m_bytes = label(1005, QStringLiteral("."));
     grid->addWidget(m_bytes, 3, 0);
     m_fileBar = bar(1003);
+    m_fileBar->setAccessibleName(tr("Progress of the file"));
     grid->addWidget(m_fileBar, 4, 0);
     m_total = label(1006, QStringLiteral("."));
     grid->addWidget(m_total, 5, 0);
     m_totalBar = bar(1004);
+    m_totalBar->setAccessibleName(tr("Progress of all files"));
     grid->addWidget(m_totalBar, 6, 0);
-    m_rate = label(1007, QStringLiteral("bytes per second"));
+    m_rate = label(1007, tr("bytes per second"));
     grid->addWidget(m_rate, 7, 0);
     m_timeLeft = label(0, QString());
     m_timeLeft->setObjectName(QStringLiteral("TimeLeft"));
     grid->addWidget(m_timeLeft, 8, 0);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
     cancel->setObjectName(QStringLiteral("2"));
     connect(cancel, &QPushButton::clicked, this, &TransferStatusDialog::reject);
     grid->addWidget(cancel, 9, 0, Qt::AlignHCenter);

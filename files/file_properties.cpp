@@ -3,6 +3,8 @@
 #include "directory_listing.h"
 #include "file_paths.h"
 
+#include <QCoreApplication>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -43,7 +45,7 @@ FileProperties readFileProperties(const QString& curDir, const QString& name) {
 }
 
 QString sizeText(const FileProperties& properties) {
-    return QStringLiteral("%1 Bytes").arg(properties.size);
+    return QCoreApplication::translate("FileProperties", "%1 Bytes").arg(properties.size);
 }
 
 QString timeText(const struct timespec& time) {
@@ -60,7 +62,7 @@ QString createdText(const FileProperties& properties) {
 }
 
 QString unavailableText() {
-    return QStringLiteral("Unavailable");
+    return QCoreApplication::translate("FileProperties", "Unavailable");
 }
 
 bool applyReadOnly(const QString& curDir, const FileProperties& properties, bool readOnly) {

@@ -3,6 +3,8 @@
 #include "directory_listing.h"
 #include "file_paths.h"
 
+#include <QCoreApplication>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,8 +19,8 @@ constexpr int kMaxNumber = 1'000'000;
 
 QString defaultName(int number) {
     if (number == 0)
-        return QStringLiteral("New Folder");
-    return QStringLiteral("New Folder(%1)").arg(number);
+        return QCoreApplication::translate("NewFolder", "New Folder");
+    return QCoreApplication::translate("NewFolder", "New Folder(%1)").arg(number);
 }
 
 bool taken(const QString& dir, const QString& name) {

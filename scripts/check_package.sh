@@ -33,6 +33,7 @@ for file in \
     usr/share/icons/hicolor/48x48/apps/zapfer.png \
     usr/share/icons/hicolor/128x128/apps/zapfer.png \
     usr/share/zapfer/help/index.html \
+    usr/share/zapfer/translations/zapfer_de.qm \
     usr/share/man/man1/zapfer.1.gz usr/share/man/man1/zapfer-cli.1.gz \
     usr/share/bash-completion/completions/zapfer-cli \
     usr/lib/systemd/user/zapfer-receive.service \

@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libssl-dev openssl
     socat xvfb xauth iproute2 procps dbus adwaita-icon-theme
     lintian desktop-file-utils appstream help2man librsvg2-bin man-db dpkg-dev file bash-completion systemd
+    qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
 )
 
 missing=()

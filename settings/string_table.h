@@ -2,11 +2,18 @@
 
 #include <QString>
 
+#include <vector>
+
 namespace zapfer {
 
-// Zapfer's user-visible texts, looked up by their string-table number.
-// An unknown number gives an empty text.
+// Zapfer's user-visible texts, looked up by their string-table number, in
+// the language of the installed translators (English when none has the
+// text). An unknown number gives an empty text.
 QString loadString(int id);
+// The English text of `id`, whatever the translators hold.
+QString sourceString(int id);
+// Every number the table holds, ascending.
+std::vector<int> stringIds();
 
 namespace str {
 inline constexpr int ProductName = 1;         // "Zapfer"
@@ -20,7 +27,7 @@ inline constexpr int MaxFiles = 5028;
 inline constexpr int FileTooLarge = 5029;
 inline constexpr int NameTooLong = 5030;
 inline constexpr int NameUnsafe = 5031;
-inline constexpr int RenameSystemError = 5031; // old name, the system's reason
+inline constexpr int RenameSystemError = 40103; // old name, the system's reason
 inline constexpr int RenameBadName = 5032;
 inline constexpr int HelpMissing = 5033;
 inline constexpr int ReceivedResult = 5026;
@@ -57,6 +64,9 @@ inline constexpr int BlockNotAcknowledged = 40221; // SendFailure::BlockNotAckno
 inline constexpr int BadAcceptEntry = 40301;       // the entry
 inline constexpr int EmptyAcceptList = 40302;
 inline constexpr int StoredAs = 40303; // name sent, name stored
+// + command number: the command's name (the seven command buttons, the path
+// and sort buttons), for tooltips and accessible names.
+inline constexpr int CommandNameOffset = 2000;
 } // namespace str
 
 } // namespace zapfer

@@ -128,9 +128,11 @@ void BrowserMenus::applyPathPopupChoice(int k) {
 QMenu* BrowserMenus::makeSortPopup(QWidget* parent) const {
     auto* menu = new QMenu(parent);
     menu->setObjectName(QStringLiteral("SortPopup"));
-    const char* names[] = {"Name", "Date", "Size", "Type"};
+    const char* names[] = {
+        QT_TRANSLATE_NOOP("SortButton", "Name"), QT_TRANSLATE_NOOP("SortButton", "Date"),
+        QT_TRANSLATE_NOOP("SortButton", "Size"), QT_TRANSLATE_NOOP("SortButton", "Type")};
     for (int key = 0; key < 4; ++key) {
-        const QString name = QString::fromLatin1(names[key]);
+        const QString name = QCoreApplication::translate("SortButton", names[key]);
         QAction* action =
             menu->addAction(uint32_t(key) == m_settings.sort ? QStringLiteral("* ") + name : name);
         action->setData(id::SortPopupBase + key);

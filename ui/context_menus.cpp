@@ -2,6 +2,7 @@
 
 #include "control_ids.h"
 
+#include <QCoreApplication>
 #include <QMenu>
 
 namespace zapfer {
@@ -13,27 +14,27 @@ constexpr int kSeparator = 0;
 QString itemText(int commandId) {
     switch (commandId) {
     case id::AddToSendList:
-        return QStringLiteral("Add to Send List");
+        return QCoreApplication::translate("ContextMenus", "Add to Send List");
     case id::Rename:
-        return QStringLiteral("Rename...");
+        return QCoreApplication::translate("ContextMenus", "Rename...");
     case id::Properties:
-        return QStringLiteral("Properties...");
+        return QCoreApplication::translate("ContextMenus", "Properties...");
     case id::Move:
-        return QStringLiteral("Move...");
+        return QCoreApplication::translate("ContextMenus", "Move...");
     case id::CopyTo:
-        return QStringLiteral("Copy To...");
+        return QCoreApplication::translate("ContextMenus", "Copy To...");
     case id::Open:
-        return QStringLiteral("Open");
+        return QCoreApplication::translate("ContextMenus", "Open");
     case id::Run:
-        return QStringLiteral("Run...");
+        return QCoreApplication::translate("ContextMenus", "Run...");
     case id::NewFolder:
-        return QStringLiteral("New Folder...");
+        return QCoreApplication::translate("ContextMenus", "New Folder...");
     case id::SelectAll:
-        return QStringLiteral("Select All");
+        return QCoreApplication::translate("ContextMenus", "Select All");
     case id::DeselectAll:
-        return QStringLiteral("De-Select All");
+        return QCoreApplication::translate("ContextMenus", "De-Select All");
     case id::Delete:
-        return QStringLiteral("Delete");
+        return QCoreApplication::translate("ContextMenus", "Delete");
     default:
         return {};
     }

@@ -3,6 +3,7 @@
 #include "protocol.h"
 #include "sendable.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -106,11 +107,11 @@ QVariant SendListModel::headerData(int section, Qt::Orientation orientation, int
         return {};
     switch (section) {
     case NameColumn:
-        return QStringLiteral("Name");
+        return QCoreApplication::translate("SendList", "Name");
     case SizeColumn:
-        return QStringLiteral("Size");
+        return QCoreApplication::translate("SendList", "Size");
     case PathColumn:
-        return QStringLiteral("Pathname");
+        return QCoreApplication::translate("SendList", "Pathname");
     default:
         return {};
     }

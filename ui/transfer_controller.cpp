@@ -1,10 +1,9 @@
 #include "transfer_controller.h"
 
-#include "link_error_text.h"
-
 #include "conflict_names.h"
 #include "connecting_dialog.h"
 #include "engine.h"
+#include "link_error_text.h"
 #include "received_names.h"
 #include "send_list_controller.h"
 #include "settings_store.h"

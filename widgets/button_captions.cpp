@@ -1,14 +1,16 @@
 #include "button_captions.h"
 
+#include <QCoreApplication>
+
 #include <array>
 
 namespace zapfer {
 
 QString pathButtonCaption(const QString& curDir, bool popupOpen, const QStringList& volumes) {
     if (curDir.isEmpty())
-        return QStringLiteral("My Computer");
+        return QCoreApplication::translate("PathButton", "My Computer");
     if (popupOpen)
-        return QStringLiteral("Show");
+        return QCoreApplication::translate("PathButton", "Show");
     if (volumes.contains(curDir) || curDir == QStringLiteral("/"))
         return curDir;
     QString path = curDir;
@@ -19,10 +21,12 @@ QString pathButtonCaption(const QString& curDir, bool popupOpen, const QStringLi
 
 QString sortButtonCaption(uint32_t sort, bool popupOpen) {
     if (popupOpen)
-        return QStringLiteral("Sort By");
-    static const std::array<QString, 4> names = {QStringLiteral("Name"), QStringLiteral("Date"),
-                                                 QStringLiteral("Size"), QStringLiteral("Type")};
-    return sort < names.size() ? names[sort] : names[0];
+        return QCoreApplication::translate("SortButton", "Sort By");
+    // Looked up at each call: the translators are installed after start-up.
+    static constexpr std::array<const char*, 4> names = {
+        QT_TRANSLATE_NOOP("SortButton", "Name"), QT_TRANSLATE_NOOP("SortButton", "Date"),
+        QT_TRANSLATE_NOOP("SortButton", "Size"), QT_TRANSLATE_NOOP("SortButton", "Type")};
+    return QCoreApplication::translate("SortButton", names[sort < names.size() ? sort : 0]);
 }
 
 } // namespace zapfer

@@ -2,6 +2,7 @@
 
 #include "directory_listing.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 
 namespace zapfer {
@@ -56,11 +57,11 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
         return {};
     switch (section) {
     case NameColumn:
-        return QStringLiteral("Name");
+        return QCoreApplication::translate("FileList", "Name");
     case SizeColumn:
-        return QStringLiteral("Size");
+        return QCoreApplication::translate("FileList", "Size");
     case DateColumn:
-        return QStringLiteral("Date");
+        return QCoreApplication::translate("FileList", "Date");
     default:
         return {};
     }

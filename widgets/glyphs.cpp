@@ -125,6 +125,15 @@ void paintButtonFrame(QPainter& painter, const QPointF& origin, bool pressed) {
     painter.restore();
 }
 
+void paintFocusFrame(QPainter& painter, const QRectF& box) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(kBlue, 1.0, Qt::DotLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    painter.restore();
+}
+
 void paintDropArrow(QPainter& painter, const QPointF& origin) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);

@@ -4,6 +4,7 @@
 
 class QPainter;
 class QPointF;
+class QRectF;
 
 namespace zapfer {
 
@@ -20,6 +21,10 @@ void paintGlyph(QPainter& painter, const QPointF& origin, int glyph);
 // The 32 x 32 face of a command button: a thin outline when up, a thick one
 // when pressed.
 void paintButtonFrame(QPainter& painter, const QPointF& origin, bool pressed);
+
+// The dotted frame along `box` that marks the button holding the keyboard
+// focus.
+void paintFocusFrame(QPainter& painter, const QRectF& box);
 
 // The drop-down arrow after the path and sort captions, 16 x 16.
 void paintDropArrow(QPainter& painter, const QPointF& origin);

@@ -1,5 +1,6 @@
 #include "path_popup.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QMenu>
 
@@ -9,8 +10,11 @@ namespace zapfer {
 
 namespace {
 
-const QString kMyComputer = QStringLiteral("My Computer");
 const QString kMarker = QStringLiteral("* ");
+
+QString myComputer() {
+    return QCoreApplication::translate("PathButton", "My Computer");
+}
 
 // A trailing "/" names the same folder; "/Temp/" and "/Temp" give one popup.
 QString normalised(const QString& path) {
@@ -46,12 +50,12 @@ QString volumeRootOf(const QString& path, const QStringList& volumes) {
 std::vector<PathPopupEntry> pathPopupEntries(const QString& path, const QStringList& volumes) {
     const QString p = normalised(path);
     if (p.isEmpty())
-        return {{kMarker + kMyComputer, 1}};
+        return {{kMarker + myComputer(), 1}};
     const QString root = volumeRootOf(p, volumes);
     const QStringList levels = levelsBelow(root, p);
     const int d = int(levels.size());
     std::vector<PathPopupEntry> entries;
-    entries.push_back({kMyComputer, d + 2});
+    entries.push_back({myComputer(), d + 2});
     entries.push_back({d == 0 ? kMarker + root : root, d + 1});
     for (int i = 1; i <= d; ++i) {
         QString indent(2 * i, QLatin1Char(' '));

@@ -1,6 +1,7 @@
 #include "window_buttons.h"
 
 #include "glyphs.h"
+#include "string_table.h"
 
 #include <QPainter>
 
@@ -9,7 +10,12 @@ namespace zapfer {
 CommandButton::CommandButton(int commandId, int glyph, QWidget* parent)
     : QAbstractButton(parent), m_commandId(commandId), m_glyph(glyph) {
     setObjectName(QString::number(commandId));
-    setFocusPolicy(Qt::NoFocus);
+    // Only a glyph shows: a screen reader and the mouse pointer need its name.
+    const QString name = loadString(commandId + str::CommandNameOffset);
+    setAccessibleName(name);
+    setToolTip(name);
+    // Tab reaches it and Space presses it; a click leaves the focus where it was.
+    setFocusPolicy(Qt::TabFocus);
 }
 
 int CommandButton::shownGlyph() const {
@@ -24,12 +30,18 @@ void CommandButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     paintButtonFrame(painter, QPointF(0, 0), shownPressed());
     paintGlyph(painter, QPointF(8, 8), shownGlyph());
+    if (hasFocus())
+        paintFocusFrame(painter, QRectF(3, 3, 26, 26));
 }
 
 CaptionButton::CaptionButton(int commandId, Align align, QWidget* parent)
     : QAbstractButton(parent), m_align(align) {
     setObjectName(QString::number(commandId));
-    setFocusPolicy(Qt::NoFocus);
+    // The caption names the folder or the sort key; the tooltip the command.
+    const QString name = loadString(commandId + str::CommandNameOffset);
+    setToolTip(name);
+    setAccessibleDescription(name);
+    setFocusPolicy(Qt::TabFocus);
     QFont bold = font();
     bold.setBold(true);
     setFont(bold);
@@ -58,11 +70,13 @@ void CaptionButton::paintEvent(QPaintEvent*) {
                          m_caption);
         paintDropArrow(painter, QPointF(width() - 17, arrowY));
     }
+    const int left = m_align == Align::Left ? 0 : width() - w - 23;
     if (isDown()) {
         painter.setBrush(Qt::NoBrush);
-        const int left = m_align == Align::Left ? 0 : width() - w - 23;
         painter.drawRect(QRect(left, 0, w + 22, height() - 1));
     }
+    if (hasFocus())
+        paintFocusFrame(painter, QRectF(left + 1, 1, w + 21, height() - 2));
 }
 
 } // namespace zapfer
