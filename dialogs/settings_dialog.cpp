@@ -138,6 +138,7 @@ SettingsDialog::SettingsDialog(const Settings& settings, QStringList volumes, QW
     grid->addWidget(m_acceptFrom, row++, 1, 1, 2);
     m_acceptList = new QLineEdit(m_settings.acceptFrom, this);
     m_acceptList->setObjectName(QStringLiteral("AcceptList"));
+    m_acceptList->setAccessibleName(tr("Addresses and networks to accept files from"));
     m_acceptList->setPlaceholderText(QStringLiteral("198.18.0.7 198.18.0.0/24"));
     m_acceptList->setEnabled(listed);
     grid->addWidget(m_acceptList, row++, 1, 1, 2);

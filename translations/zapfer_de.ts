@@ -82,6 +82,45 @@
     </message>
 </context>
 <context>
+    <name>LinkError</name>
+    <message>
+        <source>%1 is not a serial link.</source>
+        <translation>%1 ist keine serielle Verbindung.</translation>
+    </message>
+    <message>
+        <source>No serial device is set for %1.</source>
+        <translation>Für %1 ist kein serielles Gerät eingestellt.</translation>
+    </message>
+    <message>
+        <source>The serial device %1 does not exist.</source>
+        <translation>Das serielle Gerät %1 ist nicht vorhanden.</translation>
+    </message>
+    <message>
+        <source>No permission to open the serial device %1.</source>
+        <translation>Keine Berechtigung, das serielle Gerät %1 zu öffnen.</translation>
+    </message>
+    <message>
+        <source>The serial device %1 is busy: another program is using it.</source>
+        <translation>Das serielle Gerät %1 ist belegt: Ein anderes Programm verwendet es.</translation>
+    </message>
+    <message>
+        <source>%1 is not a serial device.</source>
+        <translation>%1 ist kein serielles Gerät.</translation>
+    </message>
+    <message>
+        <source>Cannot open the serial device %1: %2.</source>
+        <translation>Das serielle Gerät %1 kann nicht geöffnet werden: %2.</translation>
+    </message>
+    <message>
+        <source>Cannot set the line settings of the serial device %1: %2.</source>
+        <translation>Die Leitungseinstellungen des seriellen Geräts %1 können nicht gesetzt werden: %2.</translation>
+    </message>
+    <message>
+        <source>The serial device %1 has gone away.</source>
+        <translation>Das serielle Gerät %1 ist nicht mehr vorhanden.</translation>
+    </message>
+</context>
+<context>
     <name>NewFolder</name>
     <message>
         <source>New Folder</source>
@@ -392,8 +431,24 @@
         <translation>Sortieren nach</translation>
     </message>
     <message>
-        <source>Infrared sockets are not available on this system.</source>
-        <translation>Infrarot-Sockets sind auf diesem System nicht verfügbar.</translation>
+        <source>That address is this computer. Enter the address of the computer that is to receive the files under Settings.</source>
+        <translation>Diese Adresse gehört zu diesem Computer. Geben Sie unter „Einstellungen“ die Adresse des Computers ein, der die Dateien empfangen soll.</translation>
+    </message>
+    <message>
+        <source>The receiver did not acknowledge a block of the file being sent, however often it was sent again; the send operation has been aborted.</source>
+        <translation>Der Empfänger hat einen Block der gesendeten Datei trotz wiederholten Sendens nicht bestätigt; das Senden wurde abgebrochen.</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not an IPv4 address or network. Enter addresses such as 198.18.0.7 and networks such as 198.18.0.0/24, separated by spaces.</source>
+        <translation>„%1“ ist keine IPv4-Adresse und kein Netz. Geben Sie Adressen wie 198.18.0.7 und Netze wie 198.18.0.0/24 ein, durch Leerzeichen getrennt.</translation>
+    </message>
+    <message>
+        <source>Enter at least one address or network to accept files from, or choose Anyone.</source>
+        <translation>Geben Sie mindestens eine Adresse oder ein Netz ein, von dem Dateien angenommen werden, oder wählen Sie „Von allen“.</translation>
+    </message>
+    <message>
+        <source>%1 stored as %2</source>
+        <translation>%1 gespeichert als %2</translation>
     </message>
 </context>
 <context>
@@ -467,6 +522,33 @@
     <message>
         <source>Cancel</source>
         <translation>Abbrechen</translation>
+    </message>
+</context>
+<context>
+    <name>zapfer::DesktopNotifier</name>
+    <message>
+        <source>1 file received from %1</source>
+        <translation>1 Datei von %1 empfangen</translation>
+    </message>
+    <message>
+        <source>%1 files received from %2</source>
+        <translation>%1 Dateien von %2 empfangen</translation>
+    </message>
+    <message>
+        <source>Open folder</source>
+        <translation>Ordner öffnen</translation>
+    </message>
+    <message>
+        <source>Trust this address</source>
+        <translation>Dieser Adresse vertrauen</translation>
+    </message>
+    <message>
+        <source>Refused 1 file (%1) from %2</source>
+        <translation>1 Datei (%1) von %2 abgelehnt</translation>
+    </message>
+    <message>
+        <source>Refused %1 files (%2) from %3</source>
+        <translation>%1 Dateien (%2) von %3 abgelehnt</translation>
     </message>
 </context>
 <context>
@@ -557,10 +639,6 @@
         <translation>Ergebnis nach dem Senden/Empfangen anzeigen</translation>
     </message>
     <message>
-        <source>Overwrite files of same name</source>
-        <translation>Gleichnamige Dateien überschreiben</translation>
-    </message>
-    <message>
         <source>Communication Type:</source>
         <translation>Verbindungsart:</translation>
     </message>
@@ -579,6 +657,42 @@
     <message>
         <source>Peer IP address:</source>
         <translation>IP-Adresse der Gegenstelle:</translation>
+    </message>
+    <message>
+        <source>If a name exists:</source>
+        <translation>Wenn der Name existiert:</translation>
+    </message>
+    <message>
+        <source>When a file of the same name exists</source>
+        <translation>Wenn eine Datei gleichen Namens vorhanden ist</translation>
+    </message>
+    <message>
+        <source>Refuse the transfer</source>
+        <translation>Übertragung ablehnen</translation>
+    </message>
+    <message>
+        <source>Replace the file</source>
+        <translation>Datei ersetzen</translation>
+    </message>
+    <message>
+        <source>Keep both</source>
+        <translation>Beide behalten</translation>
+    </message>
+    <message>
+        <source>Accept files from:</source>
+        <translation>Dateien annehmen von:</translation>
+    </message>
+    <message>
+        <source>Anyone</source>
+        <translation>Von allen</translation>
+    </message>
+    <message>
+        <source>Only these addresses</source>
+        <translation>Nur diesen Adressen</translation>
+    </message>
+    <message>
+        <source>Addresses and networks to accept files from</source>
+        <translation>Adressen und Netze, von denen Dateien angenommen werden</translation>
     </message>
 </context>
 <context>

@@ -31,11 +31,9 @@ void DesktopNotifier::filesReceived(int count, const QString& from, const QStrin
 }
 
 void DesktopNotifier::transferRefused(int count, qint64 bytes, const QString& from) {
-    const QString summary = tr("Refused %1 file%2 (%3) from %4")
-                                .arg(count)
-                                .arg(count == 1 ? QString() : QStringLiteral("s"))
-                                .arg(FormatSize(bytes))
-                                .arg(from);
+    const QString summary =
+        count == 1 ? tr("Refused 1 file (%1) from %2").arg(FormatSize(bytes), from)
+                   : tr("Refused %1 files (%2) from %3").arg(count).arg(FormatSize(bytes), from);
     notify(summary, {kTrust, from}, tr("Trust this address"));
 }
 

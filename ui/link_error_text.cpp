@@ -8,12 +8,6 @@
 
 namespace zapfer {
 
-namespace {
-QString tr(const char* text) {
-    return QCoreApplication::translate("LinkError", text);
-}
-} // namespace
-
 QString linkOpenMessage(const LinkError& error) {
     return loadString(error.fault == LinkFault::InfraredUnavailable ? str::IrdaUnavailable
                                                                     : str::PortUnavailable);
@@ -27,23 +21,33 @@ QString linkErrorText(const LinkError& error) {
     case LinkFault::None:
         return {};
     case LinkFault::NotSerial:
-        return tr("%1 is not a serial link.").arg(type);
+        return QCoreApplication::translate("LinkError", "%1 is not a serial link.").arg(type);
     case LinkFault::NoDevice:
-        return tr("No serial device is set for %1.").arg(type);
+        return QCoreApplication::translate("LinkError", "No serial device is set for %1.")
+            .arg(type);
     case LinkFault::DeviceMissing:
-        return tr("The serial device %1 does not exist.").arg(device);
+        return QCoreApplication::translate("LinkError", "The serial device %1 does not exist.")
+            .arg(device);
     case LinkFault::NoPermission:
-        return tr("No permission to open the serial device %1.").arg(device);
+        return QCoreApplication::translate("LinkError",
+                                           "No permission to open the serial device %1.")
+            .arg(device);
     case LinkFault::Busy:
-        return tr("The serial device %1 is busy: another program is using it.").arg(device);
+        return QCoreApplication::translate(
+                   "LinkError", "The serial device %1 is busy: another program is using it.")
+            .arg(device);
     case LinkFault::NotSerialDevice:
-        return tr("%1 is not a serial device.").arg(device);
+        return QCoreApplication::translate("LinkError", "%1 is not a serial device.").arg(device);
     case LinkFault::OpenFailed:
-        return tr("Cannot open the serial device %1: %2.").arg(device, cause);
+        return QCoreApplication::translate("LinkError", "Cannot open the serial device %1: %2.")
+            .arg(device, cause);
     case LinkFault::LineSettings:
-        return tr("Cannot set the line settings of the serial device %1: %2.").arg(device, cause);
+        return QCoreApplication::translate(
+                   "LinkError", "Cannot set the line settings of the serial device %1: %2.")
+            .arg(device, cause);
     case LinkFault::DeviceGone:
-        return tr("The serial device %1 has gone away.").arg(device);
+        return QCoreApplication::translate("LinkError", "The serial device %1 has gone away.")
+            .arg(device);
     case LinkFault::InfraredUnavailable:
         return loadString(str::IrdaUnavailable);
     }
