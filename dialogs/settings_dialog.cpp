@@ -131,8 +131,7 @@ SettingsDialog::SettingsDialog(const Settings& settings, QStringList volumes, QW
     m_acceptFrom = new QComboBox(this);
     m_acceptFrom->setObjectName(QStringLiteral("AcceptFrom"));
     m_acceptFrom->addItem(tr("Anyone"), uint(AcceptFrom::Anyone));
-    m_acceptFrom->addItem(tr("Only these addresses"),
-                          uint(AcceptFrom::ListedAddresses));
+    m_acceptFrom->addItem(tr("Only these addresses"), uint(AcceptFrom::ListedAddresses));
     const bool listed = !m_settings.acceptFrom.trimmed().isEmpty();
     m_acceptFrom->setCurrentIndex(listed ? 1 : 0);
     grid->addWidget(m_acceptFrom, row++, 1, 1, 2);

@@ -52,8 +52,7 @@ void ActiveLink::endReceive() {
 ReceivePolicy ActiveLink::policy() {
     const EngineSettings current = m_core.settings();
     // A cable or a beam at arm's length is always accepted.
-    const bool accepted =
-        !connectionPerTransfer() || current.acceptFrom.admits(m_peerAddress);
+    const bool accepted = !connectionPerTransfer() || current.acceptFrom.admits(m_peerAddress);
     return {current.destDir, current.nameConflict, current.ownerName, accepted};
 }
 

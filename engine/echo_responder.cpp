@@ -75,8 +75,8 @@ void EchoResponder::main(int socket) {
         // This machine's own probe (a broadcast comes back to its sender) is
         // not answered: the sender would connect to itself.
         const bool own = n == 4 && getLe32(datagram) == m_core.endpoint.ownProbe();
-        const bool answerable = isProbeSourcePortAnswerable(ntohs(source.sin_port),
-                                                            m_core.status.echoPort, m_core.config.probePort);
+        const bool answerable = isProbeSourcePortAnswerable(
+            ntohs(source.sin_port), m_core.status.echoPort, m_core.config.probePort);
         // A sender this machine would refuse is not told where it is.
         const bool accepted = m_core.settings().acceptFrom.admits(ntohl(source.sin_addr.s_addr));
         if (n == 4 && datagram[0] == 0x66 && !own && answerable && accepted &&
