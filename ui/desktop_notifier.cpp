@@ -30,11 +30,17 @@ void DesktopNotifier::filesReceived(int count, const QString& from, const QStrin
     notify(summary, {kOpenFolder, folder}, tr("Open folder"));
 }
 
+QString DesktopNotifier::refusedText(int count, qint64 bytes, const QString& from) {
+    return count == 1 ? tr("Refused 1 file (%1) from %2").arg(FormatSize(bytes), from)
+                      : tr("Refused %1 files (%2) from %3").arg(count).arg(FormatSize(bytes), from);
+}
+
+QString DesktopNotifier::trustLabel() {
+    return tr("Trust this address");
+}
+
 void DesktopNotifier::transferRefused(int count, qint64 bytes, const QString& from) {
-    const QString summary =
-        count == 1 ? tr("Refused 1 file (%1) from %2").arg(FormatSize(bytes), from)
-                   : tr("Refused %1 files (%2) from %3").arg(count).arg(FormatSize(bytes), from);
-    notify(summary, {kTrust, from}, tr("Trust this address"));
+    notify(refusedText(count, bytes, from), {kTrust, from}, trustLabel());
 }
 
 void DesktopNotifier::notify(const QString& summary, const Pending& action,

@@ -23,6 +23,8 @@ public:
     void filesReceived(int count, const QString& from, const QString& folder);
     // "Refused N files (SIZE) from ADDRESS", with "Trust this address".
     void transferRefused(int count, qint64 bytes, const QString& from);
+    static QString refusedText(int count, qint64 bytes, const QString& from);
+    static QString trustLabel();
 
 Q_SIGNALS:
     void openFolderRequested(const QString& folder);

@@ -22,6 +22,7 @@
 #include <QDesktopServices>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
@@ -74,6 +75,8 @@ MainWindow::MainWindow(Settings& settings, QStringList volumes, QWidget* parent)
             [this, outOfSight](const QString& address, int count, qint64 bytes) {
                 if (outOfSight())
                     m_notifier->transferRefused(count, bytes, address);
+                else
+                    showRefusal(address, count, bytes);
             });
     connect(m_transfers, &TransferController::filesArrived, this,
             [this, outOfSight](int count, const QString& from) {
@@ -95,6 +98,26 @@ MainWindow::MainWindow(Settings& settings, QStringList volumes, QWidget* parent)
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::showRefusal(const QString& address, int count, qint64 bytes) {
+    // Without a modal loop, so that receiving goes on; a flood of refusals
+    // updates the one box instead of stacking new ones.
+    if (!m_refusal) {
+        m_refusal = new QMessageBox(QMessageBox::Information, loadString(str::ReceiveResultTitle),
+                                    QString(), QMessageBox::Ok, this);
+        m_refusal->setAttribute(Qt::WA_DeleteOnClose);
+        m_refusal->setObjectName(QStringLiteral("RefusalNotice"));
+        QPushButton* trust =
+            m_refusal->addButton(DesktopNotifier::trustLabel(), QMessageBox::AcceptRole);
+        connect(trust, &QPushButton::clicked, this, [this] {
+            if (m_refusal)
+                m_settingsCommand->trustAddress(m_refusal->property("address").toString());
+        });
+    }
+    m_refusal->setProperty("address", address);
+    m_refusal->setText(DesktopNotifier::refusedText(count, bytes, address));
+    m_refusal->show();
+}
 
 EngineEvents& MainWindow::engineEvents() {
     return *m_events;

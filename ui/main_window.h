@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMessageBox>
+#include <QPointer>
 #include <QStringList>
 #include <QWidget>
 
@@ -63,6 +65,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // A table from `address` was refused while the window is in sight.
+    void showRefusal(const QString& address, int count, qint64 bytes);
     void createActions();
     void trigger(int commandId);
     void layoutChildren(int cx, int cy);
@@ -76,6 +80,8 @@ private:
     EngineEventBridge* m_events;
     SettingsCommand* m_settingsCommand;
     DesktopNotifier* m_notifier;
+    // The refusal told in the window while it is in sight; one at a time.
+    QPointer<QMessageBox> m_refusal;
     std::unique_ptr<FileCommands> m_fileCommands;
     QLabel* m_statusLine = nullptr;
     std::array<CommandButton*, 7> m_commandButtons{};

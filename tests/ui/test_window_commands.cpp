@@ -1,6 +1,7 @@
 #include "about_dialog.h"
 #include "center_dialog.h"
 #include "context_menus.h"
+#include "engine_events.h"
 #include "feedback_recorder.h"
 #include "file_list_model.h"
 #include "run_dialog.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -317,3 +319,32 @@ TEST(Dialogs, CenterDialogCentresOverTheParentOrElseTheScreen) {
 }
 
 } // namespace
+
+// A refused sender is told in the window while it is in sight, one notice
+// however many tables come, and its address can be trusted from there.
+TEST_F(WindowCommands, ARefusalInSightIsToldOnceAndItsAddressCanBeTrusted) {
+    m_settings.acceptFrom = QStringLiteral("198.18.0.7");
+    MainWindow& w = window();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    for (int i = 0; i < 5; ++i)
+        w.engineEvents().receiveRefused(0xC6120009u, 3, 2048); // 198.18.0.9
+    QMessageBox* notice = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            notice = w.findChild<QMessageBox*>(QStringLiteral("RefusalNotice"));
+            return notice && notice->isVisible();
+        },
+        5000));
+    QTest::qWait(100);
+    EXPECT_EQ(w.findChildren<QMessageBox*>(QStringLiteral("RefusalNotice")).size(), 1);
+    EXPECT_EQ(notice->text(), QStringLiteral("Refused 3 files (2.0K) from 198.18.0.9"));
+
+    QPushButton* trust = nullptr;
+    for (QAbstractButton* button : notice->buttons())
+        if (button->text() == QStringLiteral("Trust this address"))
+            trust = qobject_cast<QPushButton*>(button);
+    ASSERT_NE(trust, nullptr);
+    trust->click();
+    EXPECT_EQ(m_settings.acceptFrom, QStringLiteral("198.18.0.7 198.18.0.9"));
+}
