@@ -56,18 +56,25 @@ void DesktopNotifier::notify(const QString& summary, const Pending& action,
                       SLOT(onClosed(uint, uint)));
         m_listening = true;
     }
+    // A notification still shown for the same folder or address is replaced,
+    // so that a peer sending table after table fills no screen.
+    uint replaces = 0;
+    for (auto it = m_shown.cbegin(); it != m_shown.cend(); ++it)
+        if (it->action == action.action && it->subject == action.subject)
+            replaces = it.key();
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-    call << QStringLiteral("Zapfer") << uint(0) << QStringLiteral("zapfer") << summary << QString()
+    call << QStringLiteral("Zapfer") << replaces << QStringLiteral("zapfer") << summary << QString()
          << QStringList{action.action, actionLabel} << QVariantMap() << int(-1);
     // Asynchronous: a slow notification service never holds up the window.
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, action](QDBusPendingCallWatcher* finished) {
+            [this, action, replaces](QDBusPendingCallWatcher* finished) {
                 const QDBusPendingReply<uint> reply = *finished;
                 finished->deleteLater();
                 if (reply.isError())
                     return;
+                m_shown.remove(replaces);
                 if (m_shown.size() >= kMaxRemembered)
                     m_shown.erase(m_shown.begin());
                 m_shown.insert(reply.value(), action);

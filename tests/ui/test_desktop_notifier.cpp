@@ -17,7 +17,8 @@ using namespace zapfer;
 
 namespace {
 
-// Records every Notify call and answers with increasing ids.
+// Records every Notify call and answers with increasing ids, or with the id
+// it was asked to replace.
 class RecordingServer : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -25,6 +26,7 @@ public:
     struct Call {
         QString summary;
         QStringList actions;
+        uint replacesId = 0;
     };
     QList<Call> calls;
 
@@ -33,13 +35,12 @@ public Q_SLOTS:
                 const QString& summary, const QString& body, const QStringList& actions,
                 const QVariantMap& hints, int timeout) {
         (void)appName;
-        (void)replacesId;
         (void)icon;
         (void)body;
         (void)hints;
         (void)timeout;
-        calls.append({summary, actions});
-        return uint(calls.size()) + 100;
+        calls.append({summary, actions, replacesId});
+        return replacesId != 0 ? replacesId : uint(calls.size()) + 100;
     }
 };
 
@@ -129,6 +130,18 @@ TEST(DesktopNotifier, NotifiesWithActionsAndTrustsTheAddressItNamed) {
     QTest::qWait(300);
     EXPECT_TRUE(opened.isEmpty());
     EXPECT_EQ(trusted.size(), 1);
+
+    // A flood from one address replaces its notification; another address
+    // gets its own.
+    notifier.transferRefused(1, 10, QStringLiteral("198.18.0.9"));
+    ASSERT_TRUE(QTest::qWaitFor([&server] { return server.calls.size() == 3; }, 5000));
+    QTest::qWait(200);
+    notifier.transferRefused(2, 20, QStringLiteral("198.18.0.9"));
+    notifier.transferRefused(1, 10, QStringLiteral("198.18.0.10"));
+    ASSERT_TRUE(QTest::qWaitFor([&server] { return server.calls.size() == 5; }, 5000));
+    EXPECT_EQ(server.calls[2].replacesId, 0u) << "the first one's action was taken";
+    EXPECT_EQ(server.calls[3].replacesId, 103u);
+    EXPECT_EQ(server.calls[4].replacesId, 0u);
 }
 
 TEST(DesktopNotifier, WithoutANotificationServiceNothingHappens) {
