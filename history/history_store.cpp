@@ -4,10 +4,13 @@
 #include "history_schema.h"
 #include "sqlite_handles.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <thread>
 #include <unistd.h>
 
 namespace zapfer::history {
@@ -100,6 +103,23 @@ HistoryResult<HistoryStore> HistoryStore::open(const std::string& path, HistoryO
     return fresh;
 }
 
+namespace {
+// Two programs that open a new history at once: the switch to WAL needs the
+// database to itself and fails at once, without the busy handler's wait,
+// while the other holds it. Tried again until the busy time-out.
+HistoryStatus executeWaiting(sqlite3* db, const char* sql, std::string_view what, int timeoutMs) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+        auto done = execute(db, sql, what);
+        if (done || done.error().kind != HistoryError::Kind::Busy ||
+            std::chrono::steady_clock::now() >= deadline)
+            return done;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+} // namespace
+
 HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
                                                    HistoryOptions options) {
     auto connection = std::make_unique<Connection>();
@@ -125,7 +145,7 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
     // lose the last transfers, not the database.
     for (const char* pragma :
          {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL", "PRAGMA foreign_keys = ON"}) {
-        if (auto set = execute(db, pragma, "setting up"); !set)
+        if (auto set = executeWaiting(db, pragma, "setting up", options.busyTimeoutMs); !set)
             return inFile(set.error(), path);
     }
     if (auto migrated = migrateToCurrent(db); !migrated)
