@@ -16,6 +16,7 @@ namespace zapfer {
 enum class AcceptFrom : uint32_t {
     Anyone = 0,
     ListedAddresses = 1,
+    PairedPeers = 2, // only the paired port is listened on
 };
 
 // An IPv4 address with a prefix length: 198.18.0.7 is 198.18.0.7/32.

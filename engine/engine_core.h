@@ -29,6 +29,11 @@ struct EngineSettings {
     uint32_t peerIp = 0;   // first octet in the most significant byte
     std::string ownerName = "No Name";
     SerialDevices serialDevices;
+    // The pairing code's 12 characters in upper case; empty: none. With a
+    // code, LAN and WAN sends go on the paired link only.
+    std::string pairingCode;
+    // Send on the plain link even with a code set (zapfer-cli --plain).
+    bool plainLink = false;
 };
 
 struct EngineCore {

@@ -41,6 +41,12 @@ enum class SendFailure : int32_t {
     // A serial block went unacknowledged through every retry: the line or the
     // peer's idea of the next block is broken beyond repair.
     BlockNotAcknowledged = 2,
+    // A paired send: the peer refused a connection to its paired port.
+    PairedNotAccepted = 3,
+    // A paired send: the TLS handshake failed, the peer's code differs.
+    PairingMismatch = 4,
+    // A paired send: the peer did not answer at all.
+    PairedNoAnswer = 5,
 };
 
 struct SendFile {

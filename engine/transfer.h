@@ -5,6 +5,7 @@
 // late event of an earlier transfer is recognised and ignored.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ struct FileOutcome {
     int64_t size = 0;
     int64_t bytesDone = 0;
     FileResult result = FileResult::NotReached;
+    // The CRC-32 of the whole file, combined from its blocks' CRCs in index
+    // order; set when every byte of it was read (sent) or stored (received).
+    std::optional<uint32_t> crc32;
 };
 
 } // namespace zapfer
