@@ -79,7 +79,7 @@ uint8_t ReceiveSession::checkTable() {
         const std::optional<std::string> name = receivedFileName(entry.name);
         if (!name || entry.size < 0)
             return CMD_CANNOT_CREATE;
-        m_entries.push_back({entry.name, *name, entry.size, 0, FileResult::NotReached});
+        m_entries.push_back({entry.name, *name, entry.size, 0, FileResult::NotReached, std::nullopt});
         total += entry.size;
     }
     if (m_entries.empty())
