@@ -1,5 +1,6 @@
-// What the receiving side does with each message: table checks, destination
-// files, blocks, closing, aborts, the serial link set-up and the name exchange.
+// The receiving side's checks of a table against the destination, closing a
+// file, aborts, the serial link set-up, the name exchange and the end of a
+// receive with its outcome.
 
 #include "crc.h"
 #include "protocol.h"
@@ -25,61 +26,18 @@ void ReceiveSession::sendNameBlock() {
     m_sink.reply(block);
 }
 
-void ReceiveSession::serveTable(const uint8_t* entries) {
-    const size_t length = size_t(m_tableCount) * kEntrySize;
-    if (CheckFileTable(m_tableCount, m_tableCrc, std::span<const uint8_t>(entries, length)) !=
-        TableCheck::Valid) {
-        sendCode(CMD_BAD_TABLE);
-        return;
-    }
-    m_table.assign(entries, entries + length);
-    if (m_tableTaken) {
-        // A further table in the same receive (on one connection): the files
-        // of the earlier ones stay in its outcome and its count.
-        m_earlierFiles.insert(m_earlierFiles.end(), m_entries.begin(), m_entries.end());
-        m_earlierDone += m_counters.FilesDone;
-        m_tableTaken = false;
-    }
-    m_counters.restart(m_tableCount, 0);
-
-    // On a serial line even a table that is refused is shown.
-    const bool line = m_traits.dialect == Dialect::Line;
-    if (line && !m_announced) {
-        m_announced = true;
-        m_observer.incoming();
-    }
-    const uint8_t answer = checkTable();
-    if (m_peerRefused) {
-        sendCode(answer);
-        return;
-    }
-    if (answer != CMD_OK) {
-        m_destDir.reset();
-        sendCode(answer);
-        return;
-    }
-    m_tableAccepted = true;
-    m_tableTaken = true;
-    m_lastProgressMs = m_nowMs;
-    m_namesWritten.clear();
-    sendCode(CMD_OK);
-    if (!line && !m_announced) {
-        m_announced = true;
-        m_observer.incoming();
-    }
-}
-
-uint8_t ReceiveSession::checkTable() {
+uint8_t ReceiveSession::checkTable(std::span<const uint8_t> entries) {
     m_policy = m_observer.policy();
     m_entries.clear();
     int64_t total = 0; // 64 bits: sizes that wrap 32 bits must not pass the space check
-    for (size_t i = 0; i < m_tableCount; ++i) {
-        const TransferEntry entry = DecodeTransferEntry(m_table.data() + i * kEntrySize);
+    for (size_t at = 0; at + kEntrySize <= entries.size(); at += kEntrySize) {
+        const TransferEntry entry = DecodeTransferEntry(entries.data() + at);
         // Only plain names are created, and only in the destination folder.
         const std::optional<std::string> name = receivedFileName(entry.name);
         if (!name || entry.size < 0)
             return CMD_CANNOT_CREATE;
-        m_entries.push_back({entry.name, *name, entry.size, 0, FileResult::NotReached, std::nullopt});
+        m_entries.push_back(
+            {entry.name, *name, entry.size, 0, FileResult::NotReached, std::nullopt});
         total += entry.size;
     }
     if (m_entries.empty())
@@ -114,95 +72,6 @@ uint8_t ReceiveSession::checkTable() {
     if (available >= 0 && available < total)
         return CMD_NO_SPACE;
     return CMD_OK;
-}
-
-void ReceiveSession::serveOpen(uint8_t index) {
-    if (!m_tableAccepted || index >= m_entries.size())
-        return; // no table, or no such entry: no answer
-    const bool stream = m_traits.dialect == Dialect::Stream;
-    if (m_file && stream) {
-        sendCode(CMD_ACCEPTED); // a repeated open changes nothing
-        return;
-    }
-    m_file.reset();
-    const FileOutcome& entry = m_entries[index];
-    const int32_t blocks = FileBlocks(m_traits.dialect, entry.size, m_traits.blockSize);
-    m_counters.TransferIndex = index;
-    m_counters.BlocksDone = 0;
-    m_fileBytes = 0;
-    m_counters.CurrentFileSize = entry.size;
-    m_counters.FileBlocks = blocks;
-    m_observer.fileStarted(entry.nameAsStored);
-    m_file = ReceivedFile::create(m_destDir.get(), entry.nameAsStored, entry.size, blocks);
-    if (!m_file) {
-        sendCode(CMD_CANNOT_CREATE);
-        m_observer.closeStatus();
-        m_observer.abortTransfer();
-        return;
-    }
-    m_lastProgressMs = m_nowMs;
-    sendCode(stream ? CMD_ACCEPTED : CMD_OK);
-}
-
-void ReceiveSession::serveBlockHeader(int32_t k, uint32_t crc, int64_t nowMs) {
-    m_blockIndex = k;
-    m_blockCrc = crc;
-    const int32_t blocks = m_counters.FileBlocks;
-    if (m_traits.dialect == Dialect::Stream) {
-        m_blockExpected = m_file && k >= 0 && k < blocks;
-    } else {
-        // Only the block last taken or the one after it is read; anything
-        // else is dropped with the waiting input.
-        const int32_t last = m_counters.BlocksDone;
-        m_blockExpected =
-            m_file && !m_stopped && k >= 0 && k < blocks && (k == last || k == last + 1);
-        if (!m_blockExpected) {
-            purge();
-            serveBlockData(nullptr, false);
-            return;
-        }
-    }
-    const int32_t length =
-        m_blockExpected ? BlockLength(k, m_counters.CurrentFileSize, m_traits.blockSize) : 0;
-    startStep(Step::BlockData, size_t(length), nowMs);
-}
-
-void ReceiveSession::serveBlockData(const uint8_t* data, bool arrived) {
-    const int32_t k = m_blockIndex;
-    const size_t length = m_stepBytes;
-    const bool good = arrived && m_blockExpected && BlockCrc(data, length) == m_blockCrc;
-    const bool stream = m_traits.dialect == Dialect::Stream;
-    if (!stream && m_stopped) {
-        sendCode(CMD_ABORT);
-        return;
-    }
-    // A block not stored is never acknowledged: the sender repeats it.
-    if (!good) {
-        if (stream)
-            m_sink.reply(BuildBlockReply(CMD_BLOCK_BAD, k));
-        else
-            sendCode(CMD_BLOCK_BAD);
-        return;
-    }
-    const size_t storedBefore = m_file->blocksStored();
-    if (!m_file->storeBlock(k, int64_t(k) * m_traits.blockSize, data, length)) {
-        // The disk failed under us (full despite the reservation, I/O error).
-        m_observer.closeStatus();
-        m_observer.abortTransfer();
-        if (!stream)
-            sendCode(CMD_ABORT);
-        return;
-    }
-    if (m_file->blocksStored() > storedBefore)
-        m_lastProgressMs = m_nowMs;
-    // A stream counts the blocks taken; a serial line the index of the last.
-    m_counters.BlocksDone = stream ? k + 1 : k;
-    m_counters.BytesDone += int64_t(length);
-    m_fileBytes += int64_t(length);
-    if (stream)
-        m_sink.reply(BuildBlockReply(CMD_BLOCK_OK, k));
-    else
-        sendCode(CMD_BLOCK_OK);
 }
 
 void ReceiveSession::serveClose() {
