@@ -28,7 +28,6 @@ void ReceiveSession::sendNameBlock() {
 
 uint8_t ReceiveSession::checkTable(std::span<const uint8_t> entries) {
     m_policy = m_observer.policy();
-    m_entries.clear();
     int64_t total = 0; // 64 bits: sizes that wrap 32 bits must not pass the space check
     for (size_t at = 0; at + kEntrySize <= entries.size(); at += kEntrySize) {
         const TransferEntry entry = DecodeTransferEntry(entries.data() + at);
@@ -36,17 +35,17 @@ uint8_t ReceiveSession::checkTable(std::span<const uint8_t> entries) {
         const std::optional<std::string> name = receivedFileName(entry.name);
         if (!name || entry.size < 0)
             return CMD_CANNOT_CREATE;
-        m_entries.push_back(
+        m_ledger.entries().push_back(
             {entry.name, *name, entry.size, 0, FileResult::NotReached, std::nullopt});
         total += entry.size;
     }
-    if (m_entries.empty())
+    if (m_ledger.entries().empty())
         return CMD_CANNOT_CREATE;
     m_counters.TransferTotalBytes = total;
     if (!m_policy.peerAccepted) {
         // Who sent it is the answer: the destination is not even opened.
         m_peerRefused = true;
-        m_observer.peerRefused({int32_t(m_entries.size()), total});
+        m_observer.peerRefused({int32_t(m_ledger.entries().size()), total});
         return CMD_CANNOT_CREATE;
     }
 
@@ -59,12 +58,12 @@ uint8_t ReceiveSession::checkTable(std::span<const uint8_t> entries) {
     if (conflict != NameConflict::KeepBoth) {
         // A folder of that name is never replaced, so the file would be
         // thrown away at its close: refused now, even when replacing.
-        for (const FileOutcome& entry : m_entries)
+        for (const FileOutcome& entry : m_ledger.entries())
             if (isFolder(m_destDir.get(), entry.nameAsStored))
                 return CMD_NAME_CONFLICT;
     }
     if (conflict == NameConflict::Refuse) {
-        for (const FileOutcome& entry : m_entries)
+        for (const FileOutcome& entry : m_ledger.entries())
             if (nameExists(m_destDir.get(), entry.nameAsStored))
                 return CMD_NAME_CONFLICT;
     }
@@ -83,10 +82,8 @@ void ReceiveSession::serveClose() {
         // same transfer wrote (two entries with one name: the later wins).
         // Keep both never replaces, not even this transfer's own files.
         const NameConflict conflict = m_policy.nameConflict;
-        const bool replace =
-            conflict == NameConflict::Replace ||
-            (conflict == NameConflict::Refuse &&
-             std::find(m_namesWritten.begin(), m_namesWritten.end(), name) != m_namesWritten.end());
+        const bool replace = conflict == NameConflict::Replace ||
+                             (conflict == NameConflict::Refuse && m_ledger.created(name));
         // A whole file that cannot be kept (its name taken meanwhile, the
         // disk failing) is not the sender's success: it hears so. A file
         // closed with blocks missing is one the sender gave up itself.
@@ -96,11 +93,11 @@ void ReceiveSession::serveClose() {
         closeAnswer = kept || !whole ? CMD_OK : CMD_CANNOT_CREATE;
         if (kept) {
             m_counters.FilesDone += 1;
-            m_namesWritten.push_back(m_file->name());
+            m_ledger.addCreated(m_file->name());
         }
         const int32_t index = m_counters.TransferIndex;
-        if (index >= 0 && size_t(index) < m_entries.size()) {
-            FileOutcome& entry = m_entries[size_t(index)];
+        if (index >= 0 && size_t(index) < m_ledger.entries().size()) {
+            FileOutcome& entry = m_ledger.entries()[size_t(index)];
             entry.result = kept ? FileResult::Stored : FileResult::Failed;
             if (kept)
                 entry.nameAsStored = m_file->name();
@@ -154,29 +151,12 @@ void ReceiveSession::stopByUser() {
 void ReceiveSession::end(bool aborted) {
     m_file.reset(); // an unfinished file never reaches its final name
     m_tableAccepted = false;
-    if (m_destDir && !m_namesWritten.empty())
+    if (m_destDir && m_ledger.createdAny())
         ::fsync(m_destDir.get()); // makes the renames of this transfer durable
-    m_namesWritten.clear();
     m_destDir.reset();
-    ReceiveOutcome outcome;
-    outcome.aborted = aborted;
-    outcome.filesDone = m_earlierDone + m_counters.FilesDone;
-    outcome.fileCount = int32_t(m_earlierFiles.size()) + m_counters.TransferFileCount;
-    outcome.files = m_earlierFiles;
-    outcome.files.insert(outcome.files.end(), m_entries.begin(), m_entries.end());
-    if (aborted) {
-        // The file under way when the receive stopped was cut off.
-        const int32_t index = m_counters.TransferIndex;
-        const size_t at = m_earlierFiles.size() + size_t(index);
-        if (index >= 0 && at < outcome.files.size() &&
-            outcome.files[at].result == FileResult::NotReached) {
-            outcome.files[at].result = FileResult::Aborted;
-            outcome.files[at].bytesDone = m_fileBytes;
-        }
-    }
-    m_earlierFiles.clear();
-    m_earlierDone = 0;
-    m_tableTaken = false;
+    const ReceiveOutcome outcome =
+        m_ledger.finish(aborted, m_counters.FilesDone, m_counters.TransferFileCount,
+                        m_counters.TransferIndex, m_fileBytes);
     m_observer.receiveEnded(outcome);
     if (m_announced) {
         // The receive dialog is still up for a transfer that ended early.

@@ -70,13 +70,9 @@ void ReceiveSession::table(uint8_t count, uint32_t crc, std::span<const uint8_t>
         sendCode(CMD_BAD_TABLE);
         return;
     }
-    if (m_tableTaken) {
-        // A further table in the same receive (on one connection): the files
-        // of the earlier ones stay in its outcome and its count.
-        m_earlierFiles.insert(m_earlierFiles.end(), m_entries.begin(), m_entries.end());
-        m_earlierDone += m_counters.FilesDone;
-        m_tableTaken = false;
-    }
+    // A further table in the same receive (on one connection): the files of
+    // the earlier ones stay in its outcome and its count.
+    m_ledger.newTable(m_counters.FilesDone);
     m_counters.restart(count, 0);
 
     // On a serial line even a table that is refused is shown.
@@ -96,9 +92,8 @@ void ReceiveSession::table(uint8_t count, uint32_t crc, std::span<const uint8_t>
         return;
     }
     m_tableAccepted = true;
-    m_tableTaken = true;
+    m_ledger.tableAccepted();
     m_lastProgressMs = m_nowMs;
-    m_namesWritten.clear();
     sendCode(CMD_OK);
     if (!line && !m_announced) {
         m_announced = true;
@@ -111,7 +106,7 @@ void ReceiveSession::open(uint8_t index) {
         sendCode(CMD_ABORT);
         return;
     }
-    if (!m_tableAccepted || index >= m_entries.size())
+    if (!m_tableAccepted || index >= m_ledger.entries().size())
         return; // no table, or no such entry: no answer
     const bool stream = m_traits.dialect == Dialect::Stream;
     if (m_file && stream) {
@@ -119,7 +114,7 @@ void ReceiveSession::open(uint8_t index) {
         return;
     }
     m_file.reset();
-    const FileOutcome& entry = m_entries[index];
+    const FileOutcome& entry = m_ledger.entries()[index];
     const int32_t blocks = FileBlocks(m_traits.dialect, entry.size, m_traits.blockSize);
     m_counters.TransferIndex = index;
     m_counters.BlocksDone = 0;
@@ -139,32 +134,31 @@ void ReceiveSession::open(uint8_t index) {
 }
 
 std::optional<size_t> ReceiveSession::blockHeader(int32_t k, uint32_t crc) {
-    m_blockIndex = k;
-    m_blockCrc = crc;
+    m_block = {k, crc, false};
     const int32_t blocks = m_counters.FileBlocks;
     if (m_traits.dialect == Dialect::Stream) {
-        m_blockExpected = m_file && k >= 0 && k < blocks;
+        m_block.expected = m_file && k >= 0 && k < blocks;
     } else {
         // Only the block last taken or the one after it is read; anything
         // else is dropped with the waiting input.
         const int32_t last = m_counters.BlocksDone;
-        m_blockExpected =
+        m_block.expected =
             m_file && !m_stopped && k >= 0 && k < blocks && (k == last || k == last + 1);
-        if (!m_blockExpected) {
+        if (!m_block.expected) {
             m_parser.purge();
             blockData({}, false);
             return std::nullopt;
         }
     }
     const int32_t length =
-        m_blockExpected ? BlockLength(k, m_counters.CurrentFileSize, m_traits.blockSize) : 0;
+        m_block.expected ? BlockLength(k, m_counters.CurrentFileSize, m_traits.blockSize) : 0;
     return size_t(length);
 }
 
 void ReceiveSession::blockData(std::span<const uint8_t> data, bool arrived) {
-    const int32_t k = m_blockIndex;
+    const int32_t k = m_block.index;
     const size_t length = data.size();
-    const bool good = arrived && m_blockExpected && BlockCrc(data.data(), length) == m_blockCrc;
+    const bool good = arrived && m_block.expected && BlockCrc(data.data(), length) == m_block.crc;
     const bool stream = m_traits.dialect == Dialect::Stream;
     if (!stream && m_stopped) {
         sendCode(CMD_ABORT);

@@ -13,6 +13,7 @@
 #include "engine_events.h"
 #include "link.h"
 #include "message_parser.h"
+#include "receive_ledger.h"
 #include "received_file.h"
 #include "reply_sink.h"
 #include "transfer.h"
@@ -92,16 +93,9 @@ public:
     // Time has passed with no bytes: a message incomplete past its limit is
     // given up.
     void tick(int64_t nowMs);
-    // When tick() must next be called; max() when nothing waits on time.
-    int64_t deadline() const { return m_parser.deadline(); }
-    // On a stream, when the message under way, its command frame included,
-    // has had its total time: 2 s plus its length at 10 KiB/s from the first
-    // byte of its frame. max() when no message is under way. A peer that
-    // trickles its bytes, each within the silence limit, is past it.
-    int64_t messageDeadline() const { return m_parser.messageDeadline(); }
-    bool midMessage() const { return m_parser.midMessage(); }
-    // nowMs of the last whole command, and of the last file table.
-    int64_t lastCommandMs() const { return m_parser.lastCommandMs(); }
+    // Where the message under way stands: its deadlines, the last command.
+    const MessageParser& parser() const { return m_parser; }
+    // nowMs of the last file table.
     int64_t lastTableMs() const { return m_lastTableMs; }
     // nowMs of the last step of the transfer itself: a table accepted, a file
     // opened or closed, a block not stored before. Pings and repeats are not
@@ -157,18 +151,15 @@ private:
     int64_t m_lastProgressMs = 0;
     bool m_linkEnded = false;
     bool m_peerRefused = false;
-    int32_t m_blockIndex = 0;
-    uint32_t m_blockCrc = 0;
-    bool m_blockExpected = false;
+    struct AwaitedBlock {
+        int32_t index = 0;
+        uint32_t crc = 0;
+        bool expected = false; // its data is stored, not just read
+    } m_block;
 
     // The receive.
     ReceivePolicy m_policy;
-    std::vector<FileOutcome> m_entries;
-    // Tables accepted earlier in this receive, and the files they stored.
-    std::vector<FileOutcome> m_earlierFiles;
-    int32_t m_earlierDone = 0;
-    bool m_tableTaken = false;               // m_entries are an accepted table's
-    std::vector<std::string> m_namesWritten; // names this receive has created
+    ReceiveLedger m_ledger;
     UniqueFd m_destDir;
     std::unique_ptr<ReceivedFile> m_file;
     int64_t m_fileBytes = 0; // stored of the file under way
