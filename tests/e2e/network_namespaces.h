@@ -69,4 +69,18 @@ private:
     std::string m_failure;
 };
 
+// zapfer-cli in the sender's namespace sends `path`, finding `receiver` by
+// broadcast; it arrives whole in `dest` as `name`.
+inline void expectSentOverLan(const NamespacePair& namespaces, Receiver& receiver,
+                              const std::string& path, const std::string& dest,
+                              const std::string& name, const std::string& payload) {
+    using namespace std::chrono_literals;
+    const RunResult sent = runToEnd(
+        cliCommand({"send", "--lan", "--timeout", "20", path}, namespaces.inSender()), 60s);
+    ASSERT_EQ(sent.status, 0) << sent.out << sent.err;
+    ASSERT_TRUE(receiver.process->waitForLine("1 of 1 files received successfully", 30s))
+        << receiver.process->out();
+    EXPECT_TRUE(readFile(dest + "/" + name) == payload);
+}
+
 } // namespace zapfer::testing

@@ -280,14 +280,8 @@ TEST(CliAcceptList, AcrossTwoMachinesDiscoveryAndFilesFollowTheList) {
         Receiver receiver =
             startReceiver(dest.path(), {"--accept-from", "198.18.0.0/30"}, namespaces.inReceiver());
         ASSERT_EQ(receiver.port, "1756") << receiver.process->err();
-        const RunResult sent =
-            runToEnd(cliCommand({"send", "--lan", "--timeout", "20", source.file("lan.bin")},
-                                namespaces.inSender()),
-                     60s);
-        ASSERT_EQ(sent.status, 0) << sent.out << sent.err;
-        EXPECT_TRUE(receiver.process->waitForLine("1 of 1 files received successfully", 30s))
-            << receiver.process->out();
-        EXPECT_TRUE(readFile(dest.file("lan.bin")) == payload);
+        expectSentOverLan(namespaces, receiver, source.file("lan.bin"), dest.path(), "lan.bin",
+                          payload);
         receiver.process->signal(SIGTERM);
         EXPECT_EQ(receiver.process->waitExit(20s), 0) << receiver.process->err();
     }

@@ -30,14 +30,8 @@ TEST(LanDiscovery, SendLanFindsTheReceiverByBroadcastOnTheRealPorts) {
     Receiver receiver = startReceiver(dest.path(), {}, namespaces.inReceiver());
     ASSERT_EQ(receiver.port, "1756") << receiver.process->err();
 
-    const RunResult sent =
-        runToEnd(cliCommand({"send", "--lan", "--timeout", "20", source.file("found.bin")},
-                            namespaces.inSender()),
-                 60s);
-    ASSERT_EQ(sent.status, 0) << sent.out << sent.err;
-    ASSERT_TRUE(receiver.process->waitForLine("1 of 1 files received successfully", 30s))
-        << receiver.process->out();
-    EXPECT_TRUE(readFile(dest.file("found.bin")) == payload);
+    expectSentOverLan(namespaces, receiver, source.file("found.bin"), dest.path(), "found.bin",
+                      payload);
 
     receiver.process->signal(SIGTERM);
     EXPECT_EQ(receiver.process->waitExit(20s), 0) << receiver.process->err();

@@ -1,5 +1,7 @@
 #include "engine_harness.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <fstream>
 #include <random>
@@ -19,6 +21,8 @@ TempDir::~TempDir() {
     std::error_code ignored;
     fs::remove_all(m_path, ignored);
 }
+
+Folder::Folder() : fd(::open(root.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
 
 std::vector<uint8_t> randomBytes(size_t n, uint32_t seed) {
     std::mt19937 random(seed);

@@ -5,6 +5,7 @@
 
 #include "engine.h"
 #include "send_handshake.h"
+#include "unique_fd.h"
 
 #include <gtest/gtest.h>
 
@@ -101,6 +102,14 @@ public:
 
 private:
     std::filesystem::path m_path;
+};
+
+// A temporary folder held open, as the receive session holds its destination.
+struct Folder {
+    TempDir root;
+    UniqueFd fd;
+    Folder();
+    std::filesystem::path operator/(const std::string& name) const { return root / name; }
 };
 
 std::vector<uint8_t> randomBytes(size_t n, uint32_t seed);

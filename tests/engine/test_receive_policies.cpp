@@ -17,13 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Folder {
-    TempDir root;
-    UniqueFd fd;
-    Folder() : fd(::open(root.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-    fs::path operator/(const std::string& name) const { return root / name; }
-};
-
 const std::vector<uint8_t> kData = {'n', 'e', 'w'};
 
 // A whole file for `name`, kept beside whatever exists; the name it got.

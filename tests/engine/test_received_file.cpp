@@ -18,13 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Folder {
-    TempDir root;
-    UniqueFd fd;
-    Folder() : fd(::open(root.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-    fs::path operator/(const std::string& name) const { return root / name; }
-};
-
 // Runs `script` in a shell of its own, with $1 set to `path`.
 int runOtherProcess(const std::string& script, const fs::path& path) {
     const std::string command = "sh -c '" + script + "' sh '" + path.string() + "'";

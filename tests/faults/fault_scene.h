@@ -43,6 +43,22 @@ public:
     void unplug() { m_responder.unplug(); }
     void plugBackIn() { m_responder.plugBackIn(); }
 
+    // Closes the file under way, answered CMD_OK. `lastOfReceive`: it ends the
+    // receive, so the status dialog closes too.
+    void closeFile(WirePeer& peer, bool lastOfReceive) {
+        RecordingEvents& recorded = events();
+        int before;
+        {
+            std::lock_guard lock(recorded.mutex);
+            before = recorded.statusClosed;
+        }
+        peer.sendCommand(CMD_CLOSE_FILE);
+        EXPECT_EQ(peer.readCommand(), CMD_OK);
+        if (lastOfReceive) {
+            EXPECT_TRUE(recorded.waitUntil([&] { return recorded.statusClosed > before; }));
+        }
+    }
+
     // The user cancels the receive dialog.
     void cancelReceive() {
         engine().cancel();

@@ -36,17 +36,8 @@ void sendOpenedFile(FaultScene& scene, WirePeer& peer, const Bytes& data) {
     } else {
         EXPECT_EQ(peer.readCommand(), CMD_BLOCK_OK);
     }
-    RecordingEvents& events = scene.events();
-    int before;
-    {
-        std::lock_guard lock(events.mutex);
-        before = events.statusClosed;
-    }
-    peer.sendCommand(CMD_CLOSE_FILE);
-    EXPECT_EQ(peer.readCommand(), CMD_OK);
-    if (!socket) {
-        EXPECT_TRUE(events.waitUntil([&] { return events.statusClosed > before; }));
-    }
+    // On the serial line the close of the last file also ends the receive.
+    scene.closeFile(peer, !socket);
 }
 
 } // namespace

@@ -36,18 +36,6 @@ void sendBlocks(WirePeer& peer, const Bytes& data, int32_t blockSize,
     }
 }
 
-void closeLast(FaultScene& scene, WirePeer& peer) {
-    RecordingEvents& events = scene.events();
-    int before;
-    {
-        std::lock_guard lock(events.mutex);
-        before = events.statusClosed;
-    }
-    peer.sendCommand(CMD_CLOSE_FILE);
-    EXPECT_EQ(peer.readCommand(), CMD_OK);
-    EXPECT_TRUE(events.waitUntil([&] { return events.statusClosed > before; }));
-}
-
 // A ping answered: the responder has just started reading its next command.
 void sync(WirePeer& peer) {
     peer.sendCommand(CMD_PING);
@@ -83,7 +71,7 @@ TEST(SerialFaults, PeerThatStopsInTheMiddleOfABlock) {
             // The block's read ends 100 ms after its last byte.
             EXPECT_EQ(peer.readCommand(), CMD_BLOCK_BAD);
             sendBlocks(peer, data, size, {1, 2});
-            closeLast(scene, peer);
+            scene.closeFile(peer, true);
             scene.expectClean(data);
         }
         writeFile(scene.dest() / "keep.txt", kOldContent);
@@ -141,7 +129,7 @@ TEST(SerialFaults, PeerThatVanishesIsDroppedAndTheLineReopens) {
     WirePeer peer = scene.peer();
     openKeep(peer, data);
     sendBlocks(peer, data, size, {0, 1, 2});
-    closeLast(scene, peer);
+    scene.closeFile(peer, true);
     scene.expectClean(data);
 }
 
@@ -160,7 +148,7 @@ TEST(SerialFaults, NewLinkEndsTheTransferOfAPeerThatStartedAgain) {
     const Bytes fresh = {'n', 'e', 'w'};
     openKeep(peer, fresh);
     sendBlocks(peer, fresh, size, {0});
-    closeLast(scene, peer);
+    scene.closeFile(peer, true);
     scene.expectClean(fresh);
 }
 
@@ -194,7 +182,7 @@ TEST(SerialFaults, SlowBytesAreServedAndStalledOnesDropped) {
     EXPECT_EQ(peer.read(4, 300).size(), 0u);
     peer.send(block);
     EXPECT_EQ(peer.readCommand(), CMD_BLOCK_OK);
-    closeLast(scene, peer);
+    scene.closeFile(peer, true);
     scene.expectClean(data);
 }
 
@@ -224,7 +212,7 @@ TEST(SerialFaults, BlocksOutOfOrderOrBeyondTheFile) {
         }
         EXPECT_TRUE(stored);
         sendBlocks(peer, data, size, {1, 1, 2});
-        closeLast(scene, peer);
+        scene.closeFile(peer, true);
         scene.expectClean(data);
     }
     writeFile(scene.dest() / "keep.txt", kOldContent);
@@ -232,7 +220,7 @@ TEST(SerialFaults, BlocksOutOfOrderOrBeyondTheFile) {
         SCOPED_TRACE("the last blocks arrive, the first never does");
         openKeep(peer, data);
         sendBlocks(peer, data, size, {1, 2});
-        closeLast(scene, peer);
+        scene.closeFile(peer, true);
         scene.expectClean();
         EXPECT_EQ(scene.engine().state().FilesDone, 0);
         EXPECT_EQ(listNames(scene.dest()), std::vector<std::string>{"keep.txt"});
@@ -274,7 +262,7 @@ TEST(SerialFaults, RepeatedOpensAndCloses) {
     peer.sendOpen(1);
     EXPECT_EQ(peer.readCommand(), CMD_OK);
     sendBlocks(peer, other, size, {0});
-    closeLast(scene, peer);
+    scene.closeFile(peer, true);
     scene.expectClean(fresh);
     EXPECT_EQ(readFile(scene.dest() / "b.txt"), other);
     EXPECT_EQ(scene.engine().state().FilesDone, 2);
@@ -313,7 +301,7 @@ TEST(SerialFaults, GarbageWithMarkerBytesIsDiscarded) {
         peer.send(garbage);
         EXPECT_TRUE(pingUntilAnswered(peer));
         sendBlocks(peer, data, size, {1, 2});
-        closeLast(scene, peer);
+        scene.closeFile(peer, true);
         scene.expectClean(data);
     }
 }
