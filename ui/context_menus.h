@@ -8,10 +8,11 @@ class QWidget;
 
 namespace zapfer {
 
-// "CONTEXT1" (at most one FileList row selected) and "CONTEXT2" (two or
-// more), and the SendList's menu, made once with the window. Each item's object name is its command
-// number; choosing one emits `command`. The enabled states of "Open",
-// "Run...", "Rename..." and "Properties..." are set before each showing.
+// "CONTEXT1" (at most one FileList row selected), "CONTEXT2" (two or more)
+// and the SendList's menu, made once with the window. Each item's object
+// name is its command number; choosing one emits `command`. The enabled
+// states of "Open", "Run...", "Rename..." and "Properties..." are set before
+// each showing.
 class ContextMenus : public QObject {
     Q_OBJECT
 public:
