@@ -47,6 +47,10 @@
         <source>Delete</source>
         <translation>Löschen</translation>
     </message>
+    <message>
+        <source>History...</source>
+        <translation>Verlauf...</translation>
+    </message>
 </context>
 <context>
     <name>FileList</name>
@@ -79,6 +83,49 @@
     <message>
         <source>Unavailable</source>
         <translation>Nicht verfügbar</translation>
+    </message>
+</context>
+<context>
+    <name>HistoryTexts</name>
+    <message>
+        <source>Sent</source>
+        <translation>Gesendet</translation>
+    </message>
+    <message>
+        <source>Received</source>
+        <translation>Empfangen</translation>
+    </message>
+    <message>
+        <source>Completed</source>
+        <translation>Abgeschlossen</translation>
+    </message>
+    <message>
+        <source>Refused (code %1)</source>
+        <translation>Abgelehnt (Code %1)</translation>
+    </message>
+    <message>
+        <source>Refused</source>
+        <translation>Abgelehnt</translation>
+    </message>
+    <message>
+        <source>Aborted</source>
+        <translation>Abgebrochen</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>Fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Stored</source>
+        <translation>Gespeichert</translation>
+    </message>
+    <message>
+        <source>Skipped as unreadable</source>
+        <translation>Übersprungen, nicht lesbar</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 s</translation>
     </message>
 </context>
 <context>
@@ -603,6 +650,132 @@
     <message>
         <source>Accessed:</source>
         <translation>Letzter Zugriff:</translation>
+    </message>
+</context>
+<context>
+    <name>zapfer::HistoryDialog</name>
+    <message>
+        <source>History</source>
+        <translation>Verlauf</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <source>Direction</source>
+        <translation>Richtung</translation>
+    </message>
+    <message>
+        <source>Link</source>
+        <translation>Verbindung</translation>
+    </message>
+    <message>
+        <source>Peer</source>
+        <translation>Gegenstelle</translation>
+    </message>
+    <message>
+        <source>Outcome</source>
+        <translation>Ausgang</translation>
+    </message>
+    <message>
+        <source>Files</source>
+        <translation>Dateien</translation>
+    </message>
+    <message>
+        <source>Bytes</source>
+        <translation>Bytes</translation>
+    </message>
+    <message>
+        <source>Duration</source>
+        <translation>Dauer</translation>
+    </message>
+    <message>
+        <source>Transfers</source>
+        <translation>Übertragungen</translation>
+    </message>
+    <message>
+        <source>&amp;Transfers, newest first</source>
+        <translation>Ü&amp;bertragungen, neueste zuerst</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation>Ergebnis</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>Größe</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <translation>Übertragen</translation>
+    </message>
+    <message>
+        <source>CRC-32</source>
+        <translation>CRC-32</translation>
+    </message>
+    <message>
+        <source>Stored as</source>
+        <translation>Gespeichert als</translation>
+    </message>
+    <message>
+        <source>Files of the selected transfer</source>
+        <translation>Dateien der gewählten Übertragung</translation>
+    </message>
+    <message>
+        <source>&amp;Files of the selected transfer</source>
+        <translation>&amp;Dateien der gewählten Übertragung</translation>
+    </message>
+    <message>
+        <source>&amp;Open Folder</source>
+        <translation>&amp;Ordner öffnen</translation>
+    </message>
+    <message>
+        <source>&amp;Send Again</source>
+        <translation>Erneut &amp;senden</translation>
+    </message>
+    <message>
+        <source>Reading the history...</source>
+        <translation>Der Verlauf wird gelesen...</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <translation>%1 von %2</translation>
+    </message>
+    <message>
+        <source>The history cannot be read: %1</source>
+        <translation>Der Verlauf kann nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <source>No transfers have been recorded yet.</source>
+        <translation>Es wurden noch keine Übertragungen aufgezeichnet.</translation>
+    </message>
+    <message>
+        <source>The folder %1 does not exist any more.</source>
+        <translation>Den Ordner %1 gibt es nicht mehr.</translation>
+    </message>
+    <message>
+        <source>1 file put back into the Send List.</source>
+        <translation>1 Datei wieder in die Sendeliste gestellt.</translation>
+    </message>
+    <message>
+        <source>%1 files put back into the Send List.</source>
+        <translation>%1 Dateien wieder in die Sendeliste gestellt.</translation>
+    </message>
+    <message>
+        <source>%1 of %2 files put back into the Send List; the others are in it already, do not exist any more or do not fit.</source>
+        <translation>%1 von %2 Dateien wieder in die Sendeliste gestellt; die übrigen sind schon darin, existieren nicht mehr oder passen nicht hinein.</translation>
+    </message>
+</context>
+<context>
+    <name>zapfer::HistoryReader</name>
+    <message>
+        <source>There is no place for the history: neither XDG_DATA_HOME nor a home folder is set.</source>
+        <translation>Es gibt keinen Ort für den Verlauf: weder XDG_DATA_HOME noch ein Home-Ordner ist gesetzt.</translation>
     </message>
 </context>
 <context>

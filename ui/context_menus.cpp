@@ -35,6 +35,8 @@ QString itemText(int commandId) {
         return QCoreApplication::translate("ContextMenus", "De-Select All");
     case id::Delete:
         return QCoreApplication::translate("ContextMenus", "Delete");
+    case id::History:
+        return QCoreApplication::translate("ContextMenus", "History...");
     default:
         return {};
     }
@@ -49,6 +51,7 @@ ContextMenus::ContextMenus(QWidget* owner) : QObject(owner) {
     m_multiple =
         build("CONTEXT2", {id::AddToSendList, id::Move, id::CopyTo, id::NewFolder, kSeparator,
                            id::SelectAll, id::DeselectAll, kSeparator, id::Delete});
+    m_sendList = build("SENDLIST", {id::History});
 }
 
 QMenu* ContextMenus::build(const char* name, std::initializer_list<int> ids) {

@@ -8,10 +8,11 @@ class QWidget;
 
 namespace zapfer {
 
-// "CONTEXT1" (at most one FileList row selected) and "CONTEXT2" (two or
-// more), made once with the window. Each item's object name is its command
-// number; choosing one emits `command`. The enabled states of "Open",
-// "Run...", "Rename..." and "Properties..." are set before each showing.
+// "CONTEXT1" (at most one FileList row selected), "CONTEXT2" (two or more)
+// and the SendList's menu, made once with the window. Each item's object
+// name is its command number; choosing one emits `command`. The enabled
+// states of "Open", "Run...", "Rename..." and "Properties..." are set before
+// each showing.
 class ContextMenus : public QObject {
     Q_OBJECT
 public:
@@ -19,6 +20,8 @@ public:
 
     QMenu* single() const { return m_single; }
     QMenu* multiple() const { return m_multiple; }
+    // The SendList's menu: "History...".
+    QMenu* sendList() const { return m_sendList; }
     // The item of `commandId` in "CONTEXT1", null when it has none.
     QAction* singleItem(int commandId) const;
 
@@ -34,6 +37,7 @@ private:
 
     QMenu* m_single = nullptr;
     QMenu* m_multiple = nullptr;
+    QMenu* m_sendList = nullptr;
 };
 
 } // namespace zapfer

@@ -31,6 +31,7 @@ inline constexpr int SelectAll = 40035;
 inline constexpr int DeselectAll = 40036;
 inline constexpr int Run = 40037;
 inline constexpr int SortButton = 40038;
+inline constexpr int History = 40039;
 // Private messages: the sort popup's entries are 7200 + key.
 inline constexpr int SortPopupBase = 7200;
 } // namespace id

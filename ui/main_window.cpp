@@ -60,6 +60,9 @@ MainWindow::MainWindow(Settings& settings, QStringList volumes, QWidget* parent)
     connect(m_sendList, &SendListController::contentsChanged, this, &MainWindow::UpdateStatusLine);
     connect(m_sendList->view(), &QTreeView::doubleClicked, this,
             [this] { trigger(id::RemoveFromSendList); });
+    m_sendList->view()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_sendList->view(), &QWidget::customContextMenuRequested, this,
+            &MainWindow::showSendListMenu);
     connect(m_sendList->view(), &QTreeView::clicked, this,
             [this] { m_browser->menus()->setMenuBusy(false); });
     connect(m_events, &EngineEventBridge::incoming, this, [this] { trigger(id::Receive); });

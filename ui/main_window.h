@@ -9,6 +9,7 @@
 #include <memory>
 
 class QLabel;
+class QPoint;
 class QTimer;
 
 namespace zapfer {
@@ -20,6 +21,7 @@ class Engine;
 class EngineEventBridge;
 class EngineEvents;
 class FileCommands;
+class HistoryDialog;
 class SendListController;
 class SettingsCommand;
 class DesktopNotifier;
@@ -68,6 +70,9 @@ private:
     // A table from `address` was refused while the window is in sight.
     void showRefusal(const QString& address, int count, qint64 bytes);
     void createActions();
+    // The History dialog, one at a time; asked again, it reads afresh.
+    void showHistory();
+    void showSendListMenu(const QPoint& pos);
     void trigger(int commandId);
     void layoutChildren(int cx, int cy);
     void StatusRefresh();
@@ -82,6 +87,7 @@ private:
     DesktopNotifier* m_notifier;
     // The refusal told in the window while it is in sight; one at a time.
     QPointer<QMessageBox> m_refusal;
+    QPointer<HistoryDialog> m_history;
     std::unique_ptr<FileCommands> m_fileCommands;
     QLabel* m_statusLine = nullptr;
     std::array<CommandButton*, 7> m_commandButtons{};

@@ -6,10 +6,13 @@
 #include "about_dialog.h"
 #include "browser_menus.h"
 #include "browser_pane.h"
+#include "context_menus.h"
 #include "control_ids.h"
 #include "engine.h"
 #include "file_commands.h"
 #include "help_pages.h"
+#include "history_dialog.h"
+#include "history_path.h"
 #include "send_list_controller.h"
 #include "settings_command.h"
 #include "settings_store.h"
@@ -24,7 +27,9 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
+#include <QTreeView>
 #include <QUrl>
 
 #include <functional>
@@ -81,6 +86,7 @@ void MainWindow::createActions() {
         {id::SelectAll, [browser] { browser->selectAllFiles(); }},
         {id::DeselectAll, [browser] { browser->deselectAll(); }},
         {id::Help, [this] { openHelp(this); }},
+        {id::History, [this] { showHistory(); }},
     };
     for (const auto& [commandId, run] : commands) {
         auto* action = new QAction(this);
@@ -92,6 +98,27 @@ void MainWindow::createActions() {
     // FileList's selection.
     findChild<QAction*>(QString::number(id::AddToSendList), Qt::FindDirectChildrenOnly)
         ->setShortcut(QKeySequence(Qt::Key_F23));
+    findChild<QAction*>(QString::number(id::History), Qt::FindDirectChildrenOnly)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+}
+
+void MainWindow::showHistory() {
+    if (!m_history) {
+        m_history = new HistoryDialog(
+            QString::fromStdString(history::defaultHistoryPath()), m_settings.destDir,
+            [this](const QStringList& paths) { return m_sendList->addPaths(paths); }, this);
+        m_history->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        m_history->reload();
+    }
+    m_history->show();
+    m_history->raise();
+    m_history->activateWindow();
+}
+
+void MainWindow::showSendListMenu(const QPoint& pos) {
+    QTreeView* view = m_sendList->view();
+    m_browser->menus()->contextMenus()->sendList()->popup(view->viewport()->mapToGlobal(pos));
 }
 
 void MainWindow::trigger(int commandId) {

@@ -7,6 +7,7 @@
 #include "copy_to_dialog.h"
 #include "file_list_model.h"
 #include "file_properties_dialog.h"
+#include "history_dialog.h"
 #include "run_dialog.h"
 #include "settings_dialog.h"
 #include "string_table.h"
@@ -20,6 +21,7 @@
 #include <QFile>
 #include <QItemSelectionModel>
 #include <QSet>
+#include <QTreeWidget>
 
 #include <functional>
 
@@ -167,6 +169,15 @@ TEST_F(Accessibility, EveryControlOfTheDialogsHasAName) {
     expectEveryControlNamed(&copy, 4);
     FilePropertiesDialog properties(m_dir.path(), QStringLiteral("notes.txt"), &w);
     expectEveryControlNamed(&properties, 6);
+    HistoryDialog history(m_dir.filePath(QStringLiteral("none/history.sqlite")), m_dir.path(),
+                          nullptr, &w);
+    expectEveryControlNamed(&history, 3);
+    // The lists are named too, though they are no "control" above.
+    for (QTreeWidget* list : {history.transferList(), history.fileList()})
+        EXPECT_FALSE(QAccessible::queryAccessibleInterface(list)
+                         ->text(QAccessible::Name)
+                         .trimmed()
+                         .isEmpty());
     ASSERT_TRUE(QFile::exists(file));
 }
 

@@ -4,16 +4,20 @@
 // pictures are written there, in English and in German, for a person to
 // look at; they are not compared.
 
+#include "history_dialog.h"
+#include "history_fill.h"
 #include "translator_scope.h"
 #include "window_fixture.h"
 #include "window_parts.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
 #include <QScreen>
+#include <QTreeWidget>
 
 using namespace zapfer;
 using namespace zapfer::test;
@@ -89,6 +93,52 @@ TEST_F(DesktopScreenshot, TheWindowInGerman) {
                                           : QStringLiteral("desk-german-scale%1.png").arg(scale));
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(statusLineOf(window())->text().left(8), QStringLiteral("Dateien:"));
+}
+
+// The History dialog with a few transfers, the failed send selected.
+TEST_F(DesktopScreenshot, TheHistoryDialogWithAFewTransfers) {
+    using history::Direction;
+    using history::FileResult;
+    using history::TransferOutcome;
+    const std::string db = m_dir.filePath(QStringLiteral("history.sqlite")).toStdString();
+    const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+    const std::string home = m_dir.path().toStdString() + "/";
+    recordInto(db,
+               transferRecord(Direction::Sent, TransferOutcome::Completed, now - 86400000,
+                              "192.168.1.20", "Laptop"),
+               {fileRecord(home + "holiday.jpg", FileResult::Sent, 48000, 0x3b9ac9ffu),
+                fileRecord(home + "letter.odt", FileResult::Sent, 48000, 0x0417c0deu)});
+    auto refused = transferRecord(Direction::Received, TransferOutcome::Refused, now - 7200000,
+                                  "192.168.1.31");
+    refused.refusalCode = 4;
+    recordInto(db, refused, {fileRecord("setup.exe", FileResult::Refused, 900000)});
+    recordInto(db,
+               transferRecord(Direction::Received, TransferOutcome::Completed, now - 3600000,
+                              "192.168.1.20", "Laptop"),
+               {fileRecord("notes.txt", FileResult::Stored, 48000, 0x9f3e55a1u, "notes (2).txt")});
+    recordInto(db,
+               transferRecord(Direction::Sent, TransferOutcome::Aborted, now - 60000,
+                              "192.168.1.44", "Desk PC"),
+               {fileRecord(home + "report.pdf", FileResult::Sent, 48000, 0x00a1b2c3u),
+                fileRecord(home + "holiday.jpg", FileResult::Failed, 48000),
+                fileRecord(home + "letter.odt", FileResult::Aborted, 48000)});
+
+    HistoryDialog dialog(QString::fromStdString(db), m_dir.path(), nullptr, &window());
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.isReading(); }, 10000));
+    ASSERT_EQ(dialog.transferList()->topLevelItemCount(), 4);
+    ASSERT_EQ(dialog.fileList()->topLevelItemCount(), 3);
+    const QImage image = dialog.grab().toImage();
+    ASSERT_FALSE(image.isNull());
+    const QString dir = qEnvironmentVariable("ZAPFER_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) {
+        QDir().mkpath(dir);
+        const int scale = qRound(dialog.devicePixelRatioF());
+        EXPECT_TRUE(image.save(QDir(dir).filePath(
+            scale == 1 ? QStringLiteral("history-dialog.png")
+                       : QStringLiteral("history-dialog-scale%1.png").arg(scale))));
+    }
 }
 
 } // namespace
