@@ -142,6 +142,7 @@ void TransferThread::stopReceive() {
 }
 
 void TransferThread::leaveLinks() {
+    m_socket.dropHandshake();
     if (m_active.receiveActive() || m_active.connectionPerTransfer())
         m_active.endReceive();
     if (m_active.connectionPerTransfer())
