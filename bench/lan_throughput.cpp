@@ -4,7 +4,10 @@
 //   - one large file over 127.0.0.1;
 //   - 100 files of 4 KiB over 127.0.0.1 (files per second);
 //   - one file across links with 1 ms and 10 ms of delay each way, between two
-//     network namespaces joined by the delay-link tool (root only).
+//     network namespaces joined by the delay-link tool (root only);
+//   - the large file and the delayed ones again on the paired (TLS) link, with
+//     their rate beside the plain link's and the CPU time both zapfer-cli
+//     processes took.
 //
 // Usage: lan_throughput [--size MIB] [--delay-link PATH]
 //   --size        the large file, 1 to 2047 MiB (default 1024)
@@ -16,6 +19,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -183,27 +187,60 @@ std::vector<std::string> joined(const std::vector<std::string>& prefix,
     return all;
 }
 
-// Seconds for zapfer-cli to send `files` from `sender` to a receiver in `receiver`; < 0 on failure.
-double timeZapfer(const std::string& cli, const Peer& receiver, const Peer& sender,
-                  const std::vector<std::string>& files, const std::string& dest) {
-    Child receive(joined(receiver.prefix, {cli, "receive", "--port", "0", "--echo-port", "0",
-                                           "--overwrite", "--dest", dest}),
-                  true);
-    const auto line = receive.firstLine(20000);
-    const std::string lead = "listening on port ";
-    if (!receive.started() || !line || !line->starts_with(lead))
-        return -1;
-    std::vector<std::string> command = {
-        cli, "send", "--to", receiver.address, "--port", line->substr(lead.size())};
-    command.insert(command.end(), files.begin(), files.end());
-    const auto start = Clock::now();
-    Child send(joined(sender.prefix, command), false);
-    if (!send.started() || send.wait() != 0)
-        return -1;
-    const double elapsed = seconds(Clock::now() - start);
-    receive.signal(SIGTERM);
-    receive.wait();
-    return elapsed;
+// Any valid pairing code: both sides of the paired cases use it.
+constexpr char kBenchCode[] = "7KQ3M4XD2HVF";
+
+double childCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct ZapferRun {
+    double seconds = -1;   // < 0 on failure
+    double cpuSeconds = 0; // sender and receiver together, set-up included
+};
+
+// zapfer-cli sending `files` from `sender` to a receiver in `receiver`, on
+// the paired link when `paired`.
+ZapferRun timeZapfer(const std::string& cli, const Peer& receiver, const Peer& sender,
+                     const std::vector<std::string>& files, const std::string& dest,
+                     bool paired = false) {
+    ZapferRun result;
+    const double cpuBefore = childCpuSeconds();
+    {
+        std::vector<std::string> receiveCommand = {cli, "receive",     "--port", "0", "--echo-port",
+                                                   "0", "--overwrite", "--dest", dest};
+        if (paired)
+            receiveCommand.insert(receiveCommand.end(),
+                                  {"--paired-port", "0", "--pairing-code", kBenchCode});
+        Child receive(joined(receiver.prefix, receiveCommand), true);
+        auto line = receive.firstLine(20000);
+        const std::string lead =
+            paired ? "listening for paired peers on port " : "listening on port ";
+        if (paired && line && !line->starts_with(lead))
+            line = receive.firstLine(20000);
+        if (!receive.started() || !line || !line->starts_with(lead))
+            return result;
+        std::vector<std::string> command = {cli, "send", "--to", receiver.address};
+        if (paired)
+            command.insert(command.end(), {"--paired-port", line->substr(lead.size()),
+                                           "--pairing-code", kBenchCode});
+        else
+            command.insert(command.end(), {"--port", line->substr(lead.size()), "--plain"});
+        command.insert(command.end(), files.begin(), files.end());
+        const auto start = Clock::now();
+        Child send(joined(sender.prefix, command), false);
+        if (!send.started() || send.wait() != 0)
+            return result;
+        const double elapsed = seconds(Clock::now() - start);
+        receive.signal(SIGTERM);
+        receive.wait();
+        result.seconds = elapsed;
+    }
+    result.cpuSeconds = childCpuSeconds() - cpuBefore;
+    return result;
 }
 
 // Seconds for socat to copy the same bytes (a tar stream of `files` when there
@@ -238,6 +275,22 @@ double timePlain(const Peer& receiver, const Peer& sender, const std::vector<std
         syncPath(entry.path().string());
     syncPath(dest);
     return seconds(Clock::now() - start);
+}
+
+// The paired link beside the plain one of the same run.
+void reportPaired(const char* label, double bytes, const ZapferRun& paired,
+                  const ZapferRun& plain) {
+    if (paired.seconds < 0 || plain.seconds < 0) {
+        std::printf("%-34s failed\n", label);
+        return;
+    }
+    const double pairedRate = bytes / 1e6 / paired.seconds;
+    const double plainRate = bytes / 1e6 / plain.seconds;
+    std::printf("%-34s paired %8.1f MB/s   plain  %8.1f MB/s   ratio %4.0f %%\n", label, pairedRate,
+                plainRate, 100 * pairedRate / plainRate);
+    std::printf("%-34s cpu    %8.2f s      plain  %8.2f s\n", "", paired.cpuSeconds,
+                plain.cpuSeconds);
+    std::fflush(stdout);
 }
 
 void report(const char* label, double bytes, double zapferSeconds, double plainSeconds) {
@@ -303,14 +356,18 @@ int main(int argc, char** argv) {
 
     const Peer local{{}, "127.0.0.1"};
     {
-        const double z = timeZapfer(cli, local, local, {big}, dest);
+        const ZapferRun z = timeZapfer(cli, local, local, {big}, dest);
+        clearDest();
+        const ZapferRun paired = timeZapfer(cli, local, local, {big}, dest, true);
         clearDest();
         const double p = timePlain(local, local, {big}, dest);
         clearDest();
-        report(("127.0.0.1, " + std::to_string(mib) + " MiB").c_str(), double(mib << 20), z, p);
+        const std::string label = "127.0.0.1, " + std::to_string(mib) + " MiB";
+        report(label.c_str(), double(mib << 20), z.seconds, p);
+        reportPaired((label + ", paired").c_str(), double(mib << 20), paired, z);
     }
     {
-        const double z = timeZapfer(cli, local, local, small, dest);
+        const double z = timeZapfer(cli, local, local, small, dest).seconds;
         clearDest();
         const double p = timePlain(local, local, small, dest);
         clearDest();
@@ -340,14 +397,17 @@ int main(int argc, char** argv) {
         }
         const Peer receiver{{"ip", "netns", "exec", b}, "198.18.0.2"};
         const Peer sender{{"ip", "netns", "exec", a}, "198.18.0.1"};
-        const double z = timeZapfer(cli, receiver, sender, {delayedFile}, dest);
+        const ZapferRun z = timeZapfer(cli, receiver, sender, {delayedFile}, dest);
+        clearDest();
+        const ZapferRun paired = timeZapfer(cli, receiver, sender, {delayedFile}, dest, true);
         clearDest();
         const double p = timePlain(receiver, sender, {delayedFile}, dest);
         clearDest();
         run({delayLink, "down", a, b});
         const std::string label =
             std::to_string(delayUs / 1000) + " ms each way, " + std::to_string(delayedMib) + " MiB";
-        report(label.c_str(), double(delayedMib << 20), z, p);
+        report(label.c_str(), double(delayedMib << 20), z.seconds, p);
+        reportPaired((label + ", paired").c_str(), double(delayedMib << 20), paired, z);
     }
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "cli_options.h"
 
+#include "pairing_code.h"
 #include "protocol.h"
 
 #include <charconv>
@@ -25,6 +26,25 @@ unsigned maskOf(CliCommand command) {
     default:
         return 0;
     }
+}
+
+std::string describePairingCodeProblem(const ParsedPairingCode& parsed) {
+    switch (parsed.problem) {
+    case PairingCodeProblem::Empty:
+        return "no code given";
+    case PairingCodeProblem::BadCharacter: {
+        const auto byte = static_cast<unsigned char>(parsed.character);
+        const std::string shown = byte > 0x20 && byte < 0x7F
+                                      ? "'" + std::string(1, char(byte)) + "'"
+                                      : "byte " + std::to_string(byte);
+        return shown + " is not a character of a pairing code (A-Z and 2-7)";
+    }
+    case PairingCodeProblem::WrongLength:
+        return "a pairing code has 12 characters, not " + std::to_string(parsed.length);
+    case PairingCodeProblem::None:
+        break;
+    }
+    return {};
 }
 
 std::optional<long> parseInteger(std::string_view text, long min, long max) {
@@ -163,6 +183,35 @@ const OptionSpec kOptions[] = {
      [](CliOptions& o, std::string_view v) {
          return applyPortValue(o.port, "--port", v, o.command == CliCommand::Send ? 1 : 0);
      }},
+    {"--pairing-code", "CODE", ForBoth,
+     "the pairing code for this run, as XXXX-XXXX-XXXX (default: the stored one, made by "
+     "'zapfer-cli pair'); with a code, sends go on the paired link only",
+     [](CliOptions& o, std::string_view v) -> std::string {
+         const ParsedPairingCode parsed = parsePairingCode(v);
+         if (!parsed.valid())
+             return "invalid --pairing-code: " + describePairingCodeProblem(parsed);
+         o.pairingCode = parsed.code;
+         return {};
+     }},
+    {"--paired-port", "N", ForBoth,
+     "TCP port of paired links, listened on (receive; 0 picks a free one) or connected to "
+     "(send); default 1757",
+     [](CliOptions& o, std::string_view v) {
+         return applyPortValue(o.pairedPort, "--paired-port", v,
+                               o.command == CliCommand::Send ? 1 : 0);
+     }},
+    {"--plain", nullptr, ForSend,
+     "send on the plain, unencrypted link even though a pairing code is set",
+     [](CliOptions& o, std::string_view) -> std::string {
+         o.plain = true;
+         return {};
+     }},
+    {"--only-paired", nullptr, ForReceive,
+     "take files only from paired peers: the plain port is not listened on",
+     [](CliOptions& o, std::string_view) -> std::string {
+         o.onlyPaired = true;
+         return {};
+     }},
     {"--limit", "N", ForHistory, "show the N most recent transfers (default 20)",
      [](CliOptions& o, std::string_view v) -> std::string {
          const auto limit = parseInteger(v, 1, 10000);
@@ -214,6 +263,15 @@ std::string applyStoredSettings(CliOptions& options, const std::set<std::string_
         options.destDir = *stored.destDir;
     if (!seen.count("--overwrite") && !seen.count("--on-conflict"))
         options.nameConflict = stored.nameConflictChoice();
+    if (!seen.count("--pairing-code") && stored.pairingCode && !stored.pairingCode->empty() &&
+        options.command != CliCommand::History) {
+        // A damaged code must not turn into none: sends would go out in clear.
+        const ParsedPairingCode parsed = parsePairingCode(*stored.pairingCode);
+        if (!parsed.valid())
+            return "the stored pairing code cannot be used (" + describePairingCodeProblem(parsed) +
+                   "): make a new one with 'zapfer-cli pair', or give --pairing-code";
+        options.pairingCode = parsed.code;
+    }
     if (!seen.count("--accept-from") && stored.acceptFrom &&
         options.command == CliCommand::Receive) {
         // A list that cannot be read must not turn into "anyone".
@@ -225,7 +283,7 @@ std::string applyStoredSettings(CliOptions& options, const std::set<std::string_
     }
     const bool linkGiven = seen.count("--lan") || seen.count("--to") || seen.count("--serial") ||
                            seen.count("--port") || seen.count("--probe-port") ||
-                           seen.count("--echo-port");
+                           seen.count("--echo-port") || seen.count("--paired-port");
     if (linkGiven || !stored.commType)
         return {};
     const std::optional<CommType> type = commTypeFromIndex(*stored.commType);
@@ -274,8 +332,14 @@ ParseResult parseArguments(int argc, const char* const* argv, const StoredSettin
         options.command = CliCommand::Receive;
     } else if (args[0] == "history") {
         options.command = CliCommand::History;
+    } else if (args[0] == "pair") {
+        if (args.size() > 1)
+            return fail("pair takes no options ('" + std::string(args[1]) + "')");
+        options.command = CliCommand::Pair;
+        result.options = options;
+        return result;
     } else if (args[0].starts_with("-")) {
-        return fail("expected a command (send, receive or history) before '" +
+        return fail("expected a command (send, receive, history or pair) before '" +
                     std::string(args[0]) + "'");
     } else {
         return fail("unknown command '" + std::string(args[0]) + "'");
@@ -327,12 +391,16 @@ ParseResult parseArguments(int argc, const char* const* argv, const StoredSettin
         return fail("--device needs --serial");
     if (seen.count("--serial")) {
         for (const std::string_view network :
-             {"--lan", "--to", "--port", "--probe-port", "--echo-port"})
+             {"--lan", "--to", "--port", "--probe-port", "--echo-port", "--paired-port", "--plain",
+              "--only-paired", "--pairing-code"})
             if (seen.count(network))
                 return fail("--serial and " + std::string(network) + " cannot be used together");
     }
     if (std::string error = applyStoredSettings(options, seen, stored); !error.empty())
         return fail(std::move(error));
+    if (options.onlyPaired && options.pairingCode.empty())
+        return fail("--only-paired needs a pairing code: make one with 'zapfer-cli pair', or "
+                    "give --pairing-code");
     if (options.command == CliCommand::Send) {
         if (options.files.empty())
             return fail("send needs at least one file");
@@ -369,6 +437,7 @@ std::string usageText() {
     std::string text = "Usage: zapfer-cli receive [OPTIONS]\n"
                        "  or:  zapfer-cli send [OPTIONS] FILE...\n"
                        "  or:  zapfer-cli history [--limit N] [--failed] [--json]\n"
+                       "  or:  zapfer-cli pair\n"
                        "\n"
                        "Beams files to a peer running Zapfer, or receives them, without a "
                        "window.\n"
@@ -377,6 +446,9 @@ std::string usageText() {
                        "through.\n"
                        "history lists the recent transfers of the window and zapfer-cli\n"
                        "(~/.local/share/Quorvel/Zapfer/history.sqlite) with their files.\n"
+                       "pair makes a new pairing code, stores it as the window's and prints it;\n"
+                       "two computers with the same code send over an encrypted link (TCP 1757)\n"
+                       "that only they can open.\n"
                        "Options left out take the window's settings (~/.config/Quorvel/"
                        "Zapfer.conf):\n"
                        "destination, overwrite preference, link type, peer address, serial "

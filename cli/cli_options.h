@@ -16,7 +16,7 @@
 
 namespace zapfer::cli {
 
-enum class CliCommand { Help, Version, Send, Receive, History };
+enum class CliCommand { Help, Version, Send, Receive, History, Pair };
 
 struct CliOptions {
     CliCommand command = CliCommand::Help;
@@ -41,6 +41,13 @@ struct CliOptions {
 
     // both: the TCP port listened on (receive) or connected to (send)
     uint16_t port = 1756;
+
+    // both: the paired link. `pairingCode` is the code in force (the stored
+    // one unless --pairing-code), 12 upper-case characters or empty.
+    std::string pairingCode;
+    uint16_t pairedPort = 1757;
+    bool plain = false;      // send: the plain link even with a code (--plain)
+    bool onlyPaired = false; // receive: the plain port is not listened on
 
     // both: a serial link instead of the network (--serial), on `device`
     // when given, else on the type's default device

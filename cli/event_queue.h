@@ -23,7 +23,7 @@ struct CliEvent {
         FileStarted,
         LinkMessage,
         Interrupted,
-        Refused, // a table from a peer not in the accept list
+        Refused, // a table from a peer not in the accept list, a failed paired handshake
     };
     Kind kind;
     std::string text; // the file name, the link message, or what was refused
@@ -43,6 +43,7 @@ public:
     void transferEnded(TransferId id) override;
     void fileStarting(TransferId id, const std::string& namePart) override;
     void receiveRefused(uint32_t peerAddress, int32_t fileCount, int64_t totalBytes) override;
+    void pairingFailed(uint32_t peerAddress) override;
     void playSound(Sound) override {}
     void linkFailed(const LinkError& error) override;
 

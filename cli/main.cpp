@@ -2,6 +2,7 @@
 
 #include "cli_options.h"
 #include "history_command.h"
+#include "pairing_store.h"
 #include "receive_command.h"
 #include "send_command.h"
 
@@ -33,6 +34,8 @@ int main(int argc, char** argv) {
         return runReceive(*parsed.options);
     case CliCommand::History:
         return runHistory(*parsed.options);
+    case CliCommand::Pair:
+        return runPair();
     }
     return 2;
 }

@@ -176,12 +176,16 @@ int runReceive(const CliOptions& options) {
     SignalWatcher signals(queue);
     LinkConfig config;
     config.listenPort = options.port;
+    config.pairedListenPort = options.pairedPort;
     config.echoPort = options.echoPort;
     Engine engine(queue, config);
     EngineSettings settings;
     settings.destDir = dest.string();
     settings.nameConflict = options.nameConflict;
     settings.acceptFrom = options.acceptFrom;
+    settings.pairingCode = options.pairingCode;
+    if (options.onlyPaired)
+        settings.acceptFrom.kind = AcceptFrom::PairedPeers;
     if (options.serialType)
         settings.serialDevices = serialDevicesOf(options);
     engine.setSettings(settings);
@@ -204,19 +208,26 @@ int runReceive(const CliOptions& options) {
 
     engine.selectCommType(CommType::Lan, true);
     engine.start();
-    if (engine.listenPort() == 0) {
+    const bool plainWanted = !options.onlyPaired;
+    const bool pairedWanted = !options.pairingCode.empty();
+    if ((plainWanted && engine.listenPort() == 0) || (pairedWanted && engine.pairedPort() == 0)) {
         while (const auto event = queue.wait(0ms))
             if (event->kind == CliEvent::Kind::LinkMessage)
                 printError(event->text);
-        printError("cannot listen on TCP port " + std::to_string(options.port));
+        printError("cannot listen on TCP port " +
+                   std::to_string(plainWanted && engine.listenPort() == 0 ? options.port
+                                                                          : options.pairedPort));
         engine.stop();
         return 1;
     }
     if (engine.echoPort() == 0)
         printError("UDP port " + std::to_string(options.echoPort) +
                    " is in use: senders using --lan will not find this receiver, --to still works");
-    std::printf("listening on port %u\n", unsigned(engine.listenPort()));
-    if (options.acceptFrom.kind == AcceptFrom::ListedAddresses)
+    if (plainWanted)
+        std::printf("listening on port %u\n", unsigned(engine.listenPort()));
+    if (pairedWanted)
+        std::printf("listening for paired peers on port %u\n", unsigned(engine.pairedPort()));
+    if (options.acceptFrom.kind == AcceptFrom::ListedAddresses && plainWanted)
         std::printf("accepting files only from %s\n", options.acceptFrom.text().c_str());
     std::fflush(stdout);
 

@@ -55,6 +55,22 @@ std::string describe(const SendRefused& why) {
     return {};
 }
 
+// Why the link to the receiver did not come up.
+std::string connectFailureText(SendFailure failure) {
+    switch (failure) {
+    case SendFailure::OwnAddress:
+        return "That address is this computer: it cannot receive from itself";
+    case SendFailure::PairedNotAccepted:
+        return "The peer does not accept paired transfers";
+    case SendFailure::PairingMismatch:
+        return "The peer has a different pairing code";
+    case SendFailure::PairedNoAnswer:
+        return "The peer did not answer";
+    default:
+        return "the connection to the receiver failed";
+    }
+}
+
 void printError(const std::string& text) {
     std::fprintf(stderr, "zapfer-cli: %s\n", text.c_str());
     std::fflush(stderr);
@@ -88,6 +104,9 @@ public:
 private:
     enum class Ending { Done, Interrupted, Stalled };
     bool connect();
+    bool paired() const {
+        return !m_options.serialType && !m_options.pairingCode.empty() && !m_options.plain;
+    }
     Ending transfer();
     int report(const SendOutcome& outcome, Ending ending);
     void printLinkMessage(const CliEvent& event);
@@ -109,10 +128,12 @@ int SendSession::run(const std::vector<SendFile>& files) {
         std::printf("calling the receiver on %s\n",
                     serialDeviceFor(*m_options.serialType, serialDevicesOf(m_options)).c_str());
     else if (m_options.lan)
-        std::printf("looking for a receiver on the local network\n");
+        std::printf("looking for a receiver on the local network%s\n",
+                    paired() ? " (paired link)" : "");
     else
-        std::printf("connecting to %s port %u\n", m_options.toAddress.c_str(),
-                    unsigned(m_options.port));
+        std::printf("connecting to %s port %u%s\n", m_options.toAddress.c_str(),
+                    unsigned(paired() ? m_options.pairedPort : m_options.port),
+                    paired() ? " (paired link)" : "");
     std::fflush(stdout);
     if (!connect())
         return 1;
@@ -143,9 +164,7 @@ bool SendSession::connect() {
             m_handshake.owns(event->id)) {
             if (m_handshake.connectingClosed(false))
                 return true;
-            printError(m_handshake.outcome().failure == SendFailure::OwnAddress
-                           ? "That address is this computer: it cannot receive from itself"
-                           : "the connection to the receiver failed");
+            printError(connectFailureText(m_handshake.outcome().failure));
             return false;
         }
         if (event && event->kind == CliEvent::Kind::Interrupted) {
@@ -162,6 +181,8 @@ bool SendSession::connect() {
             else if (m_options.lan)
                 printError("no receiver answered on the local network within " +
                            std::to_string(m_options.timeoutSeconds) + " seconds");
+            else if (paired())
+                printError(connectFailureText(SendFailure::PairedNoAnswer));
             else
                 printError("could not connect to " + m_options.toAddress + " port " +
                            std::to_string(m_options.port) + " within " +
@@ -289,10 +310,14 @@ int runSend(const CliOptions& options) {
     config.listenPort = 0;
     config.echoPort = 0;
     config.peerPort = options.port;
+    config.pairedListenPort = 0;
+    config.pairedPeerPort = options.pairedPort;
     config.probePort = options.probePort;
     Engine engine(queue, config);
     EngineSettings settings;
     settings.peerIp = peerIp;
+    settings.pairingCode = options.pairingCode;
+    settings.plainLink = options.plain;
     if (options.serialType)
         settings.serialDevices = serialDevicesOf(options);
     engine.setSettings(settings);

@@ -137,6 +137,8 @@ StoredSettings readStoredSettings(const std::string& path) {
             stored.com2Port = value;
         else if (key == "RawIrPort")
             stored.rawIrPort = value;
+        else if (key == "PairingCode")
+            stored.pairingCode = value;
     }
     // As in the window: with no folder chosen, files go to the download
     // folder, never to wherever zapfer-cli happens to be started.

@@ -23,6 +23,7 @@ struct StoredSettings {
     std::optional<std::string> com1Port;
     std::optional<std::string> com2Port;
     std::optional<std::string> rawIrPort;
+    std::optional<std::string> pairingCode; // as stored; checked where it is used
 
     bool overwriteFiles() const { return preferences && (*preferences & 16u); }
     NameConflict nameConflictChoice() const {

@@ -2,16 +2,18 @@
 
 namespace zapfer {
 
-void ActiveLink::open(std::unique_ptr<Link> link, uint32_t peerAddress) {
+void ActiveLink::open(std::unique_ptr<Link> link, uint32_t peerAddress, bool paired) {
     m_session.reset();
     m_link = std::move(link);
     m_peerAddress = peerAddress;
+    m_paired = paired;
 }
 
 void ActiveLink::close() {
     m_session.reset();
     m_link.reset();
     m_peerAddress = 0;
+    m_paired = false;
 }
 
 bool ActiveLink::connectionPerTransfer() const {
@@ -51,8 +53,11 @@ void ActiveLink::endReceive() {
 
 ReceivePolicy ActiveLink::policy() {
     const EngineSettings current = m_core.settings();
-    // A cable or a beam at arm's length is always accepted.
-    const bool accepted = !connectionPerTransfer() || current.acceptFrom.admits(m_peerAddress);
+    // A cable or a beam at arm's length is always accepted. So is a paired
+    // peer, whatever its address: the code it proved is a stronger pass
+    // than an address, which a machine on the way can take on.
+    const bool accepted =
+        !connectionPerTransfer() || m_paired || current.acceptFrom.admits(m_peerAddress);
     return {current.destDir, current.nameConflict, current.ownerName, accepted};
 }
 

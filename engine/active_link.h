@@ -21,8 +21,9 @@ public:
 
     Link* link() const { return m_link.get(); }
     // A new link starts with no table. `peerAddress` (host order) is the
-    // far end of an accepted connection; 0 for others.
-    void open(std::unique_ptr<Link> link, uint32_t peerAddress = 0);
+    // far end of an accepted connection; 0 for others. A `paired` link's
+    // peer proved it holds the pairing code.
+    void open(std::unique_ptr<Link> link, uint32_t peerAddress = 0, bool paired = false);
     void close();
     bool hasSession() const { return m_session != nullptr; }
     // The receive session on the link, made when it is first needed.
@@ -57,6 +58,7 @@ private:
     EngineCore& m_core;
     std::unique_ptr<Link> m_link;
     uint32_t m_peerAddress = 0;
+    bool m_paired = false;
     std::unique_ptr<ReceiveSession> m_session;
 };
 

@@ -83,6 +83,8 @@ public:
     LinkError linkError() const { return m_core.status.error(); }
     // The TCP port actually listened on; 0 when the listener is closed.
     uint16_t listenPort() const { return m_core.status.listenPort; }
+    // The TCP port paired links are taken on; 0 when none is (no code set).
+    uint16_t pairedPort() const { return m_core.status.pairedPort; }
     uint16_t echoPort() const { return m_core.status.echoPort; }
     // The name the peer of the current serial link gave; empty when none.
     std::string peerName() const { return m_core.status.peerName(); }

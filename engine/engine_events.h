@@ -48,6 +48,10 @@ public:
         (void)fileCount;
         (void)totalBytes;
     }
+    // A connection from `peerAddress` (host byte order) to the paired port
+    // failed its handshake: another code, not a paired peer at all, or
+    // silence. Once per failed handshake; nothing was written.
+    virtual void pairingFailed(uint32_t peerAddress) { (void)peerAddress; }
     virtual void playSound(Sound sound) = 0;
     // A link could not be opened (when selectCommType was asked to report
     // it); the front end words `error`.

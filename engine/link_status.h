@@ -16,6 +16,7 @@ class LinkStatus {
 public:
     std::atomic<bool> canSend{false};
     std::atomic<uint16_t> listenPort{0};
+    std::atomic<uint16_t> pairedPort{0}; // the paired link's; 0 when not listened on
     std::atomic<uint16_t> echoPort{0};
 
     // Why the serial port last failed to open or was lost; no fault while

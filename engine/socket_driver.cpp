@@ -1,6 +1,7 @@
 #include "socket_driver.h"
 
 #include "socket_link.h"
+#include "tls_link.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -29,9 +30,33 @@ constexpr int64_t kNoProgressLimitMs = 30'000;
 } // namespace
 
 void SocketDriver::acceptPending() {
-    UniqueFd accepted = m_core.endpoint.accept(m_core.waker);
-    if (!accepted)
+    refreshListeners();
+    if (m_paired.pending()) {
+        const uint32_t address = m_paired.peerAddress();
+        if (std::unique_ptr<TlsLink> link = m_paired.step())
+            takeConnection(std::move(link), address, true);
         return;
+    }
+    AcceptedPeer accepted = m_core.endpoint.accept(m_core.waker);
+    if (!accepted.fd)
+        return;
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    const uint32_t peerAddress =
+        ::getpeername(accepted.fd.get(), reinterpret_cast<sockaddr*>(&peer), &length) == 0
+            ? ntohl(peer.sin_addr.s_addr)
+            : 0;
+    if (accepted.paired) {
+        // Nothing is read as a message, nor written, before the handshake is through.
+        m_paired.begin(std::move(accepted.fd), peerAddress, m_keys);
+        return;
+    }
+    takeConnection(std::make_unique<SocketLink>(std::move(accepted.fd), m_core.state.BlockSize,
+                                                LinkContext{m_core.waker, m_core.state.AbortFlag}),
+                   peerAddress, false);
+}
+
+void SocketDriver::takeConnection(std::unique_ptr<Link> link, uint32_t peerAddress, bool paired) {
     // The front end may have started a send since the state was read.
     LinkState expected = LinkState::Listening;
     if (!m_core.state.LinkState.compare_exchange_strong(expected, LinkState::Connected)) {
@@ -42,15 +67,7 @@ void SocketDriver::acceptPending() {
     // A new connection starts with no table.
     // The accept list is asked when a table comes, so that the refusal is
     // the one answer every sender understands.
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    const uint32_t peerAddress =
-        ::getpeername(accepted.get(), reinterpret_cast<sockaddr*>(&peer), &length) == 0
-            ? ntohl(peer.sin_addr.s_addr)
-            : 0;
-    m_active.open(std::make_unique<SocketLink>(std::move(accepted), m_core.state.BlockSize,
-                                               LinkContext{m_core.waker, m_core.state.AbortFlag}),
-                  peerAddress);
+    m_active.open(std::move(link), peerAddress, paired);
     m_core.state.AbortFlag = 0;
 }
 
@@ -128,7 +145,18 @@ void SocketDriver::dial() {
         m_core.setAbort();
         return;
     }
-    const uint32_t peerIp = m_core.settings().peerIp;
+    m_paired.drop(); // this machine sends now; a peer's handshake waits no more
+    const EngineSettings settings = m_core.settings();
+    // With a code the send goes on the paired link or not at all: falling
+    // back to the plain link on a failure would be a silent downgrade.
+    const bool paired = !settings.pairingCode.empty() && !settings.plainLink;
+    const PairingKey* key = paired ? m_keys.keyFor(settings.pairingCode) : nullptr;
+    if (paired && key == nullptr) {
+        failSend(SendFailure::PairingMismatch);
+        return;
+    }
+    int64_t silentSinceMs = 0;
+    const uint32_t peerIp = settings.peerIp;
     while (keepConnecting()) {
         const uint32_t target =
             type == CommType::Lan
@@ -143,6 +171,11 @@ void SocketDriver::dial() {
             // would reach this machine's own listener, so probe again instead.
             if (type != CommType::Lan)
                 m_core.waker.pause(500);
+            continue;
+        }
+        if (paired) {
+            if (dialPaired(target, *key, silentSinceMs))
+                return;
             continue;
         }
         UniqueFd connection = m_core.endpoint.connectTo(target, m_core.waker,

@@ -74,58 +74,105 @@ int64_t SocketEndpoint::msLeft(int64_t deadlineMs) const {
     return std::max<int64_t>(0, deadlineMs - steadyMs());
 }
 
-bool SocketEndpoint::open() {
+namespace {
+// A listener on `port` (0: ephemeral); the port it got, 0 when none.
+UniqueFd openListener(uint32_t hostAddress, uint16_t port, uint16_t& got) {
+    got = 0;
     UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!listener)
-        return false;
+        return listener;
     const int on = 1;
     // A restart right after a transfer must not fail on the old connection's TIME_WAIT.
     ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address = ipv4Address(htonl(m_config.listenAddress), m_config.listenPort);
+    sockaddr_in address = ipv4Address(htonl(hostAddress), port);
     if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener.get(), 5) != 0)
-        return false;
+        return UniqueFd();
     socklen_t length = sizeof address;
     ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length);
+    got = ntohs(address.sin_port);
+    return listener;
+}
+} // namespace
 
+bool SocketEndpoint::open(bool plain, bool paired) {
+    close();
+    // The broadcast socket comes first: a taken listening port must not
+    // keep this machine from finding a peer to send to.
     UniqueFd broadcast(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    const int on = 1;
     if (broadcast)
         ::setsockopt(broadcast.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-
-    m_listener = std::move(listener);
     m_broadcast = std::move(broadcast);
-    m_port = ntohs(address.sin_port);
-    return true;
+    return setListeners(plain, paired);
+}
+
+bool SocketEndpoint::setListeners(bool plain, bool paired) {
+    bool ok = true;
+    if (!plain) {
+        m_listener.reset();
+        m_port = 0;
+    } else if (!m_listener) {
+        m_listener = openListener(m_config.listenAddress, m_config.listenPort, m_port);
+        ok = m_listener.valid();
+    }
+    if (!paired) {
+        m_pairedListener.reset();
+        m_pairedPort = 0;
+    } else if (!m_pairedListener) {
+        m_pairedListener =
+            openListener(m_config.listenAddress, m_config.pairedListenPort, m_pairedPort);
+        ok = ok && m_pairedListener.valid();
+    }
+    return ok;
 }
 
 void SocketEndpoint::close() {
     m_listener.reset();
+    m_pairedListener.reset();
     m_broadcast.reset();
     m_port = 0;
+    m_pairedPort = 0;
 }
 
 bool SocketEndpoint::peerWaiting() const {
-    if (!m_listener)
+    pollfd fds[2];
+    nfds_t count = 0;
+    for (const UniqueFd* listener : {&m_listener, &m_pairedListener})
+        if (listener->valid())
+            fds[count++] = {listener->get(), POLLIN, 0};
+    if (count == 0 || ::poll(fds, count, 0) <= 0)
         return false;
-    pollfd fd{m_listener.get(), POLLIN, 0};
-    return ::poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN);
+    return std::any_of(fds, fds + count, [](const pollfd& fd) { return fd.revents & POLLIN; });
 }
 
-UniqueFd SocketEndpoint::accept(Waker& waker) {
-    if (!m_listener) {
+AcceptedPeer SocketEndpoint::accept(Waker& waker) {
+    pollfd fds[2];
+    size_t count = 0;
+    if (m_listener)
+        fds[count++] = {m_listener.get(), POLLIN, 0};
+    if (m_pairedListener)
+        fds[count++] = {m_pairedListener.get(), POLLIN, 0};
+    if (count == 0) {
         waker.pause(100);
-        return UniqueFd();
+        return {};
     }
-    if (!waker.waitFor(m_listener.get(), POLLIN, 100))
-        return UniqueFd();
-    UniqueFd accepted(::accept4(m_listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-    if (accepted)
+    if (!waker.waitForAny(std::span<pollfd>(fds, count), 100))
+        return {};
+    for (size_t i = 0; i < count; ++i) {
+        if (!(fds[i].revents & POLLIN))
+            continue;
+        UniqueFd accepted(::accept4(fds[i].fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (!accepted)
+            continue;
         setNoDelay(accepted.get());
-    return accepted;
+        return {std::move(accepted), fds[i].fd == m_pairedListener.get()};
+    }
+    return {};
 }
 
 bool SocketEndpoint::reachesOwnListener(int fd) const {
-    if (!m_listener)
+    if (!listening())
         return false;
     sockaddr_in local{};
     sockaddr_in peer{};
@@ -135,7 +182,8 @@ bool SocketEndpoint::reachesOwnListener(int fd) const {
         ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 ||
         peer.sin_family != AF_INET)
         return false;
-    if (ntohs(peer.sin_port) != m_port)
+    const uint16_t port = ntohs(peer.sin_port);
+    if (port == 0 || (port != m_port && port != m_pairedPort))
         return false;
     const uint32_t address = peer.sin_addr.s_addr;
     if (m_config.listenAddress != 0 && address != htonl(m_config.listenAddress))
@@ -191,11 +239,13 @@ UniqueFd startConnect(uint32_t address, uint16_t port, bool& connectedAlready) {
     return fd;
 }
 
-bool connectSucceeded(int fd) {
-    int error = 0;
-    socklen_t length = sizeof error;
-    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-    return error == 0;
+bool connectSucceeded(int fd, int* error) {
+    int status = 0;
+    socklen_t length = sizeof status;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &status, &length);
+    if (error)
+        *error = status;
+    return status == 0;
 }
 
 } // namespace zapfer

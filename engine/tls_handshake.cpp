@@ -60,37 +60,51 @@ bool TlsLink::setUp() {
 }
 
 TlsOutcome TlsLink::handshake(int limitMs) {
-    if (!m_ssl)
-        return {TlsFailure::Setup, "OpenSSL could not be set up"};
-    if (!m_socket)
-        return {TlsFailure::PeerClosed, "no connection"};
     const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     for (int round = 0; round < 100'000; ++round) {
-        if (m_context.abortFlag)
-            return handshakeFailed({TlsFailure::Aborted, {}});
-        ERR_clear_error();
-        const int result = SSL_do_handshake(m_ssl.get());
-        const int error = result == 1 ? SSL_ERROR_NONE : SSL_get_error(m_ssl.get(), result);
-        // Our flight, or our alert, must reach the peer whatever happens next.
-        flushOut();
-        if (result == 1) {
-            if (TlsOutcome checked = checkPairedHandshake(m_ssl.get()); !checked.ok())
-                return handshakeFailed(std::move(checked));
-            m_established = true;
-            return {};
-        }
-        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
-            return handshakeFailed(failureOf(error));
-        if (m_socketError != 0)
-            return handshakeFailed({TlsFailure::PeerClosed, std::strerror(m_socketError)});
+        if (m_context.abortFlag && m_ssl && m_socket)
+            return giveUp(TlsFailure::Aborted);
+        if (std::optional<TlsOutcome> outcome = handshakeStep())
+            return std::move(*outcome);
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
-            return handshakeFailed({TlsFailure::TimedOut, {}});
-        const short events = short(POLLIN | (outPending() > 0 ? POLLOUT : 0));
-        m_context.waker.waitFor(m_socket.get(), events, int(std::min<int64_t>(left, 100)));
+            return giveUp(TlsFailure::TimedOut);
+        m_context.waker.waitFor(m_socket.get(), handshakeEvents(),
+                                int(std::min<int64_t>(left, 100)));
     }
-    return handshakeFailed({TlsFailure::TimedOut, {}});
+    return giveUp(TlsFailure::TimedOut);
+}
+
+short TlsLink::handshakeEvents() const {
+    return short(POLLIN | (outPending() > 0 ? POLLOUT : 0));
+}
+
+std::optional<TlsOutcome> TlsLink::handshakeStep() {
+    if (!m_ssl)
+        return TlsOutcome{TlsFailure::Setup, "OpenSSL could not be set up"};
+    if (!m_socket)
+        return TlsOutcome{TlsFailure::PeerClosed, "no connection"};
+    if (m_established)
+        return TlsOutcome{};
+    ERR_clear_error();
+    const int result = SSL_do_handshake(m_ssl.get());
+    const int error = result == 1 ? SSL_ERROR_NONE : SSL_get_error(m_ssl.get(), result);
+    // Our flight, or our alert, must reach the peer whatever happens next.
+    flushOut();
+    if (result == 1) {
+        if (TlsOutcome checked = checkPairedHandshake(m_ssl.get()); !checked.ok())
+            return handshakeFailed(std::move(checked));
+        m_established = true;
+        return TlsOutcome{};
+    }
+    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
+        return handshakeFailed(failureOf(error));
+    if (m_socketError != 0)
+        return handshakeFailed({TlsFailure::PeerClosed, std::strerror(m_socketError)});
+    if (m_peerClosed)
+        return handshakeFailed({TlsFailure::PeerClosed, "closed by the peer"});
+    return std::nullopt;
 }
 
 TlsOutcome TlsLink::handshakeFailed(TlsOutcome outcome) {

@@ -18,6 +18,7 @@
 #include <openssl/ssl.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,16 @@ public:
     // The link carries data only after it succeeded; after a failure it is
     // closed (the abort flag is left alone: there was no transfer yet).
     TlsOutcome handshake(int limitMs = kTlsHandshakeLimitMs);
+
+    // The handshake in steps, for a caller that must keep serving others
+    // meanwhile: moves it on as far as the bytes at hand allow. Nothing:
+    // it needs the peer (wait for handshakeEvents() on socketFd()).
+    // The caller keeps the time limit; failed() closes the link.
+    std::optional<TlsOutcome> handshakeStep();
+    int socketFd() const { return m_socket.get(); }
+    short handshakeEvents() const;
+    // Ends a handshake the caller gave up on (time, abort).
+    TlsOutcome giveUp(TlsFailure why) { return handshakeFailed({why, {}}); }
 
     const LinkTraits& traits() const override { return m_traits; }
     bool sendAll(std::span<const uint8_t> bytes, IoMode mode = IoMode::Normal) override;

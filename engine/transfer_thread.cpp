@@ -115,8 +115,7 @@ void TransferThread::applyCommType(CommType type, bool reportFailure) {
         m_core.status.canSend = m_serial.open(type, reportFailure);
         return;
     }
-    m_core.endpoint.open(); // a failed listener still lets this machine send
-    m_core.status.listenPort = m_core.endpoint.port();
+    m_socket.openEndpoint();
     m_core.status.canSend = true;
 }
 
@@ -127,9 +126,11 @@ void TransferThread::reopenSerialPort() {
 }
 
 void TransferThread::closeLinks() {
+    m_socket.dropHandshake();
     m_active.close();
     m_core.endpoint.close();
     m_core.status.listenPort = 0;
+    m_core.status.pairedPort = 0;
     m_core.status.canSend = false;
 }
 
@@ -141,6 +142,7 @@ void TransferThread::stopReceive() {
 }
 
 void TransferThread::leaveLinks() {
+    m_socket.dropHandshake();
     if (m_active.receiveActive() || m_active.connectionPerTransfer())
         m_active.endReceive();
     if (m_active.connectionPerTransfer())

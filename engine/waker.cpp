@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <vector>
 
 namespace zapfer {
 
@@ -25,6 +28,27 @@ bool Waker::waitFor(int fd, short events, int timeoutMs) {
         [[maybe_unused]] const ssize_t n = ::read(m_fd.get(), &value, sizeof value);
     }
     return result > 0 && count == 2 && fds[1].revents != 0;
+}
+
+bool Waker::waitForAny(std::span<pollfd> fds, int timeoutMs) {
+    std::vector<pollfd> all;
+    all.reserve(fds.size() + 1);
+    all.push_back({m_fd.get(), POLLIN, 0});
+    all.insert(all.end(), fds.begin(), fds.end());
+    int result;
+    do {
+        result = ::poll(all.data(), nfds_t(all.size()), timeoutMs);
+    } while (result < 0 && errno == EINTR);
+    if (result > 0 && (all[0].revents & POLLIN)) {
+        uint64_t value;
+        [[maybe_unused]] const ssize_t n = ::read(m_fd.get(), &value, sizeof value);
+    }
+    bool ready = false;
+    for (size_t i = 0; i < fds.size(); ++i) {
+        fds[i].revents = result > 0 ? all[i + 1].revents : 0;
+        ready = ready || fds[i].revents != 0;
+    }
+    return ready;
 }
 
 } // namespace zapfer

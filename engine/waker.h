@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <poll.h>
+#include <span>
 
 namespace zapfer {
 
@@ -25,6 +27,8 @@ public:
     // fd is -1) or for a wake-up, which it drains; true only when fd is ready.
     bool waitFor(int fd, short events, int timeoutMs);
     void pause(int ms) { waitFor(-1, 0, ms); }
+    // The same over several descriptors; their revents tell which are ready.
+    bool waitForAny(std::span<pollfd> fds, int timeoutMs);
 
 private:
     UniqueFd m_fd;

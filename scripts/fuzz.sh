@@ -2,7 +2,8 @@
 # fuzz.sh TARGET [SECONDS] [extra libFuzzer options...]
 # Builds the libFuzzer targets of tests/fuzz with clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer) in build-fuzz and runs TARGET (command_reader,
-# file_table, socket_responder or serial_responder) for SECONDS (default
+# file_table, socket_responder, serial_responder, receive_session or
+# paired_handshake) for SECONDS (default
 # 600). The working corpus starts from tests/fuzz/corpus/TARGET; crashing or
 # hanging inputs land
 # in build-fuzz/artifacts/TARGET: copy each into tests/fuzz/corpus/TARGET once

@@ -104,6 +104,24 @@ TEST(CliArguments, MalformedCommandLinesExitTwoWithOneLine) {
     expectUsageError({"send", "--lan", "--to", "127.0.0.1", file}, "cannot be used together");
 }
 
+TEST(CliArguments, OnlyAWellFormedPairingCodeIsTaken) {
+    TempDir dir;
+    const std::string file = dir.file("a.txt");
+    writeFile(file, "x");
+    expectUsageError({"send", "--pairing-code", "7KQ3-M4XD-2HV1", file},
+                     "invalid --pairing-code: '1' is not a character of a pairing code");
+    expectUsageError({"send", "--pairing-code", "7KQ3-M4XD", file},
+                     "a pairing code has 12 characters, not 8");
+    expectUsageError({"receive", "--pairing-code", " - "}, "no code given");
+    expectUsageError({"receive", "--pairing-code", "7KQ3\tM4XD2HVF"}, "not a character");
+    expectUsageError({"receive", "--plain"}, "does not apply to receive");
+    expectUsageError({"send", "--only-paired", file}, "does not apply to send");
+    expectUsageError({"send", "--paired-port", "0", file}, "invalid --paired-port '0'");
+    expectUsageError({"pair", "--port", "5"}, "pair takes no options");
+    expectUsageError({"receive", "--serial", "usb", "--pairing-code", "7KQ3M4XD2HVF"},
+                     "cannot be used together");
+}
+
 TEST(CliArguments, FilesThatCannotTravelWholeAreRefusedBeforeSending) {
     TempDir dir;
     const std::string ok = dir.file("ok.txt");

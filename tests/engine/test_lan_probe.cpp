@@ -90,3 +90,39 @@ TEST(LanProbe, AnEngineIgnoresItsOwnProbeButAnswersOthers) {
     EXPECT_EQ(*echo, other);
     engine.stop();
 }
+
+// Another program holding the listening port takes away receiving, not
+// sending: the engine still looks for a peer on the LAN.
+TEST(LanProbe, AnEngineWhosePortIsTakenStillProbesForAPeer) {
+    UniqueFd holder(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(holder.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(holder.get(), 1), 0);
+    ASSERT_EQ(::getsockname(holder.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+    UdpSocket peer;
+    LinkConfig config;
+    config.listenPort = ntohs(address.sin_port);
+    config.echoPort = 0;
+    config.listenAddress = loopback();
+    config.probePort = peer.port();
+    config.probeTargets = {loopback()};
+    RecordingEvents events;
+    Engine engine(events, config);
+    EXPECT_TRUE(engine.selectCommType(CommType::Lan, true));
+    engine.start();
+    EXPECT_EQ(engine.listenPort(), 0);
+
+    TempDir source;
+    writeFile(source / "a", {1});
+    ASSERT_TRUE(engine.beginSend({{(source / "a").string(), 1}}));
+    const auto probe = peer.receive(3000);
+    EXPECT_TRUE(probe) << "no probe went out while the listening port was taken";
+    engine.cancel();
+    ASSERT_TRUE(events.waitUntil([&] { return events.connectingClosed > 0; }));
+    engine.finishSend();
+    engine.stop();
+}

@@ -55,10 +55,12 @@ touch "$work/notes.txt" "$work/--odd-name"
 cd "$work" || exit 1
 
 # Commands first, and nothing but --help and --version before them.
-expect_offers 'zapfer-cli ' 'send receive history help --help --version'
+expect_offers 'zapfer-cli ' 'send receive history pair help --help --version'
 expect_offers 'zapfer-cli re' 'receive'
 expect_offers 'zapfer-cli --' '--help --version'
 expect_offers 'zapfer-cli help ' ''
+expect_offers 'zapfer-cli pair ' ''
+expect_offers 'zapfer-cli send --pairing-code ' ''
 
 # Serial types, as option value and after '='.
 expect_offers 'zapfer-cli send --serial ' 'usb com1 com2 rawir'
