@@ -48,6 +48,8 @@ public:
         (void)fileCount;
         (void)totalBytes;
     }
+    // A paired handshake from `peerAddress` (host byte order) failed: a different code, or not a paired peer.
+    virtual void pairingFailed(uint32_t peerAddress) { (void)peerAddress; }
     virtual void playSound(Sound sound) = 0;
     // A link could not be opened (when selectCommType was asked to report
     // it); the front end words `error`.
