@@ -56,6 +56,7 @@ bool ZapferApp::start(const QStringList& files) {
     engineSettings.peerIp = m_settings.peerIp;
     engineSettings.ownerName = owner;
     engineSettings.serialDevices = devices;
+    engineSettings.pairingCode = m_settings.pairingCode.toStdString();
     m_engine->setSettings(engineSettings);
     m_window->openLink();
     m_window->show();

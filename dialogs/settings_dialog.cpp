@@ -2,6 +2,7 @@
 
 #include "center_dialog.h"
 #include "directory_picker_dialog.h"
+#include "pairing_code.h"
 #include "string_table.h"
 #include "user_feedback.h"
 
@@ -14,6 +15,7 @@
 #include <QNetworkInterface>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QStandardItemModel>
 
 namespace zapfer {
 
@@ -38,7 +40,42 @@ std::optional<std::string>* storedDevice(StoredSerialDevices& devices, CommType 
     }
 }
 
+// The places of "Accept files from".
+enum AcceptChoice { AcceptAnyone = 0, AcceptListed = 1, AcceptPaired = 2 };
+
+ParsedPairingCode parseTyped(const QString& typed) {
+    return parsePairingCode(typed.toUtf8().toStdString());
+}
+
+// The code as the field shows it: in groups when it is one, else as stored
+// (a hand-edited file), so that OK names what is wrong with it.
+QString shownCode(const QString& stored) {
+    const ParsedPairingCode parsed = parseTyped(stored);
+    return parsed.valid() ? QString::fromStdString(formatPairingCode(parsed.code)) : stored;
+}
+
 } // namespace
+
+QString pairingCodeProblemText(const QString& typed) {
+    const ParsedPairingCode parsed = parseTyped(typed);
+    switch (parsed.problem) {
+    case PairingCodeProblem::None:
+    case PairingCodeProblem::Empty:
+        return {};
+    case PairingCodeProblem::BadCharacter: {
+        // The parser counts bytes of UTF-8; the user counts characters.
+        const QByteArray bytes = typed.toUtf8();
+        const qsizetype at = QString::fromUtf8(bytes.left(qsizetype(parsed.position))).size();
+        const qsizetype length = at + 1 < typed.size() && typed[at].isHighSurrogate() ? 2 : 1;
+        return loadString(str::PairingCodeBadCharacter)
+            .arg(typed, typed.mid(at, length))
+            .arg(at + 1);
+    }
+    case PairingCodeProblem::WrongLength:
+        return loadString(str::PairingCodeLength).arg(typed).arg(parsed.length);
+    }
+    return {};
+}
 
 std::optional<uint32_t> parsePeerAddress(const QString& text) {
     if (text.isEmpty())
@@ -127,22 +164,44 @@ SettingsDialog::SettingsDialog(const Settings& settings, QStringList volumes, QW
     m_nameConflict->setCurrentIndex(m_nameConflict->findData(uint(m_settings.nameConflict)));
     grid->addWidget(m_nameConflict, row++, 1, 1, 2);
 
-    grid->addWidget(new QLabel(tr("Accept files from:"), this), row, 0);
+    auto* codeLabel = new QLabel(tr("Pairing code:"), this);
+    grid->addWidget(codeLabel, row, 0);
+    m_pairingCode = new QLineEdit(shownCode(m_settings.pairingCode), this);
+    m_pairingCode->setObjectName(QStringLiteral("PairingCode"));
+    m_pairingCode->setAccessibleName(tr("Pairing code"));
+    m_pairingCode->setToolTip(
+        tr("The same code on both computers sends files encrypted, and only between them"));
+    m_pairingCode->setPlaceholderText(tr("none"));
+    codeLabel->setBuddy(m_pairingCode);
+    grid->addWidget(m_pairingCode, row, 1);
+    m_newCode = new QPushButton(tr("New code"), this);
+    m_newCode->setObjectName(QStringLiteral("NewPairingCode"));
+    m_newCode->setAutoDefault(false);
+    connect(m_newCode, &QPushButton::clicked, this, &SettingsDialog::newCode);
+    grid->addWidget(m_newCode, row++, 2);
+
+    auto* acceptLabel = new QLabel(tr("Accept files from:"), this);
+    grid->addWidget(acceptLabel, row, 0);
     m_acceptFrom = new QComboBox(this);
+    acceptLabel->setBuddy(m_acceptFrom);
     m_acceptFrom->setObjectName(QStringLiteral("AcceptFrom"));
     m_acceptFrom->addItem(tr("Anyone"), uint(AcceptFrom::Anyone));
     m_acceptFrom->addItem(tr("Only these addresses"), uint(AcceptFrom::ListedAddresses));
-    const bool listed = !m_settings.acceptFrom.trimmed().isEmpty();
-    m_acceptFrom->setCurrentIndex(listed ? 1 : 0);
+    m_acceptFrom->addItem(tr("Only paired peers"), uint(AcceptFrom::PairedPeers));
+    const bool paired = m_settings.acceptsPairedPeersOnly();
+    const bool listed = !paired && !m_settings.acceptFrom.trimmed().isEmpty();
+    m_acceptFrom->setCurrentIndex(paired ? AcceptPaired : listed ? AcceptListed : AcceptAnyone);
     grid->addWidget(m_acceptFrom, row++, 1, 1, 2);
-    m_acceptList = new QLineEdit(m_settings.acceptFrom, this);
+    m_acceptList = new QLineEdit(listed ? m_settings.acceptFrom : QString(), this);
     m_acceptList->setObjectName(QStringLiteral("AcceptList"));
     m_acceptList->setAccessibleName(tr("Addresses and networks to accept files from"));
     m_acceptList->setPlaceholderText(QStringLiteral("198.18.0.7 198.18.0.0/24"));
     m_acceptList->setEnabled(listed);
     grid->addWidget(m_acceptList, row++, 1, 1, 2);
     connect(m_acceptFrom, &QComboBox::currentIndexChanged, this,
-            [this](int index) { m_acceptList->setEnabled(index == 1); });
+            [this](int index) { m_acceptList->setEnabled(index == AcceptListed); });
+    connect(m_pairingCode, &QLineEdit::textChanged, this, &SettingsDialog::updatePairedChoice);
+    updatePairedChoice();
 
     auto* typeLabel = new QLabel(tr("Communication Type:"), this);
     grid->addWidget(typeLabel, row, 0);
@@ -236,6 +295,24 @@ void SettingsDialog::showDevice(std::optional<CommType> type) {
                              : QString());
 }
 
+void SettingsDialog::newCode() {
+    const std::optional<std::string> code = newPairingCode();
+    if (!code) {
+        showMessage(this, QMessageBox::Critical, loadString(str::Error),
+                    loadString(str::NoPairingCode));
+        return;
+    }
+    m_pairingCode->setText(QString::fromStdString(formatPairingCode(*code)));
+}
+
+void SettingsDialog::updatePairedChoice() {
+    // Left chosen when the code is taken away: OK then says what is missing,
+    // instead of the choice quietly turning into one that lets more in.
+    if (auto* model = qobject_cast<QStandardItemModel*>(m_acceptFrom->model()))
+        if (QStandardItem* item = model->item(AcceptPaired))
+            item->setEnabled(parseTyped(m_pairingCode->text()).valid());
+}
+
 void SettingsDialog::browse() {
     QString path = m_settings.destDir;
     if (SelectDirectoryDialog(this, path, m_volumes, m_settings.sort) == DialogResult::Ok) {
@@ -254,7 +331,21 @@ Settings SettingsDialog::chosen() const {
     s.showResults = m_showResults->isChecked();
     s.nameConflict =
         nameConflictFromIndex(m_nameConflict->currentData().toUInt()).value_or(s.nameConflict);
-    s.acceptFrom = m_acceptList->isEnabled() ? acceptListText(m_acceptList->text()) : QString();
+    switch (m_acceptFrom->currentIndex()) {
+    case AcceptListed:
+        s.acceptFrom = acceptListText(m_acceptList->text());
+        break;
+    case AcceptPaired:
+        s.acceptFrom = QLatin1String(kAcceptPairedPeers);
+        break;
+    default:
+        s.acceptFrom.clear();
+    }
+    // A text that is not a code keeps the code in force (OK refuses it).
+    if (const ParsedPairingCode code = parseTyped(m_pairingCode->text()); code.valid())
+        s.pairingCode = QString::fromStdString(code.code);
+    else if (code.problem == PairingCodeProblem::Empty)
+        s.pairingCode.clear();
     s.destDir = m_destDir->text();
     return s;
 }
@@ -278,6 +369,19 @@ void SettingsDialog::accept() {
             m_acceptList->setFocus();
             return;
         }
+    }
+    const QString codeProblem = pairingCodeProblemText(m_pairingCode->text());
+    if (!codeProblem.isEmpty()) {
+        showMessage(this, QMessageBox::Critical, loadString(str::Error), codeProblem);
+        m_pairingCode->setFocus();
+        return;
+    }
+    if (m_acceptFrom->currentIndex() == AcceptPaired &&
+        !parseTyped(m_pairingCode->text()).valid()) {
+        showMessage(this, QMessageBox::Critical, loadString(str::Error),
+                    loadString(str::PairedPeersNeedCode));
+        m_pairingCode->setFocus();
+        return;
     }
     keepDeviceText(m_deviceType);
     QDialog::accept();

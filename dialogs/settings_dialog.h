@@ -11,12 +11,13 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QPushButton;
 
 namespace zapfer {
 
 // "Settings": the destination folder (Browse opens the directory picker),
-// the two preferences, what to do with a name that exists, whom to accept
-// files from, the communication type, the peer address for
+// the two preferences, what to do with a name that exists, the pairing code
+// (with "New code"), whom to accept files from, the communication type, the peer address for
 // "WAN / Internet", this machine's address and, for a serial type, the
 // device it uses. OK is the only way out; Esc does nothing.
 class SettingsDialog : public QDialog {
@@ -27,8 +28,9 @@ public:
     // The settings as the dialog has them; what it does not show is kept.
     Settings chosen() const;
 
-    // OK: refused, with a message, while the peer address is incomplete or
-    // an entry of the accept list is not an address or network.
+    // OK: refused, with a message, while the peer address is incomplete, an
+    // entry of the accept list is not an address or network, the pairing
+    // code is not a code, or "Only paired peers" is chosen without one.
     void accept() override;
     void reject() override {}
 
@@ -41,6 +43,9 @@ private:
     // The device field's text into the stored device of `type`.
     void keepDeviceText(std::optional<CommType> type);
     void showDevice(std::optional<CommType> type);
+    void newCode();
+    // "Only paired peers" can be chosen while the field holds a code.
+    void updatePairedChoice();
 
     Settings m_settings;
     const QStringList m_volumes;
@@ -51,6 +56,8 @@ private:
     QComboBox* m_nameConflict = nullptr; // "1014", the old check box's id
     QComboBox* m_acceptFrom = nullptr;
     QLineEdit* m_acceptList = nullptr;
+    QLineEdit* m_pairingCode = nullptr;
+    QPushButton* m_newCode = nullptr;
     QComboBox* m_commType = nullptr;
     QLineEdit* m_peerIp = nullptr;
     QLineEdit* m_myIp = nullptr;
@@ -63,6 +70,9 @@ std::optional<uint32_t> parsePeerAddress(const QString& text);
 // The accept list as typed, in its stored form: entries separated by one
 // space, networks without host bits.
 QString acceptListText(const QString& typed);
+// Why `typed` is not a pairing code, in words; empty when it is one, or when
+// it is empty (no code).
+QString pairingCodeProblemText(const QString& typed);
 // The dotted form; 0 is the empty text.
 QString formatPeerAddress(uint32_t address);
 // This machine's address as a peer reaches it: the first IPv4 address of an

@@ -2,9 +2,16 @@
 
 #include "comm_type.h"
 #include "default_destination.h"
+#include "pairing_code.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace zapfer {
 
@@ -38,6 +45,21 @@ void readDevice(QSettings& store, const QString& key, std::optional<std::string>
         *field = QFile::encodeName(value.toString()).toStdString();
 }
 
+// The file at `path` exists with mode 0600. QSettings writes through a
+// temporary file that takes the mode of the file it replaces, so once this
+// holds the code never lies in a file others may read, not even for a moment.
+bool restrictToOwner(const QString& path) {
+    if (path.isEmpty() || !QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fchmod(fd, 0600) == 0;
+    ::close(fd);
+    return ok;
+}
+
 } // namespace
 
 uint32_t Settings::preferences() const {
@@ -54,7 +76,20 @@ void Settings::setPreferences(uint32_t bits) {
     nameConflict = storedNameConflict(uint32_t(nameConflict), bits);
 }
 
+bool Settings::acceptsPairedPeersOnly() const {
+    return acceptFrom.trimmed() == QLatin1String(kAcceptPairedPeers);
+}
+
+bool Settings::pairedSending() const {
+    const auto type = commTypeFromIndex(commType);
+    return !pairingCode.isEmpty() && (type == CommType::Lan || type == CommType::Wan);
+}
+
 AcceptList Settings::acceptList() const {
+    // Without a code nobody can be paired, and nobody gets in: better than
+    // turning the choice into "anyone".
+    if (acceptsPairedPeersOnly())
+        return AcceptList{AcceptFrom::PairedPeers, {}};
     const std::string text = acceptFrom.toStdString();
     const AcceptListParse parsed = parseAcceptList(text);
     if (parsed.list)
@@ -88,6 +123,12 @@ Settings LoadSettings(QSettings& store) {
     s.nameConflict = storedNameConflict(
         nameConflict, preferencesStored ? std::optional<uint32_t>(preferences) : std::nullopt);
     readText(store, QStringLiteral("AcceptFrom"), &s.acceptFrom);
+    readText(store, QStringLiteral("PairingCode"), &s.pairingCode);
+    s.pairingCode = s.pairingCode.trimmed();
+    if (const ParsedPairingCode code = parsePairingCode(s.pairingCode.toStdString()); code.valid())
+        s.pairingCode = QString::fromStdString(code.code);
+    else if (code.problem == PairingCodeProblem::Empty)
+        s.pairingCode.clear();
     readText(store, QStringLiteral("DestDir"), &s.destDir);
     readText(store, QStringLiteral("CurDir"), &s.curDir);
     readDevice(store, QStringLiteral("UsbPort"), &s.serialPorts.usb);
@@ -119,7 +160,20 @@ void SaveSettings(const Settings& s, QSettings& store) {
     writeDevice(QStringLiteral("Com1Port"), s.serialPorts.com1);
     writeDevice(QStringLiteral("Com2Port"), s.serialPorts.com2);
     writeDevice(QStringLiteral("RawIrPort"), s.serialPorts.rawIr);
+    if (s.pairingCode.isEmpty()) {
+        store.remove(QStringLiteral("PairingCode"));
+    } else {
+        // Not written at all where the file cannot be kept to its owner.
+        if (!restrictToOwner(store.fileName())) {
+            store.remove(QStringLiteral("PairingCode"));
+            store.sync();
+            return;
+        }
+        store.setValue(QStringLiteral("PairingCode"), s.pairingCode);
+    }
     store.sync();
+    if (!s.pairingCode.isEmpty())
+        restrictToOwner(store.fileName()); // a direct write keeps the mode too
 }
 
 } // namespace zapfer

@@ -113,6 +113,10 @@ constexpr std::array kStrings = std::to_array<StringEntry>({
                               "The receiver did not acknowledge a block of the file being sent, "
                               "however often it was sent again; the send operation has been "
                               "aborted.")},
+    {40222, QT_TRANSLATE_NOOP("StringTable", "The peer does not accept paired transfers")},
+    {40223, QT_TRANSLATE_NOOP("StringTable", "The peer has a different pairing code")},
+    {40224, QT_TRANSLATE_NOOP("StringTable", "The peer did not answer")},
+    {40230, QT_TRANSLATE_NOOP("StringTable", "%1 (paired)")},
     {40301, QT_TRANSLATE_NOOP("StringTable",
                               "'%1' is not an IPv4 address or network. Enter addresses such as "
                               "198.18.0.7 and networks such as 198.18.0.0/24, separated by "
@@ -120,6 +124,19 @@ constexpr std::array kStrings = std::to_array<StringEntry>({
     {40302, QT_TRANSLATE_NOOP("StringTable", "Enter at least one address or network to accept "
                                              "files from, or choose Anyone.")},
     {40303, QT_TRANSLATE_NOOP("StringTable", "%1 stored as %2")},
+    {40310, QT_TRANSLATE_NOOP("StringTable",
+                              "'%1' is not a pairing code: '%2' (character %3) is none of the "
+                              "letters A to Z and digits 2 to 7 that a code is made of.")},
+    {40311, QT_TRANSLATE_NOOP("StringTable",
+                              "'%1' is not a pairing code: it has %2 letters and digits instead of "
+                              "12. Spaces and dashes do not count.")},
+    {40312, QT_TRANSLATE_NOOP("StringTable",
+                              "Only paired peers needs a pairing code. Enter the code the other "
+                              "computer shows or choose New code, or choose whom else to accept "
+                              "files from.")},
+    {40313, QT_TRANSLATE_NOOP("StringTable",
+                              "No new pairing code could be made: the system gives no random "
+                              "numbers.")},
     // The commands' names: tooltips and accessible names of the buttons.
     {42003, QT_TRANSLATE_NOOP("StringTable", "About")},
     {42008, QT_TRANSLATE_NOOP("StringTable", "Settings")},

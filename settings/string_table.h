@@ -61,9 +61,17 @@ inline constexpr int IrdaUnavailable = 40202;
 inline constexpr int BadPeerAddress = 40203;       // the text entered
 inline constexpr int OwnAddress = 40220;           // SendFailure::OwnAddress
 inline constexpr int BlockNotAcknowledged = 40221; // SendFailure::BlockNotAcknowledged
+inline constexpr int PairedNotAccepted = 40222;    // SendFailure::PairedNotAccepted
+inline constexpr int PairingMismatch = 40223;      // SendFailure::PairingMismatch
+inline constexpr int PairedNoAnswer = 40224;       // SendFailure::PairedNoAnswer
+inline constexpr int PairedLinkFormat = 40230;     // the link's name: "%1 (paired)"
 inline constexpr int BadAcceptEntry = 40301;       // the entry
 inline constexpr int EmptyAcceptList = 40302;
-inline constexpr int StoredAs = 40303; // name sent, name stored
+inline constexpr int StoredAs = 40303;                // name sent, name stored
+inline constexpr int PairingCodeBadCharacter = 40310; // typed, character, its place
+inline constexpr int PairingCodeLength = 40311;       // typed, characters counted
+inline constexpr int PairedPeersNeedCode = 40312;
+inline constexpr int NoPairingCode = 40313; // no randomness for a new code
 // + command number: the command's name (the seven command buttons, the path
 // and sort buttons), for tooltips and accessible names.
 inline constexpr int CommandNameOffset = 2000;

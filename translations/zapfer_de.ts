@@ -497,6 +497,38 @@
         <source>%1 stored as %2</source>
         <translation>%1 gespeichert als %2</translation>
     </message>
+    <message>
+        <source>The peer does not accept paired transfers</source>
+        <translation>Die Gegenstelle nimmt keine gekoppelten Übertragungen an</translation>
+    </message>
+    <message>
+        <source>The peer has a different pairing code</source>
+        <translation>Die Gegenstelle hat einen anderen Kopplungscode</translation>
+    </message>
+    <message>
+        <source>The peer did not answer</source>
+        <translation>Die Gegenstelle hat nicht geantwortet</translation>
+    </message>
+    <message>
+        <source>%1 (paired)</source>
+        <translation>%1 (gekoppelt)</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a pairing code: &apos;%2&apos; (character %3) is none of the letters A to Z and digits 2 to 7 that a code is made of.</source>
+        <translation>&apos;%1&apos; ist kein Kopplungscode: &apos;%2&apos; (Zeichen %3) gehört nicht zu den Buchstaben A bis Z und Ziffern 2 bis 7, aus denen ein Code besteht.</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a pairing code: it has %2 letters and digits instead of 12. Spaces and dashes do not count.</source>
+        <translation>&apos;%1&apos; ist kein Kopplungscode: Er hat %2 Buchstaben und Ziffern statt 12. Leerzeichen und Bindestriche zählen nicht.</translation>
+    </message>
+    <message>
+        <source>Only paired peers needs a pairing code. Enter the code the other computer shows or choose New code, or choose whom else to accept files from.</source>
+        <translation>„Nur gekoppelten Gegenstellen“ braucht einen Kopplungscode. Geben Sie den Code ein, den der andere Computer zeigt, oder wählen Sie „Neuer Code“, oder wählen Sie, von wem sonst Dateien angenommen werden.</translation>
+    </message>
+    <message>
+        <source>No new pairing code could be made: the system gives no random numbers.</source>
+        <translation>Es konnte kein neuer Kopplungscode erzeugt werden: Das System liefert keine Zufallszahlen.</translation>
+    </message>
 </context>
 <context>
     <name>zapfer::AboutDialog</name>
@@ -596,6 +628,10 @@
     <message>
         <source>Refused %1 files (%2) from %3</source>
         <translation>%1 Dateien (%2) von %3 abgelehnt</translation>
+    </message>
+    <message>
+        <source>A paired connection from %1 failed: a different pairing code, or not a paired peer</source>
+        <translation>Eine gekoppelte Verbindung von %1 ist gescheitert: ein anderer Kopplungscode oder keine gekoppelte Gegenstelle</translation>
     </message>
 </context>
 <context>
@@ -866,6 +902,30 @@
     <message>
         <source>Addresses and networks to accept files from</source>
         <translation>Adressen und Netze, von denen Dateien angenommen werden</translation>
+    </message>
+    <message>
+        <source>Pairing code:</source>
+        <translation>Kopplungscode:</translation>
+    </message>
+    <message>
+        <source>Pairing code</source>
+        <translation>Kopplungscode</translation>
+    </message>
+    <message>
+        <source>The same code on both computers sends files encrypted, and only between them</source>
+        <translation>Derselbe Code auf beiden Computern sendet Dateien verschlüsselt und nur zwischen ihnen</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>keiner</translation>
+    </message>
+    <message>
+        <source>New code</source>
+        <translation>Neuer Code</translation>
+    </message>
+    <message>
+        <source>Only paired peers</source>
+        <translation>Nur gekoppelten Gegenstellen</translation>
     </message>
 </context>
 <context>

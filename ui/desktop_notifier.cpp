@@ -16,6 +16,8 @@ const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 const QString kOpenFolder = QStringLiteral("open-folder");
 const QString kTrust = QStringLiteral("trust-address");
+// Never offered as an action: it keeps one notification per address.
+const QString kPairingFailed = QStringLiteral("pairing-failed");
 // A notification nobody acted on is forgotten once it closes; past this many
 // (a flood of refusals) the oldest are dropped anyway.
 constexpr int kMaxRemembered = 64;
@@ -43,6 +45,15 @@ void DesktopNotifier::transferRefused(int count, qint64 bytes, const QString& fr
     notify(refusedText(count, bytes, from), {kTrust, from}, trustLabel());
 }
 
+QString DesktopNotifier::pairingFailedText(const QString& from) {
+    return tr("A paired connection from %1 failed: a different pairing code, or not a paired peer")
+        .arg(from);
+}
+
+void DesktopNotifier::pairingFailed(const QString& from) {
+    notify(pairingFailedText(from), {kPairingFailed, from}, QString());
+}
+
 void DesktopNotifier::notify(const QString& summary, const Pending& action,
                              const QString& actionLabel) {
     // No bus or no service: silent, as a desktop without notifications is.
@@ -65,7 +76,8 @@ void DesktopNotifier::notify(const QString& summary, const Pending& action,
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     call << QStringLiteral("Zapfer") << replaces << QStringLiteral("zapfer") << summary << QString()
-         << QStringList{action.action, actionLabel} << QVariantMap() << int(-1);
+         << (actionLabel.isEmpty() ? QStringList() : QStringList{action.action, actionLabel})
+         << QVariantMap() << int(-1);
     // Asynchronous: a slow notification service never holds up the window.
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

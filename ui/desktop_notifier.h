@@ -24,6 +24,9 @@ public:
     // "Refused N files (SIZE) from ADDRESS", with "Trust this address".
     void transferRefused(int count, qint64 bytes, const QString& from);
     static QString refusedText(int count, qint64 bytes, const QString& from);
+    // A paired handshake from ADDRESS failed; no action to offer.
+    void pairingFailed(const QString& from);
+    static QString pairingFailedText(const QString& from);
     static QString trustLabel();
 
 Q_SIGNALS:
@@ -36,7 +39,7 @@ private Q_SLOTS:
 
 private:
     struct Pending {
-        QString action;  // the action key offered
+        QString action;  // the action key offered (or only the kind, with no label)
         QString subject; // the folder or the address it acts on
     };
     void notify(const QString& summary, const Pending& action, const QString& actionLabel);

@@ -75,6 +75,15 @@ void EngineEventBridge::receiveRefused(uint32_t peerAddress, int32_t fileCount,
         Qt::QueuedConnection);
 }
 
+void EngineEventBridge::pairingFailed(uint32_t peerAddress) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, address = QString::fromStdString(Ipv4Network{peerAddress, 32}.text())] {
+            Q_EMIT pairingFailedFrom(address);
+        },
+        Qt::QueuedConnection);
+}
+
 void EngineEventBridge::showPendingLinkMessagesNow() {
     for (const LinkMessage& message : takePendingLinkMessages())
         showMessageAndWait(m_owner, QMessageBox::Critical, message.caption, message.text);

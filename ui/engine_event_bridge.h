@@ -31,6 +31,7 @@ public:
     void playSound(Sound sound) override;
     void linkFailed(const LinkError& error) override;
     void receiveRefused(uint32_t peerAddress, int32_t fileCount, int64_t totalBytes) override;
+    void pairingFailed(uint32_t peerAddress) override;
 
     // Shows the link's messages that have not been shown yet, now, each
     // dismissed before the next (and before this returns). Start-up calls it
@@ -44,6 +45,8 @@ Q_SIGNALS:
     void incoming();
     // A table from `address`, which files are not taken from, was refused.
     void refused(const QString& address, int fileCount, qint64 totalBytes);
+    // A paired handshake from `address` failed.
+    void pairingFailedFrom(const QString& address);
 
 private:
     struct LinkMessage {

@@ -72,14 +72,30 @@ MainWindow::MainWindow(Settings& settings, QStringList volumes, QWidget* parent)
             [this] { m_events->playSound(Sound::Completed); });
     connect(m_transfers, &TransferController::curDirChanged, m_browser, &BrowserPane::listCurDir);
     connect(m_settingsCommand, &SettingsCommand::applied, this, &MainWindow::updateLinkDisplay);
-    // Only a window out of sight needs the desktop to speak for it.
-    const auto outOfSight = [this] { return !isActiveWindow() || isMinimized(); };
+    // Only a window out of sight needs the desktop to speak for it. One of
+    // its own dialogs or notices in front keeps it in sight: the user is
+    // looking at Zapfer.
+    const auto outOfSight = [this] {
+        if (isMinimized())
+            return true;
+        for (const QWidget* w = QApplication::activeWindow(); w; w = w->parentWidget())
+            if (w == this)
+                return false;
+        return true;
+    };
     connect(m_events, &EngineEventBridge::refused, this,
             [this, outOfSight](const QString& address, int count, qint64 bytes) {
                 if (outOfSight())
                     m_notifier->transferRefused(count, bytes, address);
                 else
                     showRefusal(address, count, bytes);
+            });
+    connect(m_events, &EngineEventBridge::pairingFailedFrom, this,
+            [this, outOfSight](const QString& address) {
+                if (outOfSight())
+                    m_notifier->pairingFailed(address);
+                else
+                    showPairingFailure(address);
             });
     connect(m_transfers, &TransferController::filesArrived, this,
             [this, outOfSight](int count, const QString& from) {
@@ -120,6 +136,19 @@ void MainWindow::showRefusal(const QString& address, int count, qint64 bytes) {
     m_refusal->setProperty("address", address);
     m_refusal->setText(DesktopNotifier::refusedText(count, bytes, address));
     m_refusal->show();
+}
+
+void MainWindow::showPairingFailure(const QString& address) {
+    // As a refusal: no modal loop, and a flood updates the one box.
+    if (!m_pairingFailure) {
+        m_pairingFailure =
+            new QMessageBox(QMessageBox::Warning, loadString(str::ReceiveResultTitle), QString(),
+                            QMessageBox::Ok, this);
+        m_pairingFailure->setAttribute(Qt::WA_DeleteOnClose);
+        m_pairingFailure->setObjectName(QStringLiteral("PairingFailureNotice"));
+    }
+    m_pairingFailure->setText(DesktopNotifier::pairingFailedText(address));
+    m_pairingFailure->show();
 }
 
 EngineEvents& MainWindow::engineEvents() {
@@ -206,8 +235,10 @@ void MainWindow::openLink() {
 
 void MainWindow::updateLinkDisplay() {
     const auto type = static_cast<CommType>(m_settings.commType);
-    setWindowTitle(QStringLiteral("%1 - %2").arg(loadString(str::ProductName),
-                                                 loadString(str::CommTypeBase + int(type))));
+    QString link = loadString(str::CommTypeBase + int(type));
+    if (m_settings.pairedSending())
+        link = loadString(str::PairedLinkFormat).arg(link);
+    setWindowTitle(QStringLiteral("%1 - %2").arg(loadString(str::ProductName), link));
     // IRDA keeps Send pressable: it explains that infrared is not available.
     m_commandButtons[2]->setEnabled(engine() && (engine()->canSend() || type == CommType::Irda));
 }

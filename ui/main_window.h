@@ -69,6 +69,8 @@ protected:
 private:
     // A table from `address` was refused while the window is in sight.
     void showRefusal(const QString& address, int count, qint64 bytes);
+    // A paired handshake from `address` failed while the window is in sight.
+    void showPairingFailure(const QString& address);
     void createActions();
     // The History dialog, one at a time; asked again, it reads afresh.
     void showHistory();
@@ -88,6 +90,7 @@ private:
     // The refusal told in the window while it is in sight; one at a time.
     QPointer<QMessageBox> m_refusal;
     QPointer<HistoryDialog> m_history;
+    QPointer<QMessageBox> m_pairingFailure; // likewise, one at a time
     std::unique_ptr<FileCommands> m_fileCommands;
     QLabel* m_statusLine = nullptr;
     std::array<CommandButton*, 7> m_commandButtons{};

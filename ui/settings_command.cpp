@@ -25,8 +25,9 @@ void SettingsCommand::show() {
 void SettingsCommand::trustAddress(const QString& address) {
     Settings chosen = m_settings;
     QStringList entries = chosen.acceptFrom.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    // With no list nobody is refused, and a listed address is in already.
-    if (entries.isEmpty() || entries.contains(address))
+    // With no list nobody is refused, and a listed address is in already;
+    // with only paired peers it is the code that lets a peer in.
+    if (entries.isEmpty() || entries.contains(address) || chosen.acceptsPairedPeersOnly())
         return;
     entries.append(address);
     chosen.acceptFrom = entries.join(QLatin1Char(' '));
@@ -36,6 +37,8 @@ void SettingsCommand::trustAddress(const QString& address) {
 void SettingsCommand::apply(const Settings& chosen) {
     const uint32_t oldType = m_settings.commType;
     const SerialDevices oldDevices = FindPorts(m_settings.serialPorts);
+    const QString oldCode = m_settings.pairingCode;
+    const bool oldPairedOnly = m_settings.acceptsPairedPeersOnly();
     m_settings.destDir = chosen.destDir;
     m_settings.promptDelete = chosen.promptDelete;
     m_settings.showResults = chosen.showResults;
@@ -44,6 +47,7 @@ void SettingsCommand::apply(const Settings& chosen) {
     m_settings.peerIp = chosen.peerIp;
     m_settings.serialPorts = chosen.serialPorts;
     m_settings.commType = chosen.commType;
+    m_settings.pairingCode = chosen.pairingCode;
     const auto type = static_cast<CommType>(m_settings.commType);
     if (m_engine) {
         EngineSettings engineSettings = m_engine->settings();
@@ -52,12 +56,16 @@ void SettingsCommand::apply(const Settings& chosen) {
         engineSettings.acceptFrom = m_settings.acceptList();
         engineSettings.peerIp = m_settings.peerIp;
         engineSettings.serialDevices = FindPorts(m_settings.serialPorts);
+        engineSettings.pairingCode = m_settings.pairingCode.toStdString();
         m_engine->setSettings(engineSettings);
         // A new device for the serial type in use counts as a change of link.
         const bool deviceChanged =
             isSerial(type) && serialDeviceFor(type, engineSettings.serialDevices) !=
                                   serialDeviceFor(type, oldDevices);
-        if (m_settings.commType != oldType || deviceChanged)
+        // The code and "Only paired peers" decide which ports are listened on.
+        const bool pairingChanged = m_settings.pairingCode != oldCode ||
+                                    m_settings.acceptsPairedPeersOnly() != oldPairedOnly;
+        if (m_settings.commType != oldType || deviceChanged || (!isSerial(type) && pairingChanged))
             m_engine->selectCommType(type, true);
     }
     Q_EMIT applied();

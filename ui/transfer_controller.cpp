@@ -17,6 +17,28 @@
 
 namespace zapfer {
 
+namespace {
+// The message for a send this side gave up on; empty when there is none to
+// give (or the send went on).
+QString failureText(SendFailure failure) {
+    switch (failure) {
+    case SendFailure::None:
+        return {};
+    case SendFailure::OwnAddress:
+        return loadString(str::OwnAddress);
+    case SendFailure::BlockNotAcknowledged:
+        return loadString(str::BlockNotAcknowledged);
+    case SendFailure::PairedNotAccepted:
+        return loadString(str::PairedNotAccepted);
+    case SendFailure::PairingMismatch:
+        return loadString(str::PairingMismatch);
+    case SendFailure::PairedNoAnswer:
+        return loadString(str::PairedNoAnswer);
+    }
+    return {};
+}
+} // namespace
+
 TransferController::TransferController(QWidget* owner, const Settings& settings,
                                        SendListController& sendList)
     : QObject(owner), m_owner(owner), m_settings(settings), m_sendList(sendList) {}
@@ -106,11 +128,10 @@ void TransferController::onConnectingFinished(int result) {
     const TransferId id = m_handshake->current();
     if (!m_handshake->connectingClosed(result == dialogCode(DialogResult::Cancelled))) {
         // Cancelled, or the link could not be set up: nothing to report but
-        // an address that can never answer.
+        // an address that can never answer, or a paired link refused.
         const SendOutcome& outcome = m_handshake->outcome();
-        if (outcome.id == id && outcome.failure == SendFailure::OwnAddress)
-            showMessage(m_owner, QMessageBox::Critical, loadString(str::Error),
-                        loadString(str::OwnAddress));
+        if (const QString why = failureText(outcome.failure); outcome.id == id && !why.isEmpty())
+            showMessage(m_owner, QMessageBox::Critical, loadString(str::Error), why);
         if (outcome.id == id)
             Q_EMIT sendFinished(0, outcome.fileCount);
         return;
@@ -184,9 +205,8 @@ void TransferController::reportSend(const SendOutcome& outcome) {
         Q_EMIT sendFinished(filesDone, fileCount);
         return;
     }
-    if (outcome.failure == SendFailure::BlockNotAcknowledged)
-        showMessage(m_owner, QMessageBox::Critical, loadString(str::Error),
-                    loadString(str::BlockNotAcknowledged));
+    if (const QString why = failureText(outcome.failure); !why.isEmpty())
+        showMessage(m_owner, QMessageBox::Critical, loadString(str::Error), why);
     m_sendList.removeSent(outcome.aborted ? std::max(outcome.transferIndex, 0)
                                           : m_sendList.model()->fileCount(),
                           outcome.sent);

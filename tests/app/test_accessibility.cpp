@@ -155,7 +155,7 @@ TEST_F(Accessibility, EveryControlOfTheDialogsHasAName) {
     MainWindow& w = window();
 
     SettingsDialog settings(m_settings, m_volumes, &w);
-    expectEveryControlNamed(&settings, 9);
+    expectEveryControlNamed(&settings, 11);
     AboutDialog about(&w);
     expectEveryControlNamed(&about, 1);
     ConnectingDialog connecting(true, &w);

@@ -144,6 +144,48 @@ TEST(DesktopNotifier, NotifiesWithActionsAndTrustsTheAddressItNamed) {
     EXPECT_EQ(server.calls[4].replacesId, 0u);
 }
 
+// A failed paired handshake: no action to offer, and one notification per
+// address however often a stranger tries.
+TEST(DesktopNotifier, AFailedPairingIsNotifiedOncePerAddressWithoutActions) {
+    PrivateBus bus;
+    if (!bus.ready())
+        GTEST_SKIP() << "dbus-daemon could not be started";
+    QDBusConnection serverBus = bus.connect(QStringLiteral("server"));
+    ASSERT_TRUE(serverBus.isConnected());
+    RecordingServer server;
+    ASSERT_TRUE(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
+                                         QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    QDBusConnection clientBus = bus.connect(QStringLiteral("client"));
+    ASSERT_TRUE(clientBus.isConnected());
+    DesktopNotifier notifier(nullptr, clientBus);
+    QSignalSpy trusted(&notifier, &DesktopNotifier::trustRequested);
+
+    notifier.pairingFailed(QStringLiteral("198.18.0.9"));
+    ASSERT_TRUE(QTest::qWaitFor([&server] { return server.calls.size() == 1; }, 5000));
+    EXPECT_EQ(server.calls[0].summary,
+              QStringLiteral("A paired connection from 198.18.0.9 failed: a different pairing "
+                             "code, or not a paired peer"));
+    EXPECT_TRUE(server.calls[0].actions.isEmpty());
+    QTest::qWait(200); // the id comes back asynchronously
+
+    notifier.pairingFailed(QStringLiteral("198.18.0.9"));
+    notifier.pairingFailed(QStringLiteral("198.18.0.10"));
+    // A refusal from the same address is a notification of its own.
+    notifier.transferRefused(1, 10, QStringLiteral("198.18.0.9"));
+    ASSERT_TRUE(QTest::qWaitFor([&server] { return server.calls.size() == 4; }, 5000));
+    EXPECT_EQ(server.calls[1].replacesId, 101u);
+    EXPECT_EQ(server.calls[2].replacesId, 0u);
+    EXPECT_TRUE(server.calls[2].summary.contains(QStringLiteral("198.18.0.10")));
+    EXPECT_EQ(server.calls[3].replacesId, 0u);
+
+    // An action the notification never offered does nothing.
+    sendSignal(serverBus, "ActionInvoked", {uint(101), QStringLiteral("pairing-failed")});
+    sendSignal(serverBus, "ActionInvoked", {uint(101), QStringLiteral("trust-address")});
+    QTest::qWait(300);
+    EXPECT_TRUE(trusted.isEmpty());
+}
+
 TEST(DesktopNotifier, WithoutANotificationServiceNothingHappens) {
     PrivateBus bus;
     if (!bus.ready())

@@ -348,3 +348,47 @@ TEST_F(WindowCommands, ARefusalInSightIsToldOnceAndItsAddressCanBeTrusted) {
     trust->click();
     EXPECT_EQ(m_settings.acceptFrom, QStringLiteral("198.18.0.7 198.18.0.9"));
 }
+
+// A failed paired handshake is told in sight like a refusal: one notice
+// with the address, updated, never stacked.
+TEST_F(WindowCommands, AFailedPairingInSightIsToldInOneNoticeWithItsAddress) {
+    MainWindow& w = window();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    for (int i = 0; i < 5; ++i)
+        w.engineEvents().pairingFailed(0xC6120009u); // 198.18.0.9
+    QMessageBox* notice = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            notice = w.findChild<QMessageBox*>(QStringLiteral("PairingFailureNotice"));
+            return notice && notice->isVisible();
+        },
+        5000));
+    EXPECT_EQ(notice->text(), QStringLiteral("A paired connection from 198.18.0.9 failed: a "
+                                             "different pairing code, or not a paired peer"));
+    w.engineEvents().pairingFailed(0xC612000Au);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return notice && notice->text().contains(QStringLiteral("198.18.0.10")); }, 5000));
+    EXPECT_EQ(w.findChildren<QMessageBox*>(QStringLiteral("PairingFailureNotice")).size(), 1);
+    EXPECT_FALSE(w.findChild<QMessageBox*>(QStringLiteral("RefusalNotice")));
+}
+
+// With only paired peers, it is the code that lets a peer in: trusting an
+// address from a refusal leaves the choice as it is.
+TEST_F(WindowCommands, TrustingAnAddressLeavesOnlyPairedPeersAlone) {
+    m_settings.pairingCode = QStringLiteral("7KQ3M4XD2HVF");
+    m_settings.acceptFrom = QLatin1String(kAcceptPairedPeers);
+    MainWindow& w = window();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.engineEvents().receiveRefused(0xC6120009u, 1, 10);
+    QMessageBox* notice = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (notice = w.findChild<QMessageBox*>(QStringLiteral("RefusalNotice"))); },
+        5000));
+    for (QAbstractButton* button : notice->buttons())
+        if (button->text() == QStringLiteral("Trust this address"))
+            button->click();
+    EXPECT_EQ(m_settings.acceptFrom, QStringLiteral("paired"));
+    EXPECT_EQ(m_settings.acceptList().kind, AcceptFrom::PairedPeers);
+}
