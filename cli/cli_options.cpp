@@ -272,8 +272,12 @@ std::string applyStoredSettings(CliOptions& options, const std::set<std::string_
                    "): make a new one with 'zapfer-cli pair', or give --pairing-code";
         options.pairingCode = parsed.code;
     }
-    if (!seen.count("--accept-from") && stored.acceptFrom &&
-        options.command == CliCommand::Receive) {
+    if (!seen.count("--accept-from") && !seen.count("--only-paired") && stored.acceptFrom &&
+        options.command == CliCommand::Receive && *stored.acceptFrom == "paired") {
+        // The window's "Only paired peers".
+        options.onlyPaired = true;
+    } else if (!seen.count("--accept-from") && stored.acceptFrom &&
+               options.command == CliCommand::Receive) {
         // A list that cannot be read must not turn into "anyone".
         const AcceptListParse parsed = parseAcceptList(*stored.acceptFrom);
         if (!parsed.list)

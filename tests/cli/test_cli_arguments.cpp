@@ -271,3 +271,24 @@ TEST(CliStoredDefaults, OmittedOptionsFollowTheWindow) {
     EXPECT_TRUE(parsed.options->lan);
     EXPECT_FALSE(parsed.options->serialType);
 }
+
+TEST(CliStoredDefaults, OnlyPairedPeersFromTheWindowListensOnlyForThem) {
+    using namespace zapfer::cli;
+    StoredSettings stored;
+    stored.acceptFrom = "paired";
+    stored.pairingCode = "7KQ3M4XD2HVF";
+    const char* receive[] = {"zapfer-cli", "receive"};
+    auto parsed = parseArguments(2, receive, stored);
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_TRUE(parsed.options->onlyPaired);
+    EXPECT_EQ(parsed.options->pairingCode, "7KQ3M4XD2HVF");
+
+    const char* listed[] = {"zapfer-cli", "receive", "--accept-from", "127.0.0.1"};
+    parsed = parseArguments(4, listed, stored);
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_FALSE(parsed.options->onlyPaired) << "an accept list on the command line wins";
+
+    stored.pairingCode.reset(); // the choice without a code lets nobody in: refused
+    parsed = parseArguments(2, receive, stored);
+    EXPECT_FALSE(parsed.options);
+}
