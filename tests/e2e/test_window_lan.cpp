@@ -155,14 +155,28 @@ int freeDisplay(int from) {
     return -1;
 }
 
-void makeHome(const std::string& home, const std::string& destDir) {
+void makeHome(const std::string& home, const std::string& destDir,
+              const std::string& extraSettings = {}) {
     std::filesystem::create_directories(home + "/config/Quorvel");
     std::filesystem::create_directories(home + "/runtime");
     std::filesystem::permissions(home + "/runtime", std::filesystem::perms::owner_all);
     // LAN, results shown, received files into destDir, shown in the FileList.
     writeFile(home + "/config/Quorvel/Zapfer.conf", "[General]\nCommType=5\nPreferences=14\n"
                                                     "DestDir=" +
-                                                        destDir + "\nCurDir=" + destDir + "\n");
+                                                        destDir + "\nCurDir=" + destDir + "\n" +
+                                                        extraSettings);
+}
+
+std::vector<std::string> sampleFiles(const std::string& folder, int count) {
+    std::vector<std::string> files;
+    for (int i = 0; i < count; ++i) {
+        files.push_back(folder + "/photo-" + std::to_string(i) + ".jpg");
+        std::string bytes(size_t(200000 * (i + 1)), '\0');
+        for (size_t k = 0; k < bytes.size(); ++k)
+            bytes[k] = char((k * 31 + size_t(i)) >> 3);
+        writeFile(files.back(), bytes);
+    }
+    return files;
 }
 
 } // namespace
@@ -181,14 +195,7 @@ TEST(WindowLan, TwoWindowsBeamFilesFoundByBroadcastWithScreenshots) {
     const std::string dest = root.file("dest");
     std::filesystem::create_directories(source);
     std::filesystem::create_directories(dest);
-    std::vector<std::string> files;
-    for (int i = 0; i < 3; ++i) {
-        files.push_back(source + "/photo-" + std::to_string(i) + ".jpg");
-        std::string bytes(size_t(200000 * (i + 1)), '\0');
-        for (size_t k = 0; k < bytes.size(); ++k)
-            bytes[k] = char((k * 31 + size_t(i)) >> 3);
-        writeFile(files.back(), bytes);
-    }
+    const std::vector<std::string> files = sampleFiles(source, 3);
     makeHome(root.file("receiver"), dest);
     makeHome(root.file("sender"), source);
 
@@ -225,4 +232,53 @@ TEST(WindowLan, TwoWindowsBeamFilesFoundByBroadcastWithScreenshots) {
 
     EXPECT_EQ(sender.quit(), 0) << sender.err();
     EXPECT_EQ(receiver.quit(), 0) << receiver.err();
+}
+
+// The window with a pairing code sends on the paired link to zapfer-cli, which
+// takes paired peers only: found by broadcast as ever, then TLS on port 1757.
+TEST(WindowLan, AWindowWithAPairingCodeSendsToZapferCliOnThePairedLink) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to create network namespaces";
+    if (runToEnd({"sh", "-c", "command -v Xvfb"}, 10s).status != 0)
+        GTEST_SKIP() << "Xvfb is not installed";
+    const Namespaces namespaces;
+    if (!namespaces.ready())
+        GTEST_SKIP() << "network namespaces are not available here: " << namespaces.failure();
+
+    TempDir root;
+    const std::string source = root.file("source");
+    const std::string dest = root.file("dest");
+    std::filesystem::create_directories(source);
+    std::filesystem::create_directories(dest);
+    const std::vector<std::string> files = sampleFiles(source, 2);
+    const std::string code = "7KQ3M4XD2HVF";
+
+    std::vector<std::string> receiveArgv = namespaces.in(0);
+    receiveArgv.insert(receiveArgv.end(),
+                       {"env", "HOME=" + root.file("receiver"),
+                        "XDG_CONFIG_HOME=" + root.file("receiver") + "/config",
+                        "XDG_DATA_HOME=" + root.file("receiver") + "/data", ZAPFER_CLI_PATH,
+                        "receive", "--dest", dest, "--pairing-code", "7kq3-m4xd-2hvf",
+                        "--only-paired"});
+    ChildProcess receiver(receiveArgv);
+    ASSERT_TRUE(receiver.waitForLine("listening for paired peers on port 1757", 20s))
+        << receiver.out() << receiver.err();
+
+    makeHome(root.file("sender"), source, "PairingCode=" + code + "\n");
+    const int senderDisplay = freeDisplay(500 + getpid() % 300);
+    ASSERT_GE(senderDisplay, 0);
+    Window sender(namespaces.in(1), root.file("sender"), senderDisplay,
+                  {"ZAPFER_TEST_PRESS_SEND=1", "ZAPFER_TEST_TCP_PORT=0"}, files);
+    ASSERT_TRUE(sender.waitReady()) << sender.err();
+
+    EXPECT_EQ(sender.waitResult(), "2 of 2 files sent successfully") << sender.err();
+    EXPECT_TRUE(receiver.waitForLine("2 of 2 files received successfully", 30s))
+        << receiver.out() << receiver.err();
+    for (const std::string& file : files)
+        EXPECT_TRUE(readFile(dest + "/" + std::filesystem::path(file).filename().string()) ==
+                    readFile(file))
+            << file;
+    EXPECT_EQ(sender.quit(), 0) << sender.err();
+    receiver.signal(SIGTERM);
+    EXPECT_EQ(receiver.waitExit(20s), 0) << receiver.err();
 }
