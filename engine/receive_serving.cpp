@@ -79,7 +79,7 @@ uint8_t ReceiveSession::checkTable() {
         const std::optional<std::string> name = receivedFileName(entry.name);
         if (!name || entry.size < 0)
             return CMD_CANNOT_CREATE;
-        m_entries.push_back({entry.name, *name, entry.size, 0, FileResult::NotReached});
+        m_entries.push_back({entry.name, *name, entry.size, 0, FileResult::NotReached, {}});
         total += entry.size;
     }
     if (m_entries.empty())
@@ -133,6 +133,7 @@ void ReceiveSession::serveOpen(uint8_t index) {
     m_counters.CurrentFileSize = entry.size;
     m_counters.FileBlocks = blocks;
     m_observer.fileStarted(entry.nameAsStored);
+    m_fileCrc.reset(blocks);
     m_file = ReceivedFile::create(m_destDir.get(), entry.nameAsStored, entry.size, blocks);
     if (!m_file) {
         sendCode(CMD_CANNOT_CREATE);
@@ -193,6 +194,7 @@ void ReceiveSession::serveBlockData(const uint8_t* data, bool arrived) {
             sendCode(CMD_ABORT);
         return;
     }
+    m_fileCrc.setBlock(k, m_blockCrc, uint32_t(length));
     if (m_file->blocksStored() > storedBefore)
         m_lastProgressMs = m_nowMs;
     // A stream counts the blocks taken; a serial line the index of the last.
@@ -233,9 +235,12 @@ void ReceiveSession::serveClose() {
         if (index >= 0 && size_t(index) < m_entries.size()) {
             FileOutcome& entry = m_entries[size_t(index)];
             entry.result = kept ? FileResult::Stored : FileResult::Failed;
-            if (kept)
+            if (kept) {
                 entry.nameAsStored = m_file->name();
+                entry.crc32 = m_fileCrc.value();
+            }
             entry.bytesDone = kept ? entry.size : m_fileBytes;
+            m_observer.fileEnded(entry);
         }
         m_file.reset();
     }

@@ -15,6 +15,7 @@
 #include "transfer.h"
 #include "transfer_counters.h"
 #include "unique_fd.h"
+#include "whole_file_crc.h"
 
 #include <array>
 #include <cstdint>
@@ -73,6 +74,8 @@ public:
     // A table arrived that the user should see (the receive dialog opens).
     virtual void incoming() = 0;
     virtual void fileStarted(const std::string& storedName) = 0;
+    // The file under way was closed: kept whole or dropped.
+    virtual void fileEnded(const FileOutcome& file) { (void)file; }
     virtual void closeStatus() = 0;
     virtual void sound(Sound sound) = 0;
     // The transfer must stop: the peer aborted, or a file could not be
@@ -217,6 +220,7 @@ private:
     std::vector<std::string> m_namesWritten; // names this receive has created
     UniqueFd m_destDir;
     std::unique_ptr<ReceivedFile> m_file;
+    WholeFileCrc m_fileCrc;  // of the blocks m_file has stored
     int64_t m_fileBytes = 0; // stored of the file under way
     bool m_tableAccepted = false;
     bool m_announced = false;
