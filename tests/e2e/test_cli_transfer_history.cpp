@@ -4,7 +4,7 @@
 // fails a transfer and is said once.
 
 #include "cli_peers.h"
-#include "history_store.h"
+#include "history_rows.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -16,17 +16,8 @@
 
 using namespace zapfer::testing;
 using namespace std::chrono_literals;
-namespace history = zapfer::history;
 
 namespace {
-
-std::vector<std::string> withData(const std::string& dataHome) {
-    return {"env", "XDG_DATA_HOME=" + dataHome};
-}
-
-std::string historyPath(const std::string& dataHome) {
-    return dataHome + "/Quorvel/Zapfer/history.sqlite";
-}
 
 std::vector<std::string> sendTo(const Receiver& receiver, const std::string& dataHome,
                                 std::vector<std::string> files) {
@@ -34,34 +25,6 @@ std::vector<std::string> sendTo(const Receiver& receiver, const std::string& dat
                                      receiver.port, "--timeout", "20"};
     args.insert(args.end(), files.begin(), files.end());
     return cliCommand(args, withData(dataHome));
-}
-
-uint32_t zlibCrc(const std::string& bytes) {
-    return uint32_t(crc32_z(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
-}
-
-struct Recorded {
-    history::StoredTransfer transfer;
-    std::vector<history::FileRecord> files;
-};
-
-// Newest first.
-std::vector<Recorded> readHistory(const std::string& dataHome) {
-    std::vector<Recorded> all;
-    auto store = history::HistoryStore::open(historyPath(dataHome));
-    EXPECT_TRUE(store.ok()) << store.error().text;
-    if (!store)
-        return all;
-    auto transfers = store.value().recentTransfers(-1);
-    EXPECT_TRUE(transfers.ok());
-    if (!transfers)
-        return all;
-    for (const auto& t : transfers.value()) {
-        auto files = store.value().filesOf(t.id);
-        EXPECT_TRUE(files.ok());
-        all.push_back({t, files ? files.value() : std::vector<history::FileRecord>{}});
-    }
-    return all;
 }
 
 size_t count(const std::string& text, const std::string& part) {
