@@ -2,7 +2,8 @@
 // over a plain TCP connection with socat, the most the link gives; prints
 // both rates and their ratio for each case:
 //   - one large file over 127.0.0.1;
-//   - 100 files of 4 KiB over 127.0.0.1 (files per second);
+//   - 100 files of 4 KiB over 127.0.0.1 (files per second), and what
+//     recording each transfer in the history adds to it;
 //   - one file across links with 1 ms and 10 ms of delay each way, between two
 //     network namespaces joined by the delay-link tool (root only);
 //   - the large file and the delayed ones again on the paired (TLS) link, with
@@ -24,6 +25,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -337,6 +339,10 @@ int main(int argc, char** argv) {
     const std::string smallDir = dir.path() + "/small";
     std::filesystem::create_directory(dest);
     std::filesystem::create_directory(smallDir);
+    // Every zapfer-cli run records its transfer: into a history of its own,
+    // not the user's.
+    const std::string data = dir.path() + "/data";
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
     std::printf("writing a %llu MiB file and 100 files of 4 KiB\n",
                 static_cast<unsigned long long>(mib));
     std::fflush(stdout);
@@ -374,6 +380,36 @@ int main(int argc, char** argv) {
         report("127.0.0.1, 100 files of 4 KiB", 100.0 * 4096, z, p);
         if (z > 0)
             std::printf("%-34s zapfer %8.0f files/s\n", "", 100 / z);
+    }
+    {
+        // What recording each transfer in the history costs: runs with it and
+        // without alternate, so that the machine's load falls on both alike.
+        // Both through env, each first in every other round.
+        const Peer recorded{{"env", "ZAPFER_HISTORY=on"}, "127.0.0.1"};
+        const Peer unrecorded{{"env", "ZAPFER_HISTORY=off"}, "127.0.0.1"};
+        std::vector<double> on, off;
+        for (int round = 0; round < 16; ++round) {
+            for (const bool recording : {round % 2 == 0, round % 2 != 0}) {
+                const Peer& peer = recording ? recorded : unrecorded;
+                (recording ? on : off).push_back(timeZapfer(cli, peer, peer, small, dest));
+                clearDest();
+            }
+        }
+        const auto median = [](std::vector<double> times) {
+            std::sort(times.begin(), times.end());
+            return times[times.size() / 2];
+        };
+        const double withHistory = median(on);
+        const double without = median(off);
+        if (*std::min_element(on.begin(), on.end()) < 0 ||
+            *std::min_element(off.begin(), off.end()) < 0)
+            std::printf("%-34s failed\n", "100 files of 4 KiB, history");
+        else
+            std::printf(
+                "%-34s recorded %7.1f ms   not %7.1f ms   cost %+5.1f %% (medians of %zu)\n",
+                "100 files of 4 KiB, history", 1000 * withHistory, 1000 * without,
+                100 * (withHistory - without) / without, on.size());
+        std::fflush(stdout);
     }
     if (delayLink.empty()) {
         std::printf("delayed links skipped: give --delay-link PATH (and run as root)\n");

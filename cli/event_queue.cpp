@@ -3,6 +3,7 @@
 #include "accept_list.h"
 #include "link_error_text.h"
 #include "progress_bar.h"
+#include "protocol.h"
 
 namespace zapfer::cli {
 
@@ -37,6 +38,14 @@ void EventQueue::transferEnded(TransferId id) {
 
 void EventQueue::fileStarting(TransferId id, const std::string& namePart) {
     post({CliEvent::Kind::FileStarted, namePart, id});
+}
+
+void EventQueue::fileEnded(TransferId id, const FileOutcome& file) {
+    // Only a file that went through has a checksum worth printing.
+    if (file.result == FileResult::Sent)
+        post({CliEvent::Kind::FileEnded, FileNamePart(file.nameAsSent), id, file.crc32});
+    else if (file.result == FileResult::Stored)
+        post({CliEvent::Kind::FileEnded, file.nameAsStored, id, file.crc32});
 }
 
 void EventQueue::linkFailed(const LinkError& error) {

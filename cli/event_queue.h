@@ -21,6 +21,7 @@ struct CliEvent {
         ConnectingClosed,
         StatusClosed,
         FileStarted,
+        FileEnded, // completed: sent or stored whole
         LinkMessage,
         Interrupted,
         Refused, // a table from a peer not in the accept list, a failed paired handshake
@@ -28,6 +29,7 @@ struct CliEvent {
     Kind kind;
     std::string text; // the file name, the link message, or what was refused
     TransferId id = kNoTransfer;
+    std::optional<uint32_t> crc32{}; // FileEnded: of the whole file
 };
 
 class EventQueue : public EngineEvents {
@@ -42,6 +44,7 @@ public:
     void connectingEnded(TransferId id) override;
     void transferEnded(TransferId id) override;
     void fileStarting(TransferId id, const std::string& namePart) override;
+    void fileEnded(TransferId id, const FileOutcome& file) override;
     void receiveRefused(uint32_t peerAddress, int32_t fileCount, int64_t totalBytes) override;
     void pairingFailed(uint32_t peerAddress) override;
     void playSound(Sound) override {}

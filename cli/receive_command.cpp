@@ -6,6 +6,7 @@
 #include "progress_bar.h"
 #include "received_names.h"
 #include "signal_watcher.h"
+#include "transfer_history.h"
 
 #include <unistd.h>
 
@@ -30,8 +31,11 @@ void printError(const std::string& text) {
 
 class ReceiveSession {
 public:
-    ReceiveSession(EventQueue& queue, Engine& engine, bool serial)
-        : m_queue(queue), m_engine(engine), m_bar(stderr), m_serial(serial) {}
+    // `context`: the link and, on a serial link, the device.
+    ReceiveSession(EventQueue& queue, Engine& engine, bool serial,
+                   recording::TransferContext context)
+        : m_queue(queue), m_engine(engine), m_bar(stderr), m_serial(serial),
+          m_context(std::move(context)) {}
 
     // Until interrupted.
     void run();
@@ -50,6 +54,8 @@ private:
     int m_idleTicks = 0;
     bool m_serial;
     bool m_portLost = false;
+    recording::TransferContext m_context;
+    TransferHistory m_history;
 };
 
 void ReceiveSession::run() {
@@ -81,6 +87,11 @@ void ReceiveSession::run() {
         case CliEvent::Kind::FileStarted:
             m_bar.printLine(stdout, "receiving " + printableName(event->text));
             break;
+        case CliEvent::Kind::FileEnded:
+            if (event->id == m_transfer)
+                m_bar.printLine(stdout,
+                                "received " + printableName(event->text) + crcSuffix(event->crc32));
+            break;
         case CliEvent::Kind::StatusClosed:
             if (m_inTransfer && event->id == m_transfer)
                 finish();
@@ -103,6 +114,7 @@ void ReceiveSession::begin() {
         return;
     m_inTransfer = true;
     m_idleTicks = 0;
+    m_context.startedMs = recording::nowMs();
     m_bar.restart();
     const TransferProgress progress = m_engine.progress();
     m_bar.printLine(stdout, "incoming transfer of " + std::to_string(progress.fileCount) + " file" +
@@ -123,6 +135,13 @@ void ReceiveSession::finish() {
                                         " stored as " + printableName(file.nameAsStored));
     }
     m_bar.printLine(stdout, line);
+    // After the report, while the engine already serves the next peer.
+    recording::TransferContext context = m_context;
+    context.endedMs = recording::nowMs();
+    if (!m_serial)
+        context.peer = recording::addressText(outcome.peerAddress);
+    context.peerName = m_engine.peerName();
+    m_history.record(recording::recordOf(outcome, context));
 }
 
 // A serial device that went away (an unplugged adapter) is opened again as
@@ -201,7 +220,10 @@ int runReceive(const CliOptions& options) {
         std::printf("listening on %s (%s)\n", serialDeviceFor(type, settings.serialDevices).c_str(),
                     std::string(commTypeName(type)).c_str());
         std::fflush(stdout);
-        ReceiveSession(queue, engine, true).run();
+        recording::TransferContext context;
+        context.link = recording::linkNameOf(type);
+        context.peer = serialDeviceFor(type, settings.serialDevices);
+        ReceiveSession(queue, engine, true, std::move(context)).run();
         engine.stop();
         return 0;
     }
@@ -231,7 +253,9 @@ int runReceive(const CliOptions& options) {
         std::printf("accepting files only from %s\n", options.acceptFrom.text().c_str());
     std::fflush(stdout);
 
-    ReceiveSession(queue, engine, false).run();
+    recording::TransferContext context;
+    context.link = recording::linkNameOf(CommType::Lan);
+    ReceiveSession(queue, engine, false, std::move(context)).run();
     engine.stop();
     return 0;
 }

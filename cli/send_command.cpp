@@ -7,6 +7,7 @@
 #include "send_handshake.h"
 #include "send_list.h"
 #include "signal_watcher.h"
+#include "transfer_history.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -95,9 +96,10 @@ std::optional<uint32_t> resolvePeer(const std::string& text) {
 
 class SendSession {
 public:
-    SendSession(const CliOptions& options, EventQueue& queue, Engine& engine)
-        : m_options(options), m_queue(queue), m_engine(engine), m_handshake(engine), m_bar(stderr) {
-    }
+    SendSession(const CliOptions& options, EventQueue& queue, Engine& engine,
+                recording::TransferContext context)
+        : m_options(options), m_queue(queue), m_engine(engine), m_handshake(engine), m_bar(stderr),
+          m_context(std::move(context)) {}
 
     int run(const std::vector<SendFile>& files);
 
@@ -110,12 +112,16 @@ private:
     Ending transfer();
     int report(const SendOutcome& outcome, Ending ending);
     void printLinkMessage(const CliEvent& event);
+    // After the send's report: a slow or failing history delays nothing the user waits on.
+    void recordSend(const std::vector<SendFile>& files);
 
     const CliOptions& m_options;
     EventQueue& m_queue;
     Engine& m_engine;
     SendHandshake m_handshake;
     ProgressBar m_bar;
+    recording::TransferContext m_context;
+    TransferHistory m_history;
 };
 
 int SendSession::run(const std::vector<SendFile>& files) {
@@ -135,8 +141,11 @@ int SendSession::run(const std::vector<SendFile>& files) {
                     unsigned(paired() ? m_options.pairedPort : m_options.port),
                     paired() ? " (paired link)" : "");
     std::fflush(stdout);
-    if (!connect())
+    m_context.startedMs = recording::nowMs();
+    if (!connect()) {
+        recordSend(files);
         return 1;
+    }
 
     int64_t total = 0;
     for (const auto& file : files)
@@ -147,7 +156,15 @@ int SendSession::run(const std::vector<SendFile>& files) {
     m_bar.restart();
     const Ending ending = transfer();
     m_bar.clear();
-    return report(m_handshake.statusClosed(false), ending);
+    const int status = report(m_handshake.statusClosed(false), ending);
+    recordSend(files);
+    return status;
+}
+
+void SendSession::recordSend(const std::vector<SendFile>& files) {
+    m_context.endedMs = recording::nowMs();
+    m_context.peerName = m_engine.peerName();
+    m_history.record(recording::recordOf(m_handshake.outcome(), m_context, files));
 }
 
 // Waits for the link; false (the reason printed, the engine idle again) when
@@ -210,6 +227,11 @@ SendSession::Ending SendSession::transfer() {
             case CliEvent::Kind::FileStarted:
                 if (m_handshake.owns(event->id))
                     m_bar.printLine(stdout, "sending " + printableName(event->text));
+                break;
+            case CliEvent::Kind::FileEnded:
+                if (m_handshake.owns(event->id))
+                    m_bar.printLine(stdout,
+                                    "sent " + printableName(event->text) + crcSuffix(event->crc32));
                 break;
             case CliEvent::Kind::LinkMessage:
                 printLinkMessage(*event);
@@ -335,8 +357,17 @@ int runSend(const CliOptions& options) {
         printError("the network link cannot be opened");
         return 1;
     }
+    recording::TransferContext context;
+    if (options.serialType) {
+        context.link = recording::linkNameOf(*options.serialType);
+        context.peer = serialDeviceFor(*options.serialType, serialDevicesOf(options));
+    } else {
+        // A peer found on the local network is not known by its address here.
+        context.link = recording::linkNameOf(options.lan ? CommType::Lan : CommType::Wan);
+        context.peer = recording::addressText(peerIp);
+    }
     engine.start();
-    const int status = SendSession(options, queue, engine).run(list.files);
+    const int status = SendSession(options, queue, engine, std::move(context)).run(list.files);
     engine.stop();
     return status;
 }

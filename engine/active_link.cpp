@@ -71,6 +71,10 @@ void ActiveLink::fileStarted(const std::string& storedName) {
     m_core.events.fileStarting(m_core.receiveId, storedName);
 }
 
+void ActiveLink::fileEnded(const FileOutcome& file) {
+    m_core.events.fileEnded(m_core.receiveId, file);
+}
+
 void ActiveLink::closeStatus() {
     m_core.events.transferEnded(m_core.receiveId);
 }

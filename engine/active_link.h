@@ -42,6 +42,7 @@ private:
     ReceivePolicy policy() override;
     void incoming() override;
     void fileStarted(const std::string& storedName) override;
+    void fileEnded(const FileOutcome& file) override;
     void closeStatus() override;
     void sound(Sound sound) override;
     void abortTransfer() override;

@@ -23,7 +23,7 @@ bool wouldBlock(int error) {
 } // namespace
 
 bool pumpPipelined(Link& link, EngineState& state, Waker&, int fd, int64_t size,
-                   std::vector<uint8_t>& buffer) {
+                   std::vector<uint8_t>& buffer, WholeFileCrc& fileCrc) {
     using Clock = std::chrono::steady_clock;
     const int32_t blockSize = link.traits().blockSize;
     BlockWindow window(state.FileBlocks);
@@ -43,7 +43,9 @@ bool pumpPipelined(Link& link, EngineState& state, Waker&, int fd, int64_t size,
             uint8_t* data = buffer.data() + kBlockHeaderSize;
             if (!readAt(fd, data, size_t(length), int64_t(staged) * blockSize))
                 return false; // unreadable now: the peer drops the file at its close
-            const auto header = BuildBlockHeader(staged, BlockCrc(data, size_t(length)));
+            const uint32_t crc = BlockCrc(data, size_t(length));
+            fileCrc.setBlock(staged, crc, uint32_t(length));
+            const auto header = BuildBlockHeader(staged, crc);
             std::memcpy(buffer.data(), header.data(), header.size());
             stagedLength = kBlockHeaderSize + size_t(length);
         }
@@ -100,7 +102,7 @@ bool pumpPipelined(Link& link, EngineState& state, Waker&, int fd, int64_t size,
 }
 
 bool pumpPaced(Link& link, EngineState& state, Waker& waker, int fd, int64_t size,
-               std::vector<uint8_t>& buffer) {
+               std::vector<uint8_t>& buffer, WholeFileCrc& fileCrc) {
     const LinkTraits& traits = link.traits();
     const int32_t blockSize = traits.blockSize;
     const int32_t blocks = state.FileBlocks;
@@ -110,7 +112,9 @@ bool pumpPaced(Link& link, EngineState& state, Waker& waker, int fd, int64_t siz
         uint8_t* data = buffer.data() + kBlockHeaderSize;
         if (!readAt(fd, data, size_t(length), int64_t(k) * blockSize))
             return false;
-        const auto header = BuildBlockHeader(k, BlockCrc(data, size_t(length)));
+        const uint32_t crc = BlockCrc(data, size_t(length));
+        fileCrc.setBlock(k, crc, uint32_t(length));
+        const auto header = BuildBlockHeader(k, crc);
         const std::span<const uint8_t> head(header);
         // Block k until it is acknowledged: frame, index, CRC, data.
         for (int attempt = 0; !state.AbortFlag; ++attempt) {

@@ -40,6 +40,12 @@ public:
         (void)id;
         (void)namePart;
     }
+    // A file of transfer `id` has ended, as its outcome says (a received
+    // file: at its close). A front end shows its checksum from here.
+    virtual void fileEnded(TransferId id, const FileOutcome& file) {
+        (void)id;
+        (void)file;
+    }
     // A file table of `fileCount` files and `totalBytes` bytes came from
     // `peerAddress` (host byte order), which files are not taken from: it
     // was refused and the connection closed, with nothing written.

@@ -99,9 +99,12 @@ void ReceiveSession::serveClose() {
         if (index >= 0 && size_t(index) < m_ledger.entries().size()) {
             FileOutcome& entry = m_ledger.entries()[size_t(index)];
             entry.result = kept ? FileResult::Stored : FileResult::Failed;
-            if (kept)
+            if (kept) {
                 entry.nameAsStored = m_file->name();
+                entry.crc32 = m_fileCrc.value();
+            }
             entry.bytesDone = kept ? entry.size : m_fileBytes;
+            m_observer.fileEnded(entry);
         }
         m_file.reset();
     }

@@ -122,6 +122,7 @@ void ReceiveSession::open(uint8_t index) {
     m_counters.CurrentFileSize = entry.size;
     m_counters.FileBlocks = blocks;
     m_observer.fileStarted(entry.nameAsStored);
+    m_fileCrc.reset(blocks);
     m_file = ReceivedFile::create(m_destDir.get(), entry.nameAsStored, entry.size, blocks);
     if (!m_file) {
         sendCode(CMD_CANNOT_CREATE);
@@ -181,6 +182,7 @@ void ReceiveSession::blockData(std::span<const uint8_t> data, bool arrived) {
             sendCode(CMD_ABORT);
         return;
     }
+    m_fileCrc.setBlock(k, m_block.crc, uint32_t(length));
     if (m_file->blocksStored() > storedBefore)
         m_lastProgressMs = m_nowMs;
     // A stream counts the blocks taken; a serial line the index of the last.

@@ -19,6 +19,7 @@
 #include "transfer.h"
 #include "transfer_counters.h"
 #include "unique_fd.h"
+#include "whole_file_crc.h"
 
 #include <cstdint>
 #include <memory>
@@ -63,6 +64,8 @@ public:
     // A table arrived that the user should see (the receive dialog opens).
     virtual void incoming() = 0;
     virtual void fileStarted(const std::string& storedName) = 0;
+    // The file under way was closed: kept whole or dropped.
+    virtual void fileEnded(const FileOutcome& file) { (void)file; }
     virtual void closeStatus() = 0;
     virtual void sound(Sound sound) = 0;
     // The transfer must stop: the peer aborted, or a file could not be
@@ -162,6 +165,7 @@ private:
     ReceiveLedger m_ledger;
     UniqueFd m_destDir;
     std::unique_ptr<ReceivedFile> m_file;
+    WholeFileCrc m_fileCrc;  // of the blocks m_file has stored
     int64_t m_fileBytes = 0; // stored of the file under way
     bool m_tableAccepted = false;
     bool m_announced = false;

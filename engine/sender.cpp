@@ -29,6 +29,7 @@ SendOutcome Sender::run(const std::vector<SendFile>& files, std::span<const uint
         for (; index < count && !aborted(); ++index) {
             m_state.TransferIndex = index;
             sendFile(index, files[size_t(index)]);
+            m_events.fileEnded(m_id, m_files[size_t(index)]);
         }
         completed = index == count && !aborted();
     }
@@ -101,10 +102,15 @@ void Sender::sendFile(int index, const SendFile& file) {
     const int64_t bytesBefore = m_state.BytesDone;
 
     bool sent = false;
+    WholeFileCrc fileCrc(m_state.FileBlocks);
     if (source) {
-        sent = m_traits.dialect == Dialect::Stream
-                   ? pumpPipelined(m_link, m_state, m_waker, source.get(), file.size, m_buffer)
-                   : pumpPaced(m_link, m_state, m_waker, source.get(), file.size, m_buffer);
+        sent =
+            m_traits.dialect == Dialect::Stream
+                ? pumpPipelined(m_link, m_state, m_waker, source.get(), file.size, m_buffer,
+                                fileCrc)
+                : pumpPaced(m_link, m_state, m_waker, source.get(), file.size, m_buffer, fileCrc);
+        // Of what was read, whether or not the peer kept it.
+        outcome.crc32 = fileCrc.value();
     }
     source.reset();
     const bool unreadable = !sent && !aborted();

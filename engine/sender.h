@@ -8,6 +8,7 @@
 #include "engine_state.h"
 #include "link.h"
 #include "waker.h"
+#include "whole_file_crc.h"
 
 #include <atomic>
 #include <span>
@@ -53,10 +54,11 @@ private:
 };
 
 // Every block of the open file `fd` of `size` bytes, until all are
-// acknowledged (true) or the send stops (false).
+// acknowledged (true) or the send stops (false). Each block read goes into
+// `fileCrc` by its index.
 bool pumpPipelined(Link& link, EngineState& state, Waker& waker, int fd, int64_t size,
-                   std::vector<uint8_t>& buffer);
+                   std::vector<uint8_t>& buffer, WholeFileCrc& fileCrc);
 bool pumpPaced(Link& link, EngineState& state, Waker& waker, int fd, int64_t size,
-               std::vector<uint8_t>& buffer);
+               std::vector<uint8_t>& buffer, WholeFileCrc& fileCrc);
 
 } // namespace zapfer

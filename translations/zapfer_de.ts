@@ -929,6 +929,17 @@
     </message>
 </context>
 <context>
+    <name>zapfer::TransferRecording</name>
+    <message>
+        <source>Transfer history</source>
+        <translation>Übertragungsverlauf</translation>
+    </message>
+    <message>
+        <source>Transfers are not recorded in the history: %1</source>
+        <translation>Übertragungen werden nicht im Verlauf festgehalten: %1</translation>
+    </message>
+</context>
+<context>
     <name>zapfer::TransferStatusDialog</name>
     <message>
         <source>File Xfer Status</source>

@@ -6,6 +6,7 @@
 #include "link_error_text.h"
 #include "received_names.h"
 #include "send_list_controller.h"
+#include "serial_devices.h"
 #include "settings_store.h"
 #include "string_table.h"
 #include "transfer_status_dialog.h"
@@ -41,7 +42,33 @@ QString failureText(SendFailure failure) {
 
 TransferController::TransferController(QWidget* owner, const Settings& settings,
                                        SendListController& sendList)
-    : QObject(owner), m_owner(owner), m_settings(settings), m_sendList(sendList) {}
+    : QObject(owner), m_owner(owner), m_settings(settings), m_sendList(sendList),
+      m_recording(new TransferRecording(owner)) {}
+
+void TransferController::onReceiveStarted(TransferId id) {
+    m_receiveId = id;
+    m_receiveStartedMs = recording::nowMs();
+}
+
+uint32_t TransferController::sendPeer() const {
+    // A LAN send goes to whoever answers the broadcast, not to the address set.
+    return static_cast<CommType>(m_settings.commType) == CommType::Wan ? m_settings.peerIp : 0;
+}
+
+recording::TransferContext TransferController::endingContext(int64_t startedMs,
+                                                             uint32_t peerAddress) const {
+    recording::TransferContext context;
+    const auto type = static_cast<CommType>(m_settings.commType);
+    context.link = recording::linkNameOf(type);
+    if (isSerial(type) && m_engine)
+        context.peer = serialDeviceFor(type, m_engine->settings().serialDevices);
+    else
+        context.peer = recording::addressText(peerAddress);
+    context.peerName = m_engine ? m_engine->peerName() : std::string();
+    context.startedMs = startedMs;
+    context.endedMs = recording::nowMs();
+    return context;
+}
 
 void TransferController::setEngine(Engine* engine) {
     m_engine = engine;
@@ -80,6 +107,8 @@ void TransferController::send() {
         reportRefusal(why);
         return;
     }
+    m_sendFiles = files;
+    m_sendStartedMs = recording::nowMs();
     const bool infrared = type == CommType::Irda || type == CommType::RawIr;
     m_connecting = new ConnectingDialog(infrared, m_owner);
     m_connecting->setAttribute(Qt::WA_DeleteOnClose);
@@ -130,6 +159,9 @@ void TransferController::onConnectingFinished(int result) {
         // Cancelled, or the link could not be set up: nothing to report but
         // an address that can never answer, or a paired link refused.
         const SendOutcome& outcome = m_handshake->outcome();
+        if (outcome.id == id)
+            m_recording->record(recording::recordOf(
+                outcome, endingContext(m_sendStartedMs, sendPeer()), m_sendFiles));
         if (const QString why = failureText(outcome.failure); outcome.id == id && !why.isEmpty())
             showMessage(m_owner, QMessageBox::Critical, loadString(str::Error), why);
         if (outcome.id == id)
@@ -196,6 +228,9 @@ void TransferController::onSendStatusFinished(int result) {
 }
 
 void TransferController::reportSend(const SendOutcome& outcome) {
+    // Handed over first: a history problem is said after the result.
+    m_recording->record(
+        recording::recordOf(outcome, endingContext(m_sendStartedMs, sendPeer()), m_sendFiles));
     const int peerError = outcome.peerError;
     const int filesDone = outcome.filesDone;
     const int fileCount = outcome.fileCount;
@@ -225,6 +260,8 @@ void TransferController::onReceiveStatusFinished(int result) {
         engine->cancel();
     // The engine deletes a partly received file here.
     const ReceiveOutcome outcome = engine->finishReceive();
+    m_recording->record(
+        recording::recordOf(outcome, endingContext(m_receiveStartedMs, outcome.peerAddress)));
     if (!outcome.aborted)
         Q_EMIT receiveCompleted();
     const Settings& settings = m_settings;

@@ -3,6 +3,7 @@
 #include "connecting_dialog.h"
 #include "engine.h"
 #include "send_handshake.h"
+#include "transfer_recording.h"
 #include "transfer_status_dialog.h"
 
 #include <QObject>
@@ -40,13 +41,14 @@ public:
 
     // The engine's events, on the GUI thread. Each names its transfer: a
     // late event of an earlier transfer leaves the current dialogs alone.
-    void onReceiveStarted(TransferId id) { m_receiveId = id; }
+    void onReceiveStarted(TransferId id);
     void onConnectingClosedByEngine(TransferId id);
     void onStatusClosedByEngine(TransferId id);
     void onFileStarted(TransferId id, const QString& namePart);
 
     ConnectingDialog* connectingDialog() const { return m_connecting; }
     TransferStatusDialog* statusDialog() const { return m_status; }
+    TransferRecording* recording() const { return m_recording; }
 
 Q_SIGNALS:
     // A send has been reported (or ended silently when cancelled while connecting).
@@ -69,6 +71,9 @@ private:
     void reportRefusal(const SendRefused& why);
     // The transfer the status dialog shows.
     TransferId shownTransfer() const;
+    // The link and peer of the transfer ending now, for its history record.
+    recording::TransferContext endingContext(int64_t startedMs, uint32_t peerAddress) const;
+    uint32_t sendPeer() const;
 
     QWidget* m_owner;
     const Settings& m_settings;
@@ -79,6 +84,10 @@ private:
     QPointer<ConnectingDialog> m_connecting;
     QPointer<TransferStatusDialog> m_status;
     bool m_statusReceiving = false;
+    TransferRecording* m_recording;
+    std::vector<SendFile> m_sendFiles; // of the send under way, for its record
+    int64_t m_sendStartedMs = 0;
+    int64_t m_receiveStartedMs = 0;
 };
 
 } // namespace zapfer

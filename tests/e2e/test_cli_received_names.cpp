@@ -51,7 +51,8 @@ TEST(CliReceivedNames, WithNoFolderChosenFilesGoToTheDownloadFolder) {
     TempDir home; // no settings, no user-dirs.dirs, no Downloads yet
     TempDir startedIn;
     const std::vector<std::string> prefix = {
-        "env", "-u", "XDG_CONFIG_HOME", "-C", startedIn.path(), "HOME=" + home.path()};
+        "env",           "-u", "XDG_CONFIG_HOME", "-u",
+        "XDG_DATA_HOME", "-C", startedIn.path(),  "HOME=" + home.path()};
     ChildProcess receiver(cliCommand({"receive", "--port", "0", "--echo-port", "0"}, prefix));
     const std::string lead = "listening on port ";
     const auto listening = receiver.waitForLine(lead, 20s);
@@ -59,7 +60,10 @@ TEST(CliReceivedNames, WithNoFolderChosenFilesGoToTheDownloadFolder) {
     sendProfile(listening->substr(lead.size()), "notes.txt");
     ASSERT_TRUE(receiver.waitForLine("1 of 1 files received successfully", 10s)) << receiver.out();
     EXPECT_EQ(readFile(home.file("Downloads/notes.txt")), kProfile);
-    EXPECT_EQ(listDir(home.path()), std::vector<std::string>{"Downloads"});
+    // Beside the files, only the transfer history, where it goes by default.
+    EXPECT_EQ(listDir(home.path()), (std::vector<std::string>{".local", "Downloads"}));
+    EXPECT_TRUE(
+        std::filesystem::is_regular_file(home.file(".local/share/Quorvel/Zapfer/history.sqlite")));
     EXPECT_TRUE(listDir(startedIn.path()).empty());
 }
 
