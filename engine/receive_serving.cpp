@@ -1,5 +1,6 @@
-// What the receiving side does with each message: table checks, destination
-// files, blocks, closing, aborts, the serial link set-up and the name exchange.
+// The receiving side's checks of a table against the destination, closing a
+// file, aborts, the serial link set-up, the name exchange and the end of a
+// receive with its outcome.
 
 #include "crc.h"
 #include "protocol.h"
@@ -25,70 +26,26 @@ void ReceiveSession::sendNameBlock() {
     m_sink.reply(block);
 }
 
-void ReceiveSession::serveTable(const uint8_t* entries) {
-    const size_t length = size_t(m_tableCount) * kEntrySize;
-    if (CheckFileTable(m_tableCount, m_tableCrc, std::span<const uint8_t>(entries, length)) !=
-        TableCheck::Valid) {
-        sendCode(CMD_BAD_TABLE);
-        return;
-    }
-    m_table.assign(entries, entries + length);
-    if (m_tableTaken) {
-        // A further table in the same receive (on one connection): the files
-        // of the earlier ones stay in its outcome and its count.
-        m_earlierFiles.insert(m_earlierFiles.end(), m_entries.begin(), m_entries.end());
-        m_earlierDone += m_counters.FilesDone;
-        m_tableTaken = false;
-    }
-    m_counters.restart(m_tableCount, 0);
-
-    // On a serial line even a table that is refused is shown.
-    const bool line = m_traits.dialect == Dialect::Line;
-    if (line && !m_announced) {
-        m_announced = true;
-        m_observer.incoming();
-    }
-    const uint8_t answer = checkTable();
-    if (m_peerRefused) {
-        sendCode(answer);
-        return;
-    }
-    if (answer != CMD_OK) {
-        m_destDir.reset();
-        sendCode(answer);
-        return;
-    }
-    m_tableAccepted = true;
-    m_tableTaken = true;
-    m_lastProgressMs = m_nowMs;
-    m_namesWritten.clear();
-    sendCode(CMD_OK);
-    if (!line && !m_announced) {
-        m_announced = true;
-        m_observer.incoming();
-    }
-}
-
-uint8_t ReceiveSession::checkTable() {
+uint8_t ReceiveSession::checkTable(std::span<const uint8_t> entries) {
     m_policy = m_observer.policy();
-    m_entries.clear();
     int64_t total = 0; // 64 bits: sizes that wrap 32 bits must not pass the space check
-    for (size_t i = 0; i < m_tableCount; ++i) {
-        const TransferEntry entry = DecodeTransferEntry(m_table.data() + i * kEntrySize);
+    for (size_t at = 0; at + kEntrySize <= entries.size(); at += kEntrySize) {
+        const TransferEntry entry = DecodeTransferEntry(entries.data() + at);
         // Only plain names are created, and only in the destination folder.
         const std::optional<std::string> name = receivedFileName(entry.name);
         if (!name || entry.size < 0)
             return CMD_CANNOT_CREATE;
-        m_entries.push_back({entry.name, *name, entry.size, 0, FileResult::NotReached});
+        m_ledger.entries().push_back(
+            {entry.name, *name, entry.size, 0, FileResult::NotReached, std::nullopt});
         total += entry.size;
     }
-    if (m_entries.empty())
+    if (m_ledger.entries().empty())
         return CMD_CANNOT_CREATE;
     m_counters.TransferTotalBytes = total;
     if (!m_policy.peerAccepted) {
         // Who sent it is the answer: the destination is not even opened.
         m_peerRefused = true;
-        m_observer.peerRefused({int32_t(m_entries.size()), total});
+        m_observer.peerRefused({int32_t(m_ledger.entries().size()), total});
         return CMD_CANNOT_CREATE;
     }
 
@@ -101,12 +58,12 @@ uint8_t ReceiveSession::checkTable() {
     if (conflict != NameConflict::KeepBoth) {
         // A folder of that name is never replaced, so the file would be
         // thrown away at its close: refused now, even when replacing.
-        for (const FileOutcome& entry : m_entries)
+        for (const FileOutcome& entry : m_ledger.entries())
             if (isFolder(m_destDir.get(), entry.nameAsStored))
                 return CMD_NAME_CONFLICT;
     }
     if (conflict == NameConflict::Refuse) {
-        for (const FileOutcome& entry : m_entries)
+        for (const FileOutcome& entry : m_ledger.entries())
             if (nameExists(m_destDir.get(), entry.nameAsStored))
                 return CMD_NAME_CONFLICT;
     }
@@ -114,95 +71,6 @@ uint8_t ReceiveSession::checkTable() {
     if (available >= 0 && available < total)
         return CMD_NO_SPACE;
     return CMD_OK;
-}
-
-void ReceiveSession::serveOpen(uint8_t index) {
-    if (!m_tableAccepted || index >= m_entries.size())
-        return; // no table, or no such entry: no answer
-    const bool stream = m_traits.dialect == Dialect::Stream;
-    if (m_file && stream) {
-        sendCode(CMD_ACCEPTED); // a repeated open changes nothing
-        return;
-    }
-    m_file.reset();
-    const FileOutcome& entry = m_entries[index];
-    const int32_t blocks = FileBlocks(m_traits.dialect, entry.size, m_traits.blockSize);
-    m_counters.TransferIndex = index;
-    m_counters.BlocksDone = 0;
-    m_fileBytes = 0;
-    m_counters.CurrentFileSize = entry.size;
-    m_counters.FileBlocks = blocks;
-    m_observer.fileStarted(entry.nameAsStored);
-    m_file = ReceivedFile::create(m_destDir.get(), entry.nameAsStored, entry.size, blocks);
-    if (!m_file) {
-        sendCode(CMD_CANNOT_CREATE);
-        m_observer.closeStatus();
-        m_observer.abortTransfer();
-        return;
-    }
-    m_lastProgressMs = m_nowMs;
-    sendCode(stream ? CMD_ACCEPTED : CMD_OK);
-}
-
-void ReceiveSession::serveBlockHeader(int32_t k, uint32_t crc, int64_t nowMs) {
-    m_blockIndex = k;
-    m_blockCrc = crc;
-    const int32_t blocks = m_counters.FileBlocks;
-    if (m_traits.dialect == Dialect::Stream) {
-        m_blockExpected = m_file && k >= 0 && k < blocks;
-    } else {
-        // Only the block last taken or the one after it is read; anything
-        // else is dropped with the waiting input.
-        const int32_t last = m_counters.BlocksDone;
-        m_blockExpected =
-            m_file && !m_stopped && k >= 0 && k < blocks && (k == last || k == last + 1);
-        if (!m_blockExpected) {
-            purge();
-            serveBlockData(nullptr, false);
-            return;
-        }
-    }
-    const int32_t length =
-        m_blockExpected ? BlockLength(k, m_counters.CurrentFileSize, m_traits.blockSize) : 0;
-    startStep(Step::BlockData, size_t(length), nowMs);
-}
-
-void ReceiveSession::serveBlockData(const uint8_t* data, bool arrived) {
-    const int32_t k = m_blockIndex;
-    const size_t length = m_stepBytes;
-    const bool good = arrived && m_blockExpected && BlockCrc(data, length) == m_blockCrc;
-    const bool stream = m_traits.dialect == Dialect::Stream;
-    if (!stream && m_stopped) {
-        sendCode(CMD_ABORT);
-        return;
-    }
-    // A block not stored is never acknowledged: the sender repeats it.
-    if (!good) {
-        if (stream)
-            m_sink.reply(BuildBlockReply(CMD_BLOCK_BAD, k));
-        else
-            sendCode(CMD_BLOCK_BAD);
-        return;
-    }
-    const size_t storedBefore = m_file->blocksStored();
-    if (!m_file->storeBlock(k, int64_t(k) * m_traits.blockSize, data, length)) {
-        // The disk failed under us (full despite the reservation, I/O error).
-        m_observer.closeStatus();
-        m_observer.abortTransfer();
-        if (!stream)
-            sendCode(CMD_ABORT);
-        return;
-    }
-    if (m_file->blocksStored() > storedBefore)
-        m_lastProgressMs = m_nowMs;
-    // A stream counts the blocks taken; a serial line the index of the last.
-    m_counters.BlocksDone = stream ? k + 1 : k;
-    m_counters.BytesDone += int64_t(length);
-    m_fileBytes += int64_t(length);
-    if (stream)
-        m_sink.reply(BuildBlockReply(CMD_BLOCK_OK, k));
-    else
-        sendCode(CMD_BLOCK_OK);
 }
 
 void ReceiveSession::serveClose() {
@@ -214,10 +82,8 @@ void ReceiveSession::serveClose() {
         // same transfer wrote (two entries with one name: the later wins).
         // Keep both never replaces, not even this transfer's own files.
         const NameConflict conflict = m_policy.nameConflict;
-        const bool replace =
-            conflict == NameConflict::Replace ||
-            (conflict == NameConflict::Refuse &&
-             std::find(m_namesWritten.begin(), m_namesWritten.end(), name) != m_namesWritten.end());
+        const bool replace = conflict == NameConflict::Replace ||
+                             (conflict == NameConflict::Refuse && m_ledger.created(name));
         // A whole file that cannot be kept (its name taken meanwhile, the
         // disk failing) is not the sender's success: it hears so. A file
         // closed with blocks missing is one the sender gave up itself.
@@ -227,11 +93,11 @@ void ReceiveSession::serveClose() {
         closeAnswer = kept || !whole ? CMD_OK : CMD_CANNOT_CREATE;
         if (kept) {
             m_counters.FilesDone += 1;
-            m_namesWritten.push_back(m_file->name());
+            m_ledger.addCreated(m_file->name());
         }
         const int32_t index = m_counters.TransferIndex;
-        if (index >= 0 && size_t(index) < m_entries.size()) {
-            FileOutcome& entry = m_entries[size_t(index)];
+        if (index >= 0 && size_t(index) < m_ledger.entries().size()) {
+            FileOutcome& entry = m_ledger.entries()[size_t(index)];
             entry.result = kept ? FileResult::Stored : FileResult::Failed;
             if (kept)
                 entry.nameAsStored = m_file->name();
@@ -285,29 +151,12 @@ void ReceiveSession::stopByUser() {
 void ReceiveSession::end(bool aborted) {
     m_file.reset(); // an unfinished file never reaches its final name
     m_tableAccepted = false;
-    if (m_destDir && !m_namesWritten.empty())
+    if (m_destDir && m_ledger.createdAny())
         ::fsync(m_destDir.get()); // makes the renames of this transfer durable
-    m_namesWritten.clear();
     m_destDir.reset();
-    ReceiveOutcome outcome;
-    outcome.aborted = aborted;
-    outcome.filesDone = m_earlierDone + m_counters.FilesDone;
-    outcome.fileCount = int32_t(m_earlierFiles.size()) + m_counters.TransferFileCount;
-    outcome.files = m_earlierFiles;
-    outcome.files.insert(outcome.files.end(), m_entries.begin(), m_entries.end());
-    if (aborted) {
-        // The file under way when the receive stopped was cut off.
-        const int32_t index = m_counters.TransferIndex;
-        const size_t at = m_earlierFiles.size() + size_t(index);
-        if (index >= 0 && at < outcome.files.size() &&
-            outcome.files[at].result == FileResult::NotReached) {
-            outcome.files[at].result = FileResult::Aborted;
-            outcome.files[at].bytesDone = m_fileBytes;
-        }
-    }
-    m_earlierFiles.clear();
-    m_earlierDone = 0;
-    m_tableTaken = false;
+    const ReceiveOutcome outcome =
+        m_ledger.finish(aborted, m_counters.FilesDone, m_counters.TransferFileCount,
+                        m_counters.TransferIndex, m_fileBytes);
     m_observer.receiveEnded(outcome);
     if (m_announced) {
         // The receive dialog is still up for a transfer that ended early.

@@ -1,9 +1,10 @@
 #pragma once
 
 // The receiving side of the protocol as a state machine: it is fed the bytes
-// that arrive from the peer, serves every complete message (file table, open,
-// block, close, abort, the link set-up and the name exchange) and writes its
-// replies to a sink. It owns the accepted table and the file being received.
+// that arrive from the peer, which its MessageParser cuts into messages, serves
+// every complete message (file table, open, block, close, abort, the link
+// set-up and the name exchange) and writes its replies to a sink. It owns the
+// accepted table and the file being received.
 // It has no socket, thread or clock of its own: the driver passes the time in
 // and calls tick() when deadline() has come, so that a message left half-sent
 // is given up as the link's read time-outs would.
@@ -11,32 +12,21 @@
 #include "conflict_names.h"
 #include "engine_events.h"
 #include "link.h"
+#include "message_parser.h"
+#include "receive_ledger.h"
 #include "received_file.h"
+#include "reply_sink.h"
 #include "transfer.h"
 #include "transfer_counters.h"
 #include "unique_fd.h"
 
-#include <array>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace zapfer {
-
-// Where replies go; a serial driver also purges the line and paces.
-class ReplySink {
-public:
-    virtual ~ReplySink() = default;
-    virtual void reply(std::span<const uint8_t> bytes) = 0;
-    // Throw away whatever input waits in the device (the session drops what
-    // it holds itself).
-    virtual void discardInput() {}
-    // The responder's pacing wait of a serial line.
-    virtual void pace(int ms) { (void)ms; }
-};
 
 // What the session takes from the settings when a table arrives.
 struct ReceivePolicy {
@@ -90,11 +80,11 @@ public:
     virtual void peerRefused(const RefusedTable& table) { (void)table; }
 };
 
-class ReceiveSession {
+class ReceiveSession : private MessageHandler {
 public:
     ReceiveSession(const LinkTraits& traits, TransferCounters& counters, SessionObserver& observer,
                    ReplySink& sink);
-    ~ReceiveSession();
+    ~ReceiveSession() override;
     ReceiveSession(const ReceiveSession&) = delete;
     ReceiveSession& operator=(const ReceiveSession&) = delete;
 
@@ -103,16 +93,9 @@ public:
     // Time has passed with no bytes: a message incomplete past its limit is
     // given up.
     void tick(int64_t nowMs);
-    // When tick() must next be called; max() when nothing waits on time.
-    int64_t deadline() const { return m_deadline; }
-    // On a stream, when the message under way, its command frame included,
-    // has had its total time: 2 s plus its length at 10 KiB/s from the first
-    // byte of its frame. max() when no message is under way. A peer that
-    // trickles its bytes, each within the silence limit, is past it.
-    int64_t messageDeadline() const;
-    bool midMessage() const { return m_step != Step::Command || !m_pending.empty(); }
-    // nowMs of the last whole command, and of the last file table.
-    int64_t lastCommandMs() const { return m_lastCommandMs; }
+    // Where the message under way stands: its deadlines, the last command.
+    const MessageParser& parser() const { return m_parser; }
+    // nowMs of the last file table.
     int64_t lastTableMs() const { return m_lastTableMs; }
     // nowMs of the last step of the transfer itself: a table accepted, a file
     // opened or closed, a block not stored before. Pings and repeats are not
@@ -139,37 +122,18 @@ public:
     void stopByUser();
 
 private:
-    enum class Step {
-        Command,         // the next command frame
-        FrameCompletion, // the rest of a frame the stream was out of step in
-        TableHeader,
-        TableEntries,
-        OpenIndex,
-        StreamBlockHeader,
-        LineBlockIndex,
-        LineBlockCrc,
-        BlockData,
-        NameBlock,
-        Ignored, // arguments of a refused command, read and dropped
-    };
-
-    void process(int64_t nowMs);
-    // The bytes the current step needs; 0 when it needs none.
-    size_t need() const;
-    void startStep(Step step, size_t bytes, int64_t nowMs);
-    void finishStep(const uint8_t* bytes, int64_t nowMs);
-    void giveUpStep();
-    void updateDeadline();
-    void command(uint8_t code, int64_t nowMs);
-    void frame(const uint8_t* bytes, int64_t nowMs);
-    void purge();
+    // The messages, as the parser hands them over.
+    bool reading() const override { return !m_linkEnded && !m_peerRefused; }
+    void command(uint8_t code) override;
+    void table(uint8_t count, uint32_t crc, std::span<const uint8_t> entries) override;
+    void open(uint8_t index) override;
+    std::optional<size_t> blockHeader(int32_t index, uint32_t crc) override;
+    void blockData(std::span<const uint8_t> data, bool arrived) override;
+    void name(std::string name) override;
+    void unfinished(Unfinished message) override;
 
     // Serving (receive_serving.cpp).
-    void serveTable(const uint8_t* entries);
-    uint8_t checkTable();
-    void serveOpen(uint8_t index);
-    void serveBlockHeader(int32_t k, uint32_t crc, int64_t nowMs);
-    void serveBlockData(const uint8_t* data, bool arrived);
+    uint8_t checkTable(std::span<const uint8_t> entries);
     void serveClose();
     void serveAbort();
     void serveConnect();
@@ -180,41 +144,22 @@ private:
     TransferCounters& m_counters;
     SessionObserver& m_observer;
     ReplySink& m_sink;
+    MessageParser m_parser;
 
-    // Parsing.
-    std::vector<uint8_t> m_pending; // bytes fed and not yet taken
-    Step m_step = Step::Command;
-    size_t m_stepBytes = 0;
-    int64_t m_stepStartMs = 0;
-    int64_t m_frameStartMs = 0;       // the first byte of the frame under way
-    int64_t m_messageFirstByteMs = 0; // ... of the frame of the message under way
-    int64_t m_messageStartMs = 0;     // the command frame of the message under way
-    size_t m_messageBytes = 0;        // its bytes after that frame, as known so far
-    int64_t m_lastByteMs = 0;
-    int64_t m_deadline = std::numeric_limits<int64_t>::max();
-    int64_t m_lastCommandMs = 0;
+    int64_t m_nowMs = 0; // of the bytes being served
     int64_t m_lastTableMs = 0;
     int64_t m_lastProgressMs = 0;
-    int64_t m_nowMs = 0;   // of the bytes being served
-    bool m_purged = false; // the input was thrown away while serving a piece
     bool m_linkEnded = false;
     bool m_peerRefused = false;
-    std::array<uint8_t, 4> m_frame{};
-    uint8_t m_tableCount = 0;
-    uint32_t m_tableCrc = 0;
-    int32_t m_blockIndex = 0;
-    uint32_t m_blockCrc = 0;
-    bool m_blockExpected = false;
+    struct AwaitedBlock {
+        int32_t index = 0;
+        uint32_t crc = 0;
+        bool expected = false; // its data is stored, not just read
+    } m_block;
 
     // The receive.
     ReceivePolicy m_policy;
-    std::vector<uint8_t> m_table;
-    std::vector<FileOutcome> m_entries;
-    // Tables accepted earlier in this receive, and the files they stored.
-    std::vector<FileOutcome> m_earlierFiles;
-    int32_t m_earlierDone = 0;
-    bool m_tableTaken = false;               // m_entries are an accepted table's
-    std::vector<std::string> m_namesWritten; // names this receive has created
+    ReceiveLedger m_ledger;
     UniqueFd m_destDir;
     std::unique_ptr<ReceivedFile> m_file;
     int64_t m_fileBytes = 0; // stored of the file under way

@@ -19,7 +19,7 @@ SendOutcome Sender::run(const std::vector<SendFile>& files, std::span<const uint
     m_sent.assign(files.size(), false);
     m_files.clear();
     for (const SendFile& file : files)
-        m_files.push_back({file.path, {}, file.size, 0, FileResult::NotReached});
+        m_files.push_back({file.path, {}, file.size, 0, FileResult::NotReached, std::nullopt});
     m_state.BytesDone = 0;
     m_state.TransferIndex = -1;
     const int count = int(files.size());

@@ -74,7 +74,7 @@ void SerialDriver::serveStep() {
     Link& link = *m_active.link();
     std::array<uint8_t, 16384> buffer;
     int64_t now = steadyMs();
-    const int wait = int(std::clamp<int64_t>(peer.deadline() - now, 0, 100));
+    const int wait = int(std::clamp<int64_t>(peer.parser().deadline() - now, 0, 100));
     if (link.waitReady(false, wait)) {
         const ssize_t got = link.receiveSome(buffer.data(), buffer.size());
         if (got > 0)
@@ -82,7 +82,7 @@ void SerialDriver::serveStep() {
     }
     now = steadyMs();
     peer.tick(now);
-    if (m_active.hasSession() && !peer.midMessage())
+    if (m_active.hasSession() && !peer.parser().midMessage())
         checkIdle();
     m_core.inTransfer = m_active.hasSession() && peer.tableAccepted();
 }
@@ -101,7 +101,8 @@ void SerialDriver::checkIdle() {
         session.fileOpen() || session.tableAccepted() || link == LinkState::Receiving;
     if (!receiving && link != LinkState::Connected)
         return;
-    if (steadyMs() - session.lastCommandMs() < (receiving ? kReceivingIdleMs : kConnectedIdleMs))
+    if (steadyMs() - session.parser().lastCommandMs() <
+        (receiving ? kReceivingIdleMs : kConnectedIdleMs))
         return;
     if (receiving) {
         if (session.fileOpen() || session.tableAccepted())

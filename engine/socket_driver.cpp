@@ -70,7 +70,7 @@ void SocketDriver::servePeer() {
             break;
         Link& link = *m_active.link();
         int64_t now = steadyMs();
-        const int wait = int(std::clamp<int64_t>(peer.deadline() - now, 0, 100));
+        const int wait = int(std::clamp<int64_t>(peer.parser().deadline() - now, 0, 100));
         if (!m_core.state.AbortFlag && link.waitReady(false, wait)) {
             const ssize_t got = link.receiveSome(buffer.data(), buffer.size());
             now = steadyMs();
@@ -84,12 +84,12 @@ void SocketDriver::servePeer() {
         if (peer.peerRefused())
             break; // answered already; nothing else is said to it
 
-        const int64_t lastCommand = std::max(connectedAt, peer.lastCommandMs());
-        if (!peer.midMessage() && now - lastCommand > kIdlePeerLimitMs)
+        const int64_t lastCommand = std::max(connectedAt, peer.parser().lastCommandMs());
+        if (!peer.parser().midMessage() && now - lastCommand > kIdlePeerLimitMs)
             m_core.state.AbortFlag = 1;
         // A peer may be slow, but one that trickles its messages, each byte
         // within the silence limit, must not keep a waiting sender out.
-        if (now >= peer.messageDeadline() && m_core.endpoint.peerWaiting())
+        if (now >= peer.parser().messageDeadline() && m_core.endpoint.peerWaiting())
             m_core.state.AbortFlag = 1;
         if ((peer.tableAccepted() || peer.fileOpen()) &&
             now - std::max(connectedAt, peer.lastProgressMs()) > kNoProgressLimitMs)

@@ -66,8 +66,8 @@ struct Session {
     }
     // Ticks to `untilMs`; the time the connection ended, or -1.
     int64_t waitUntil(int64_t untilMs) {
-        while (session.deadline() <= untilMs && !session.linkEnded()) {
-            lastTick = session.deadline();
+        while (session.parser().deadline() <= untilMs && !session.linkEnded()) {
+            lastTick = session.parser().deadline();
             session.tick(lastTick);
         }
         return session.linkEnded() ? lastTick : -1;
@@ -93,13 +93,13 @@ TEST(MessageDeadline, ATrickledFrameIsOverItsTimeTwoSecondsAfterItsFirstByte) {
     const std::vector<uint8_t> ping = frameOf(CMD_PING);
     // One byte every 1.9 s: each within the 2 s silence limit.
     EXPECT_EQ(s.trickle({ping[0], ping[1]}, 10'000, 1900), -1);
-    EXPECT_EQ(s.session.messageDeadline(), 12'000);
+    EXPECT_EQ(s.session.parser().messageDeadline(), 12'000);
     EXPECT_EQ(s.trickle({ping[2]}, 13'800, 0), -1);
-    EXPECT_EQ(s.session.messageDeadline(), 12'000) << "still the same frame";
+    EXPECT_EQ(s.session.parser().messageDeadline(), 12'000) << "still the same frame";
     // Left to itself the session serves it: a slow peer alone is not harmed.
     EXPECT_EQ(s.trickle({ping[3]}, 15'700, 0), -1);
     EXPECT_EQ(s.observer.replies, frameOf(CMD_PING_REPLY));
-    EXPECT_EQ(s.session.messageDeadline(), kNone);
+    EXPECT_EQ(s.session.parser().messageDeadline(), kNone);
     EXPECT_EQ(s.observer.aborts, 0);
 }
 
@@ -110,8 +110,8 @@ TEST(MessageDeadline, AWholeMessageIsTimedFromTheFirstByteOfItsFrame) {
         const auto open = BuildOpenMessage(0);
         s.trickle({open.begin(), open.begin() + 2}, 0, 10);
         s.trickle({open.begin() + 2, open.begin() + 4}, 1500, 10);
-        EXPECT_TRUE(s.session.midMessage());
-        EXPECT_EQ(s.session.messageDeadline(), 2000);
+        EXPECT_TRUE(s.session.parser().midMessage());
+        EXPECT_EQ(s.session.parser().messageDeadline(), 2000);
     }
     {
         SCOPED_TRACE("a table of one entry: 4 + 5 + 256 bytes, known once its header is in");
@@ -122,24 +122,24 @@ TEST(MessageDeadline, AWholeMessageIsTimedFromTheFirstByteOfItsFrame) {
         table[4] = 1;
         s.session.feed(std::span<const uint8_t>(table.data(), 4), 100);
         s.session.feed(std::span<const uint8_t>(table.data() + 4, 5), 900);
-        EXPECT_EQ(s.session.messageDeadline(), 100 + 2000 + 265 * 1000 / 10240);
+        EXPECT_EQ(s.session.parser().messageDeadline(), 100 + 2000 + 265 * 1000 / 10240);
         s.session.feed(std::span<const uint8_t>(table.data() + 9, 100), 1500);
-        EXPECT_EQ(s.session.messageDeadline(), 100 + 2000 + 265 * 1000 / 10240);
+        EXPECT_EQ(s.session.parser().messageDeadline(), 100 + 2000 + 265 * 1000 / 10240);
     }
 }
 
 TEST(MessageDeadline, NoneWhileNoMessageIsUnderWayNorOnASerialLine) {
     Session s;
-    EXPECT_EQ(s.session.messageDeadline(), kNone);
+    EXPECT_EQ(s.session.parser().messageDeadline(), kNone);
     s.trickle(frameOf(CMD_PING), 0, 0);
-    EXPECT_EQ(s.session.messageDeadline(), kNone);
+    EXPECT_EQ(s.session.parser().messageDeadline(), kNone);
     // Half a frame, then silence: dropped at the silence limit as before.
     const std::vector<uint8_t> ping = frameOf(CMD_PING);
     s.trickle({ping[0], ping[1]}, 1000, 0);
-    EXPECT_EQ(s.session.messageDeadline(), 3000);
+    EXPECT_EQ(s.session.parser().messageDeadline(), 3000);
     EXPECT_EQ(s.waitUntil(5000), -1);
-    EXPECT_FALSE(s.session.midMessage());
-    EXPECT_EQ(s.session.messageDeadline(), kNone);
+    EXPECT_FALSE(s.session.parser().midMessage());
+    EXPECT_EQ(s.session.parser().messageDeadline(), kNone);
 
     LinkTraits line = streamTraits();
     line.dialect = Dialect::Line;
@@ -147,6 +147,6 @@ TEST(MessageDeadline, NoneWhileNoMessageIsUnderWayNorOnASerialLine) {
     line.silenceLimitMs = 100;
     Session serial(line);
     serial.trickle({ping[0], ping[1]}, 0, 0);
-    EXPECT_TRUE(serial.session.midMessage());
-    EXPECT_EQ(serial.session.messageDeadline(), kNone);
+    EXPECT_TRUE(serial.session.parser().midMessage());
+    EXPECT_EQ(serial.session.parser().messageDeadline(), kNone);
 }

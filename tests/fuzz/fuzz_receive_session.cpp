@@ -146,12 +146,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (endedBefore)
                 FUZZ_CHECK(sink.replies == repliesBefore);
             // Between messages nothing waits on time.
-            FUZZ_CHECK(session.midMessage() ||
-                       session.deadline() == std::numeric_limits<int64_t>::max());
+            FUZZ_CHECK(session.parser().midMessage() ||
+                       session.parser().deadline() == std::numeric_limits<int64_t>::max());
         }
         // A message left half-sent is given up once its time is over.
         session.tick(now + 100'000); // past the longest serial read (1000 + 65,280 ms)
-        FUZZ_CHECK(!session.midMessage());
+        FUZZ_CHECK(!session.parser().midMessage());
         session.end(true);
     }
     // Nothing half-written stays, and nothing hidden was ever made.
