@@ -166,8 +166,9 @@ bool pumpPipelined(Link& link, EngineState& state, Waker&, int fd, int64_t size,
         }
         // Waits only when no call could move: nothing to read, and nothing
         // to send or no room for it.
+        // (The reply that finished the file needs no wait after it.)
         const bool canWrite = (ready & POLLOUT) && (!batch.empty() || window.canSend());
-        if (!(ready & POLLIN) && !canWrite)
+        if (!window.done() && !(ready & POLLIN) && !canWrite)
             ready = link.waitDirections(!batch.empty() || window.canSend(), 100);
     }
     if (batch.midBlock() && link.alive()) { // finish the block so the abort is read as a command
