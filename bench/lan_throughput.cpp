@@ -1,20 +1,25 @@
 // Sends files with zapfer-cli to zapfer-cli receive and copies the same bytes
 // over a plain TCP connection with socat, the most the link gives; prints
-// both rates and their ratio for each case:
+// both rates and their ratio for each case, and the CPU seconds per GiB of
+// each end (sender and receiver, from the rusage of the reaped processes):
 //   - one large file over 127.0.0.1;
 //   - 100 files of 4 KiB over 127.0.0.1 (files per second), and what
 //     recording each transfer in the history adds to it;
 //   - one file across links with 1 ms and 10 ms of delay each way, between two
 //     network namespaces joined by the delay-link tool (root only);
-//   - the large file and the delayed ones again on the paired (TLS) link, with
-//     their rate beside the plain link's and the CPU time both zapfer-cli
-//     processes took.
+//   - the large file and the delayed ones again on the paired (TLS) link,
+//     beside the plain link's rate and CPU time.
+// Each case runs as pairs (zapfer, then socat) and reports the median.
 //
-// Usage: lan_throughput [--size MIB] [--delay-link PATH]
+// Usage: lan_throughput [--size MIB] [--runs N] [--dir PATH] [--delay-link PATH]
 //   --size        the large file, 1 to 2047 MiB (default 1024)
+//   --runs        pairs per case, 1 to 15 (default 3); the median is shown
+//   --dir         where the files live (default $TMPDIR or /tmp); /dev/shm
+//                 takes the disk out of the measurement
 //   --delay-link  the delay-link script; without it the delayed cases are skipped
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -68,7 +73,8 @@ public:
     ~Child() {
         if (m_pid > 0) {
             kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
+            while (waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
         }
         if (m_out >= 0)
             close(m_out);
@@ -78,13 +84,24 @@ public:
 
     bool started() const { return m_pid > 0; }
     void signal(int sig) const { kill(m_pid, sig); }
-    // Exit status, or -1 when killed by a signal.
+    // Exit status, or -1 when killed by a signal. The CPU time of the child
+    // and of the children it reaped itself is kept for cpuSeconds().
     int wait() {
         int status = 0;
-        waitpid(m_pid, &status, 0);
+        rusage usage{};
+        pid_t got;
+        do {
+            got = wait4(m_pid, &status, 0, &usage);
+        } while (got < 0 && errno == EINTR);
         m_pid = -1;
+        if (got < 0)
+            return -1;
+        m_cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
+    // User and system seconds, once wait() has reaped the child.
+    double cpuSeconds() const { return m_cpuSeconds; }
     // The first stdout line, waiting at most `ms`.
     std::optional<std::string> firstLine(int ms) {
         std::string text;
@@ -106,13 +123,17 @@ public:
 private:
     pid_t m_pid = -1;
     int m_out = -1;
+    double m_cpuSeconds = 0;
 };
 
 class TempDir {
 public:
-    TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/zapfer-bench-XXXXXX";
+    explicit TempDir(std::string base) {
+        if (base.empty()) {
+            const char* tmp = std::getenv("TMPDIR");
+            base = tmp && *tmp ? tmp : "/tmp";
+        }
+        std::string pattern = base + "/zapfer-bench-XXXXXX";
         if (mkdtemp(pattern.data()))
             m_path = pattern;
     }
@@ -189,65 +210,56 @@ std::vector<std::string> joined(const std::vector<std::string>& prefix,
     return all;
 }
 
+// One copy: its wall time (< 0 on failure) and each end's CPU time.
+struct Timing {
+    double seconds = -1;
+    double senderCpu = 0;
+    double receiverCpu = 0;
+};
+
 // Any valid pairing code: both sides of the paired cases use it.
 constexpr char kBenchCode[] = "7KQ3M4XD2HVF";
 
-double childCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-struct ZapferRun {
-    double seconds = -1;   // < 0 on failure
-    double cpuSeconds = 0; // sender and receiver together, set-up included
-};
-
 // zapfer-cli sending `files` from `sender` to a receiver in `receiver`, on
 // the paired link when `paired`.
-ZapferRun timeZapfer(const std::string& cli, const Peer& receiver, const Peer& sender,
-                     const std::vector<std::string>& files, const std::string& dest,
-                     bool paired = false) {
-    ZapferRun result;
-    const double cpuBefore = childCpuSeconds();
-    {
-        std::vector<std::string> receiveCommand = {cli, "receive",     "--port", "0", "--echo-port",
-                                                   "0", "--overwrite", "--dest", dest};
-        if (paired)
-            receiveCommand.insert(receiveCommand.end(),
-                                  {"--paired-port", "0", "--pairing-code", kBenchCode});
-        Child receive(joined(receiver.prefix, receiveCommand), true);
-        auto line = receive.firstLine(20000);
-        const std::string lead =
-            paired ? "listening for paired peers on port " : "listening on port ";
-        if (paired && line && !line->starts_with(lead))
-            line = receive.firstLine(20000);
-        if (!receive.started() || !line || !line->starts_with(lead))
-            return result;
-        std::vector<std::string> command = {cli, "send", "--to", receiver.address};
-        if (paired)
-            command.insert(command.end(), {"--paired-port", line->substr(lead.size()),
-                                           "--pairing-code", kBenchCode});
-        else
-            command.insert(command.end(), {"--port", line->substr(lead.size()), "--plain"});
-        command.insert(command.end(), files.begin(), files.end());
-        const auto start = Clock::now();
-        Child send(joined(sender.prefix, command), false);
-        if (!send.started() || send.wait() != 0)
-            return result;
-        const double elapsed = seconds(Clock::now() - start);
-        receive.signal(SIGTERM);
-        receive.wait();
-        result.seconds = elapsed;
-    }
-    result.cpuSeconds = childCpuSeconds() - cpuBefore;
-    return result;
+Timing timeZapfer(const std::string& cli, const Peer& receiver, const Peer& sender,
+                  const std::vector<std::string>& files, const std::string& dest,
+                  bool paired = false) {
+    std::vector<std::string> receiveCommand = {cli, "receive",     "--port", "0", "--echo-port",
+                                               "0", "--overwrite", "--dest", dest};
+    if (paired)
+        receiveCommand.insert(receiveCommand.end(),
+                              {"--paired-port", "0", "--pairing-code", kBenchCode});
+    Child receive(joined(receiver.prefix, receiveCommand), true);
+    auto line = receive.firstLine(20000);
+    const std::string lead = paired ? "listening for paired peers on port " : "listening on port ";
+    if (paired && line && !line->starts_with(lead))
+        line = receive.firstLine(20000);
+    if (!receive.started() || !line || !line->starts_with(lead))
+        return {};
+    std::vector<std::string> command = {cli, "send", "--to", receiver.address};
+    if (paired)
+        command.insert(command.end(),
+                       {"--paired-port", line->substr(lead.size()), "--pairing-code", kBenchCode});
+    else
+        command.insert(command.end(), {"--port", line->substr(lead.size()), "--plain"});
+    command.insert(command.end(), files.begin(), files.end());
+    const auto start = Clock::now();
+    Child send(joined(sender.prefix, command), false);
+    if (!send.started() || send.wait() != 0)
+        return {};
+    Timing timing;
+    timing.seconds = seconds(Clock::now() - start);
+    timing.senderCpu = send.cpuSeconds();
+    receive.signal(SIGTERM);
+    receive.wait();
+    timing.receiverCpu = receive.cpuSeconds();
+    return timing;
 }
 
-// Seconds for socat to copy the same bytes (a tar stream of `files` when there
-// are several), then flush them to disk as the receiver does; < 0 on failure.
-double timePlain(const Peer& receiver, const Peer& sender, const std::vector<std::string>& files,
+// socat copying the same bytes (a tar stream of `files` when there are
+// several), then flushing them to disk as the receiver does.
+Timing timePlain(const Peer& receiver, const Peer& sender, const std::vector<std::string>& files,
                  const std::string& dest) {
     const std::string port = std::to_string(freeLoopbackPort());
     const bool single = files.size() == 1;
@@ -257,7 +269,7 @@ double timePlain(const Peer& receiver, const Peer& sender, const std::vector<std
                                             "TCP-LISTEN:" + port + ",reuseaddr", sink}),
                    false);
     if (!listener.started())
-        return -1;
+        return {};
     usleep(300000); // let it listen; the client retries in case it is not yet
     std::string source = "OPEN:" + files.front();
     if (!single) {
@@ -271,39 +283,65 @@ double timePlain(const Peer& receiver, const Peer& sender, const std::vector<std
                          "TCP:" + receiver.address + ":" + port + ",retry=100,interval=0.01"}),
                  false);
     if (!client.started() || client.wait() != 0 || listener.wait() != 0)
-        return -1;
+        return {};
     // The receiver syncs each file it keeps, and its folder: so does this copy.
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dest))
         syncPath(entry.path().string());
     syncPath(dest);
-    return seconds(Clock::now() - start);
+    return {seconds(Clock::now() - start), client.cpuSeconds(), listener.cpuSeconds()};
 }
 
-// The paired link beside the plain one of the same run.
-void reportPaired(const char* label, double bytes, const ZapferRun& paired,
-                  const ZapferRun& plain) {
-    if (paired.seconds < 0 || plain.seconds < 0) {
-        std::printf("%-34s failed\n", label);
-        return;
-    }
-    const double pairedRate = bytes / 1e6 / paired.seconds;
-    const double plainRate = bytes / 1e6 / plain.seconds;
-    std::printf("%-34s paired %8.1f MB/s   plain  %8.1f MB/s   ratio %4.0f %%\n", label, pairedRate,
-                plainRate, 100 * pairedRate / plainRate);
-    std::printf("%-34s cpu    %8.2f s      plain  %8.2f s\n", "", paired.cpuSeconds,
-                plain.cpuSeconds);
-    std::fflush(stdout);
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-void report(const char* label, double bytes, double zapferSeconds, double plainSeconds) {
-    if (zapferSeconds < 0 || plainSeconds < 0) {
-        std::printf("%-34s failed\n", label);
+// The median of each figure over the runs that succeeded; failed when any did not.
+struct Summary {
+    bool ok = false;
+    double seconds = 0;
+    double senderCpu = 0;
+    double receiverCpu = 0;
+};
+
+Summary summarize(const std::vector<Timing>& runs) {
+    Summary summary;
+    std::vector<double> wall, sender, receiver;
+    for (const Timing& t : runs) {
+        if (t.seconds < 0)
+            return summary;
+        wall.push_back(t.seconds);
+        sender.push_back(t.senderCpu);
+        receiver.push_back(t.receiverCpu);
+    }
+    if (wall.empty())
+        return summary;
+    return {true, median(wall), median(sender), median(receiver)};
+}
+
+void report(const std::string& label, double bytes, const std::vector<Timing>& zapferRuns,
+            const std::vector<Timing>& plainRuns) {
+    const Summary z = summarize(zapferRuns);
+    const Summary p = summarize(plainRuns);
+    if (!z.ok || !p.ok) {
+        std::printf("%-34s failed\n", label.c_str());
         return;
     }
-    const double zapferRate = bytes / 1e6 / zapferSeconds;
-    const double plainRate = bytes / 1e6 / plainSeconds;
-    std::printf("%-34s zapfer %8.1f MB/s   socat %8.1f MB/s   ratio %4.0f %%\n", label, zapferRate,
-                plainRate, 100 * zapferRate / plainRate);
+    const double zapferRate = bytes / 1e6 / z.seconds;
+    const double plainRate = bytes / 1e6 / p.seconds;
+    std::printf("%-34s zapfer %8.1f MB/s   socat %8.1f MB/s   ratio %4.0f %%\n", label.c_str(),
+                zapferRate, plainRate, 100 * zapferRate / plainRate);
+    // CPU per GiB moved, so that cases of any size compare.
+    const double perGib = double(1ull << 30) / bytes;
+    std::printf("%-34s CPU s/GiB  zapfer send %.2f receive %.2f both %.2f   socat send %.2f "
+                "receive %.2f both %.2f   ratio %.2f\n",
+                "", z.senderCpu * perGib, z.receiverCpu * perGib,
+                (z.senderCpu + z.receiverCpu) * perGib, p.senderCpu * perGib,
+                p.receiverCpu * perGib, (p.senderCpu + p.receiverCpu) * perGib,
+                (p.senderCpu + p.receiverCpu) > 0
+                    ? (z.senderCpu + z.receiverCpu) / (p.senderCpu + p.receiverCpu)
+                    : 0.0);
     std::fflush(stdout);
 }
 
@@ -314,8 +352,28 @@ bool run(const std::vector<std::string>& argv) {
 
 } // namespace
 
+// The paired link beside the plain one of the same runs.
+void reportPaired(const std::string& label, double bytes, const std::vector<Timing>& pairedRuns,
+                  const std::vector<Timing>& plainRuns) {
+    const Summary paired = summarize(pairedRuns);
+    const Summary plain = summarize(plainRuns);
+    if (!paired.ok || !plain.ok) {
+        std::printf("%-34s failed\n", label.c_str());
+        return;
+    }
+    const double pairedRate = bytes / 1e6 / paired.seconds;
+    const double plainRate = bytes / 1e6 / plain.seconds;
+    std::printf("%-34s paired %8.1f MB/s   plain  %8.1f MB/s   ratio %4.0f %%\n", label.c_str(),
+                pairedRate, plainRate, 100 * pairedRate / plainRate);
+    std::printf("%-34s CPU s both ends  paired %.2f   plain %.2f\n", "",
+                paired.senderCpu + paired.receiverCpu, plain.senderCpu + plain.receiverCpu);
+    std::fflush(stdout);
+}
+
 int main(int argc, char** argv) {
     uint64_t mib = 1024;
+    int runs = 3;
+    std::string base;
     std::string delayLink;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -324,14 +382,25 @@ int main(int argc, char** argv) {
             mib = std::strtoull(argv[++i], &end, 10);
             if (!end || *end || mib == 0 || mib >= 2048)
                 return fail("--size must be 1 to 2047 (a file under 2 GiB)");
+        } else if (arg == "--runs" && i + 1 < argc) {
+            char* end = nullptr;
+            const long n = std::strtol(argv[++i], &end, 10);
+            if (!end || *end || n < 1 || n > 15)
+                return fail("--runs must be 1 to 15");
+            runs = int(n);
+        } else if (arg == "--dir" && i + 1 < argc) {
+            base = argv[++i];
+            if (!std::filesystem::is_directory(base))
+                return fail("--dir must name an existing folder");
         } else if (arg == "--delay-link" && i + 1 < argc) {
             delayLink = argv[++i];
         } else {
-            return fail("usage: lan_throughput [--size MIB] [--delay-link PATH]");
+            return fail("usage: lan_throughput [--size MIB] [--runs N] [--dir PATH] "
+                        "[--delay-link PATH]");
         }
     }
     const std::string cli = ZAPFER_CLI_PATH;
-    TempDir dir;
+    TempDir dir(base);
     if (dir.path().empty())
         return fail("cannot create a temporary folder");
     const std::string big = dir.path() + "/payload.bin";
@@ -343,8 +412,8 @@ int main(int argc, char** argv) {
     // not the user's.
     const std::string data = dir.path() + "/data";
     ::setenv("XDG_DATA_HOME", data.c_str(), 1);
-    std::printf("writing a %llu MiB file and 100 files of 4 KiB\n",
-                static_cast<unsigned long long>(mib));
+    std::printf("writing a %llu MiB file and 100 files of 4 KiB in %s; %d pair(s) per case\n",
+                static_cast<unsigned long long>(mib), dir.path().c_str(), runs);
     std::fflush(stdout);
     if (!writeRandomFile(big, mib << 20))
         return fail("cannot write the test file");
@@ -360,55 +429,69 @@ int main(int argc, char** argv) {
         std::filesystem::create_directory(dest, ec);
     };
 
+    // Pairs of zapfer then socat, `count` times, each into an empty folder.
+    auto pairs = [&](const Peer& receiver, const Peer& sender,
+                     const std::vector<std::string>& files, int count) {
+        std::pair<std::vector<Timing>, std::vector<Timing>> all;
+        for (int i = 0; i < count; ++i) {
+            all.first.push_back(timeZapfer(cli, receiver, sender, files, dest));
+            clearDest();
+            all.second.push_back(timePlain(receiver, sender, files, dest));
+            clearDest();
+        }
+        return all;
+    };
+
+    // The paired link, `count` times, beside the plain runs of the same case.
+    auto pairedRuns = [&](const Peer& receiver, const Peer& sender,
+                          const std::vector<std::string>& files, int count) {
+        std::vector<Timing> all;
+        for (int i = 0; i < count; ++i) {
+            all.push_back(timeZapfer(cli, receiver, sender, files, dest, true));
+            clearDest();
+        }
+        return all;
+    };
+
     const Peer local{{}, "127.0.0.1"};
     {
-        const ZapferRun z = timeZapfer(cli, local, local, {big}, dest);
-        clearDest();
-        const ZapferRun paired = timeZapfer(cli, local, local, {big}, dest, true);
-        clearDest();
-        const double p = timePlain(local, local, {big}, dest);
-        clearDest();
+        const auto [z, p] = pairs(local, local, {big}, runs);
         const std::string label = "127.0.0.1, " + std::to_string(mib) + " MiB";
-        report(label.c_str(), double(mib << 20), z.seconds, p);
-        reportPaired((label + ", paired").c_str(), double(mib << 20), paired, z);
+        report(label, double(mib << 20), z, p);
+        reportPaired(label + ", paired", double(mib << 20), pairedRuns(local, local, {big}, runs),
+                     z);
     }
     {
-        const double z = timeZapfer(cli, local, local, small, dest).seconds;
-        clearDest();
-        const double p = timePlain(local, local, small, dest);
-        clearDest();
+        const auto [z, p] = pairs(local, local, small, runs);
         report("127.0.0.1, 100 files of 4 KiB", 100.0 * 4096, z, p);
-        if (z > 0)
-            std::printf("%-34s zapfer %8.0f files/s\n", "", 100 / z);
+        const Summary s = summarize(z);
+        if (s.ok)
+            std::printf("%-34s zapfer %8.0f files/s\n", "", 100 / s.seconds);
     }
     {
         // What recording each transfer in the history costs: runs with it and
         // without alternate, so that the machine's load falls on both alike.
-        // Both through env, each first in every other round.
         const Peer recorded{{"env", "ZAPFER_HISTORY=on"}, "127.0.0.1"};
         const Peer unrecorded{{"env", "ZAPFER_HISTORY=off"}, "127.0.0.1"};
         std::vector<double> on, off;
         for (int round = 0; round < 16; ++round) {
             for (const bool recording : {round % 2 == 0, round % 2 != 0}) {
                 const Peer& peer = recording ? recorded : unrecorded;
-                (recording ? on : off).push_back(timeZapfer(cli, peer, peer, small, dest));
+                (recording ? on : off).push_back(timeZapfer(cli, peer, peer, small, dest).seconds);
                 clearDest();
             }
         }
-        const auto median = [](std::vector<double> times) {
-            std::sort(times.begin(), times.end());
-            return times[times.size() / 2];
-        };
-        const double withHistory = median(on);
-        const double without = median(off);
         if (*std::min_element(on.begin(), on.end()) < 0 ||
-            *std::min_element(off.begin(), off.end()) < 0)
+            *std::min_element(off.begin(), off.end()) < 0) {
             std::printf("%-34s failed\n", "100 files of 4 KiB, history");
-        else
+        } else {
+            const double withHistory = median(on);
+            const double without = median(off);
             std::printf(
                 "%-34s recorded %7.1f ms   not %7.1f ms   cost %+5.1f %% (medians of %zu)\n",
                 "100 files of 4 KiB, history", 1000 * withHistory, 1000 * without,
                 100 * (withHistory - without) / without, on.size());
+        }
         std::fflush(stdout);
     }
     if (delayLink.empty()) {
@@ -433,17 +516,13 @@ int main(int argc, char** argv) {
         }
         const Peer receiver{{"ip", "netns", "exec", b}, "198.18.0.2"};
         const Peer sender{{"ip", "netns", "exec", a}, "198.18.0.1"};
-        const ZapferRun z = timeZapfer(cli, receiver, sender, {delayedFile}, dest);
-        clearDest();
-        const ZapferRun paired = timeZapfer(cli, receiver, sender, {delayedFile}, dest, true);
-        clearDest();
-        const double p = timePlain(receiver, sender, {delayedFile}, dest);
-        clearDest();
+        const auto [z, p] = pairs(receiver, sender, {delayedFile}, runs);
+        const std::vector<Timing> paired = pairedRuns(receiver, sender, {delayedFile}, runs);
         run({delayLink, "down", a, b});
         const std::string label =
             std::to_string(delayUs / 1000) + " ms each way, " + std::to_string(delayedMib) + " MiB";
-        report(label.c_str(), double(delayedMib << 20), z.seconds, p);
-        reportPaired((label + ", paired").c_str(), double(delayedMib << 20), paired, z);
+        report(label, double(delayedMib << 20), z, p);
+        reportPaired(label + ", paired", double(delayedMib << 20), paired, z);
     }
     return 0;
 }

@@ -10,6 +10,8 @@ void ActiveLink::open(std::unique_ptr<Link> link, uint32_t peerAddress, bool pai
 }
 
 void ActiveLink::close() {
+    m_held.clear();
+    m_holding = false;
     m_session.reset();
     m_link.reset();
     m_peerAddress = 0;
@@ -122,11 +124,27 @@ void ActiveLink::peerNamed(const std::string& name) {
 }
 
 void ActiveLink::reply(std::span<const uint8_t> bytes) {
+    if (m_holding) {
+        m_held.insert(m_held.end(), bytes.begin(), bytes.end());
+        return;
+    }
     if (m_link)
         m_link->sendAll(bytes, IoMode::EvenWhenAborting);
 }
 
+void ActiveLink::sendHeldReplies() {
+    m_holding = false;
+    if (m_link && !m_held.empty())
+        m_link->sendAll(m_held, IoMode::EvenWhenAborting);
+    m_held.clear();
+}
+
 void ActiveLink::discardInput() {
+    // Replies already made answer what came before the purge: they still go.
+    if (m_holding && m_link && !m_held.empty()) {
+        m_link->sendAll(m_held, IoMode::EvenWhenAborting);
+        m_held.clear();
+    }
     if (m_link)
         m_link->drainInput();
 }

@@ -9,6 +9,7 @@
 #include "receive_session.h"
 
 #include <memory>
+#include <vector>
 
 namespace zapfer {
 
@@ -36,6 +37,11 @@ public:
     // A connection carries one transfer and ends with it; a serial line
     // stays open between transfers.
     bool connectionPerTransfer() const;
+    // The replies made while serving one read of a stream are held and then
+    // leave together in one write: the same bytes in the same order, without
+    // a system call per block.
+    void holdReplies() { m_holding = true; }
+    void sendHeldReplies();
 
 private:
     // SessionObserver.
@@ -61,6 +67,8 @@ private:
     uint32_t m_peerAddress = 0;
     bool m_paired = false;
     std::unique_ptr<ReceiveSession> m_session;
+    bool m_holding = false;
+    std::vector<uint8_t> m_held;
 };
 
 } // namespace zapfer

@@ -13,7 +13,7 @@ using CrcTable = std::array<uint32_t, 256>;
 const CrcTable& BuildCrcTable();
 
 // CRC of a block as peers compute it: reflected 0x04C11DB7, initial value 0,
-// no final inversion; 0 for an empty block. Uses zlib's sliced implementation.
+// no final inversion; 0 for an empty block. Uses libdeflate's CRC-32.
 uint32_t BlockCrc(const void* data, size_t n);
 
 // The byte-wise loop over BuildCrcTable(); slow, kept for tests and benchmarks.

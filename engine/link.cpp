@@ -3,6 +3,8 @@
 #include "command_reader.h"
 #include "protocol.h"
 
+#include <poll.h>
+
 namespace zapfer {
 
 namespace {
@@ -21,6 +23,20 @@ private:
     IoMode m_mode;
 };
 } // namespace
+
+short Link::waitDirections(bool forWrite, int timeoutMs) {
+    if (!waitReady(forWrite, timeoutMs))
+        return 0;
+    return short(POLLIN | (forWrite ? POLLOUT : 0));
+}
+
+ssize_t Link::sendSomeOf(std::span<const iovec> pieces) {
+    for (const iovec& piece : pieces) {
+        if (piece.iov_len > 0)
+            return sendSome(static_cast<const uint8_t*>(piece.iov_base), piece.iov_len);
+    }
+    return 0;
+}
 
 uint8_t receiveCommand(Link& link, int silenceLimitMs, IoMode mode) {
     LinkSource source(link, silenceLimitMs, mode);

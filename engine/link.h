@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <span>
 #include <sys/types.h>
+#include <sys/uio.h>
 
 namespace zapfer {
 
@@ -56,9 +57,17 @@ public:
     // (EAGAIN: nothing to do now).
     virtual ssize_t receiveSome(uint8_t* buffer, size_t max) = 0;
     virtual ssize_t sendSome(const uint8_t* bytes, size_t n) = 0;
+    // As sendSome, over several pieces in order: the bytes moved, counted
+    // from the start of the first piece. A link that has no gathered write
+    // moves what it can of the first non-empty piece.
+    virtual ssize_t sendSomeOf(std::span<const iovec> pieces);
     // Waits until the link is readable (or writable, when asked), at most
     // `timeoutMs`, or until the engine is woken; true when the link is ready.
     virtual bool waitReady(bool forWrite, int timeoutMs) = 0;
+    // As waitReady, telling which way the link is ready: POLLIN, POLLOUT
+    // (asked with forWrite) or both; 0 on time-out or a wake-up. A link that
+    // cannot tell reports both once it is ready at all.
+    virtual short waitDirections(bool forWrite, int timeoutMs);
     // Bytes already read ahead and not yet taken.
     virtual bool hasBuffered() const = 0;
 

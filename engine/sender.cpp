@@ -5,6 +5,8 @@
 #include "sender_common.h"
 #include "unique_fd.h"
 
+#include <chrono>
+
 namespace zapfer {
 
 Sender::Sender(TransferId id, Link& link, EngineState& state, EngineEvents& events, Waker& waker,
@@ -205,7 +207,21 @@ void Sender::abortExchange() {
         if (!sendCommand(m_link, CMD_ABORT, IoMode::EvenWhenAborting) && stream)
             break;
         m_waker.pause(m_traits.abortWaitMs);
-        if (receiveCommand(m_link, stream ? 50 : 0, IoMode::EvenWhenAborting) == CMD_ACCEPTED)
+        // On a stream the replies to blocks still in flight come before the
+        // answer to the abort. They are read past rather than taken for an
+        // unanswered abort: twenty of them would otherwise end the exchange
+        // and close the connection with them unread, and the reset that
+        // closing sends can throw the abort away before the peer reads it.
+        uint8_t reply = 0;
+        for (int read = 0; read < 4096; ++read) {
+            const auto before = std::chrono::steady_clock::now();
+            reply = receiveCommand(m_link, stream ? 50 : 0, IoMode::EvenWhenAborting);
+            // Silence, not a stale reply: the abort is sent again.
+            if (reply == CMD_ACCEPTED || !stream ||
+                std::chrono::steady_clock::now() - before >= std::chrono::milliseconds(50))
+                break;
+        }
+        if (reply == CMD_ACCEPTED)
             break;
     }
 }

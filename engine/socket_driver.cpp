@@ -91,8 +91,11 @@ void SocketDriver::servePeer() {
         if (!m_core.state.AbortFlag && link.waitReady(false, wait)) {
             const ssize_t got = link.receiveSome(buffer.data(), buffer.size());
             now = steadyMs();
-            if (got > 0)
+            if (got > 0) {
+                m_active.holdReplies();
                 peer.feed(std::span<const uint8_t>(buffer.data(), size_t(got)), now);
+                m_active.sendHeldReplies();
+            }
         }
         now = steadyMs();
         peer.tick(now);

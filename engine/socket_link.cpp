@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -151,6 +152,18 @@ ssize_t SocketLink::sendSome(const uint8_t* bytes, size_t n) {
     return ::send(m_socket.get(), bytes, n, MSG_DONTWAIT | MSG_NOSIGNAL);
 }
 
+ssize_t SocketLink::sendSomeOf(std::span<const iovec> pieces) {
+    if (!m_socket) {
+        errno = ENOTCONN;
+        return -1;
+    }
+    // One call hands a whole run of blocks to the kernel.
+    msghdr message{};
+    message.msg_iov = const_cast<iovec*>(pieces.data());
+    message.msg_iovlen = std::min<size_t>(pieces.size(), IOV_MAX);
+    return ::sendmsg(m_socket.get(), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
 bool SocketLink::waitReady(bool forWrite, int timeoutMs) {
     if (!m_socket) {
         m_context.waker.pause(timeoutMs);
@@ -160,6 +173,17 @@ bool SocketLink::waitReady(bool forWrite, int timeoutMs) {
         return true;
     return m_context.waker.waitFor(m_socket.get(), short(POLLIN | (forWrite ? POLLOUT : 0)),
                                    timeoutMs);
+}
+
+short SocketLink::waitDirections(bool forWrite, int timeoutMs) {
+    if (!m_socket) {
+        m_context.waker.pause(timeoutMs);
+        return 0;
+    }
+    const short wanted = short(POLLIN | (forWrite ? POLLOUT : 0));
+    if (m_start != m_end) // input already read ahead; the write side is asked without waiting
+        return short(POLLIN | m_context.waker.waitEvents(m_socket.get(), wanted, 0));
+    return m_context.waker.waitEvents(m_socket.get(), wanted, timeoutMs);
 }
 
 void SocketLink::drainInput() {

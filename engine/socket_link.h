@@ -22,7 +22,9 @@ public:
                       IoMode mode = IoMode::Normal) override;
     ssize_t receiveSome(uint8_t* buffer, size_t max) override;
     ssize_t sendSome(const uint8_t* bytes, size_t n) override;
+    ssize_t sendSomeOf(std::span<const iovec> pieces) override;
     bool waitReady(bool forWrite, int timeoutMs) override;
+    short waitDirections(bool forWrite, int timeoutMs) override;
     bool hasBuffered() const override { return m_start != m_end; }
     void drainInput() override;
     bool alive() const override { return m_socket.valid(); }

@@ -16,6 +16,22 @@ void Waker::wake() {
     [[maybe_unused]] const ssize_t n = ::write(m_fd.get(), &one, sizeof one);
 }
 
+short Waker::waitEvents(int fd, short events, int timeoutMs) {
+    pollfd fds[2] = {{m_fd.get(), POLLIN, 0}, {fd, events, 0}};
+    int result;
+    do {
+        result = ::poll(fds, 2, timeoutMs);
+    } while (result < 0 && errno == EINTR);
+    if (result > 0 && (fds[0].revents & POLLIN)) {
+        uint64_t value;
+        [[maybe_unused]] const ssize_t n = ::read(m_fd.get(), &value, sizeof value);
+    }
+    if (result <= 0)
+        return 0;
+    const short came = fds[1].revents;
+    return (came & (POLLERR | POLLHUP | POLLNVAL)) ? events : short(came & events);
+}
+
 bool Waker::waitFor(int fd, short events, int timeoutMs) {
     pollfd fds[2] = {{m_fd.get(), POLLIN, 0}, {fd, events, 0}};
     const int count = fd >= 0 ? 2 : 1;

@@ -26,6 +26,9 @@ public:
     // TransferThread: waits for `events` on `fd` (or just for the time when
     // fd is -1) or for a wake-up, which it drains; true only when fd is ready.
     bool waitFor(int fd, short events, int timeoutMs);
+    // As waitFor, telling which of `events` came (POLLERR and POLLHUP as all
+    // of them, so that the next call finds the fault); 0 when none.
+    short waitEvents(int fd, short events, int timeoutMs);
     void pause(int ms) { waitFor(-1, 0, ms); }
     // The same over several descriptors; their revents tell which are ready.
     bool waitForAny(std::span<pollfd> fds, int timeoutMs);

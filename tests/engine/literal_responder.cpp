@@ -45,6 +45,9 @@ LiteralResponder::LiteralResponder(Options options)
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(m_listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (m_options.receiveBuffer > 0) // inherited by the accepted connection
+        ::setsockopt(m_listener.get(), SOL_SOCKET, SO_RCVBUF, &m_options.receiveBuffer,
+                     sizeof m_options.receiveBuffer);
     ::listen(m_listener.get(), 1);
     socklen_t length = sizeof address;
     ::getsockname(m_listener.get(), reinterpret_cast<sockaddr*>(&address), &length);

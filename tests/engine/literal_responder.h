@@ -30,6 +30,9 @@ public:
         // Files whose close is answered CMD_CANNOT_CREATE (a close repeated
         // after it finds no file open and is answered CMD_OK).
         std::set<int> cannotKeep;
+        // SO_RCVBUF of the connection; 0 keeps the system's. A small one
+        // makes the sender's writes stop part-way through blocks.
+        int receiveBuffer = 0;
     };
     explicit LiteralResponder(Options options);
     ~LiteralResponder();

@@ -110,6 +110,13 @@ TEST(PipelinedSender, LiteralRespondersGetEveryFileComplete) {
     LiteralResponder::Options slow;
     slow.replyDelay = std::chrono::milliseconds(2);
     cases.push_back({"slow replies", slow});
+    // Writes that stop part-way through blocks while go-backs change what
+    // comes next: a block begun still goes out whole, and nothing after it
+    // that the go-back replaced.
+    LiteralResponder::Options narrow = bad;
+    narrow.receiveBuffer = 4096;
+    narrow.replyDelay = std::chrono::milliseconds(1);
+    cases.push_back({"narrow receive buffer and bad blocks", narrow});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LiteralResponder responder(c.options);
