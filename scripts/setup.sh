@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     g++ cmake ninja-build ccache pkg-config
     qt6-base-dev zlib1g-dev libdeflate-dev libsqlite3-dev libcanberra-dev libicu-dev
-    libgtest-dev libssl-dev openssl
+    libgtest-dev libssl-dev openssl python3
     socat xvfb xauth iproute2 procps dbus adwaita-icon-theme util-linux mount
     lintian desktop-file-utils appstream help2man librsvg2-bin man-db dpkg-dev file bash-completion systemd
     qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
