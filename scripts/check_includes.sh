@@ -8,16 +8,17 @@ cd "$root"
 
 # What each folder may include besides itself.
 declare -A allowed=(
-    [app]="ui dialogs widgets files settings history engine base"
-    [ui]="dialogs widgets files settings history engine base"
-    [dialogs]="widgets files settings engine base"
+    [app]="ui dialogs widgets files settings recording history engine base"
+    [ui]="dialogs widgets files settings recording history engine base"
+    [dialogs]="widgets files settings history engine base"
     [widgets]="files settings engine base"
     [files]="settings base"
     [settings]="engine base"
+    [recording]="history engine base"
     [history]="base"
     [engine]="base"
     [base]=""
-    [cli]="history engine base"
+    [cli]="recording history engine base"
     [bench]="files settings engine base"
 )
 
