@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 
 using namespace zapfer;
@@ -60,6 +61,10 @@ TEST(CliReceivedNames, WithNoFolderChosenFilesGoToTheDownloadFolder) {
     sendProfile(listening->substr(lead.size()), "notes.txt");
     ASSERT_TRUE(receiver.waitForLine("1 of 1 files received successfully", 10s)) << receiver.out();
     EXPECT_EQ(readFile(home.file("Downloads/notes.txt")), kProfile);
+    // The history is written after the result is printed: ended first, so
+    // that it has been.
+    receiver.signal(SIGTERM);
+    EXPECT_EQ(receiver.waitExit(20s), 0) << receiver.err();
     // Beside the files, only the transfer history, where it goes by default.
     EXPECT_EQ(listDir(home.path()), (std::vector<std::string>{".local", "Downloads"}));
     EXPECT_TRUE(
