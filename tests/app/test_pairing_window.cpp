@@ -249,13 +249,14 @@ TEST_F(PairingWindow, EachPairedSendFailureIsToldInItsOwnWords) {
     store.setValue(QStringLiteral("PeerIP"), 0x7F000001u);
     store.setValue(QStringLiteral("PairingCode"), QStringLiteral("7KQ3M4XD2HVF"));
     store.sync();
-    // Nothing listens there, so the send stays in its Connecting step.
+    // A listener that takes the connection and never answers the handshake,
+    // so the send stays in its Connecting step; and not this machine's own
+    // paired port, which the send would find to be its own address.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
     LinkConfig link;
-    {
-        QTcpServer probe;
-        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-        link.peerPort = probe.serverPort();
-    }
+    link.pairedPeerPort = silent.serverPort();
+    link.pairedListenPort = 0;
     MainWindow* window = startWindow(link);
     ASSERT_TRUE(window);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Zapfer - WAN / Internet (paired)"));
