@@ -45,6 +45,8 @@ private:
     void finish();
     void cancelAndFinish();
     void watchPort();
+    // Every kTick: the progress bar, the serial port, an end not announced.
+    void tick();
 
     EventQueue& m_queue;
     Engine& m_engine;
@@ -58,23 +60,32 @@ private:
     TransferHistory m_history;
 };
 
+void ReceiveSession::tick() {
+    if (m_serial)
+        watchPort();
+    if (!m_inTransfer)
+        return;
+    m_bar.update(m_engine.progress());
+    // A transfer whose end was not announced (the link dropped): once the
+    // engine has been idle for a while, take the outcome anyway.
+    const bool idle = m_engine.snapshot().linkState == LinkState::Listening;
+    m_idleTicks = idle ? m_idleTicks + 1 : 0;
+    if (m_idleTicks >= 3)
+        finish();
+}
+
 void ReceiveSession::run() {
+    auto lastTick = Clock::now();
     for (;;) {
         const auto event = m_queue.wait(kTick);
-        if (!event) {
-            if (m_serial)
-                watchPort();
-            if (!m_inTransfer)
-                continue;
-            m_bar.update(m_engine.progress());
-            // A transfer whose end was not announced (the link dropped): once
-            // the engine has been idle for a while, take the outcome anyway.
-            const bool idle = m_engine.snapshot().linkState == LinkState::Listening;
-            m_idleTicks = idle ? m_idleTicks + 1 : 0;
-            if (m_idleTicks >= 3)
-                finish();
-            continue;
+        // Ticks by the clock, not only when no event comes: a flood of
+        // refused peers, each an event, must not hold back the report.
+        if (Clock::now() - lastTick >= kTick) {
+            lastTick = Clock::now();
+            tick();
         }
+        if (!event)
+            continue;
         switch (event->kind) {
         case CliEvent::Kind::Interrupted:
             if (m_inTransfer)
