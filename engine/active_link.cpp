@@ -104,7 +104,10 @@ void ActiveLink::linkRequested() {
 }
 
 void ActiveLink::receiveEnded(const ReceiveOutcome& outcome) {
-    {
+    // A peer refused for its address had no receive: its end must not take
+    // the place of the last real one, which the front end may not have
+    // taken yet (a flood of refused peers right after a transfer).
+    if (!(m_session && m_session->peerRefused())) {
         std::lock_guard lock(m_core.outcomes.mutex);
         m_core.outcomes.lastReceive = outcome;
         m_core.outcomes.lastReceive.id = m_core.receiveId;
