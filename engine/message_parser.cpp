@@ -52,7 +52,6 @@ void MessageParser::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
         return;
     if (!bytes.empty())
         m_lastByteMs = nowMs;
-    std::vector<uint8_t> piece;
     while (m_handler.reading()) {
         const size_t n = need();
         if (!m_pending.empty()) {
@@ -62,11 +61,14 @@ void MessageParser::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
             bytes = bytes.subspan(take);
             if (m_pending.size() < n)
                 break;
-            piece.swap(m_pending);
+            // Served from a second buffer, so that serving may purge; both
+            // keep their capacity, so a block that arrives in many small
+            // reads costs no allocation after the first.
+            m_piece.swap(m_pending);
             m_pending.clear();
             const bool purgedBefore = m_purged;
-            finishStep(piece.data(), nowMs);
-            piece.clear();
+            finishStep(m_piece.data(), nowMs);
+            m_piece.clear();
             if (m_purged && !purgedBefore)
                 bytes = {};
         } else if (bytes.size() >= n) {

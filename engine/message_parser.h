@@ -90,6 +90,7 @@ private:
     ReplySink& m_sink;
 
     std::vector<uint8_t> m_pending; // bytes fed and not yet taken
+    std::vector<uint8_t> m_piece;   // a completed piece being served
     Step m_step = Step::Command;
     size_t m_stepBytes = 0;
     int64_t m_stepStartMs = 0;

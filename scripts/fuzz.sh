@@ -33,7 +33,10 @@ corpus=$build/corpus/$target
 artifacts=$build/artifacts/$target
 mkdir -p "$corpus" "$artifacts"
 cp -n "$root/tests/fuzz/corpus/$target/"* "$corpus/" 2>/dev/null || true
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+# A run allocates a few hundred KiB at most, so a 32 MiB quarantine still
+# catches a use after free within it; the default 256 MiB makes every run touch
+# fresh pages, which costs about a quarter of the rate.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:quarantine_size_mb=32}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 exec "$build/tests/fuzz/fuzz_$target" "$corpus" -max_total_time="$seconds" -timeout=30 \
     -rss_limit_mb=2048 -max_len=70000 -print_final_stats=1 \

@@ -109,16 +109,20 @@ public:
     size_t replies = 0;
 };
 
-std::vector<uint8_t> properStart() {
-    std::vector<uint8_t> bytes;
-    EntryBytes entry;
-    EncodeTransferEntry("C:\\fuzz\\file.bin", 70000, entry);
-    std::vector<uint8_t> message(kTableHeaderSize + kEntrySize);
-    const size_t length = BuildFileTableMessage(entry, message);
-    bytes.insert(bytes.end(), message.begin(), message.begin() + long(length));
-    const auto open = BuildOpenMessage(0);
-    bytes.insert(bytes.end(), open.begin(), open.end());
-    return bytes;
+// Built once: it is the same for every run.
+const std::vector<uint8_t>& properStart() {
+    static const std::vector<uint8_t> start = [] {
+        std::vector<uint8_t> bytes;
+        EntryBytes entry;
+        EncodeTransferEntry("C:\\fuzz\\file.bin", 70000, entry);
+        std::vector<uint8_t> message(kTableHeaderSize + kEntrySize);
+        const size_t length = BuildFileTableMessage(entry, message);
+        bytes.insert(bytes.end(), message.begin(), message.begin() + long(length));
+        const auto open = BuildOpenMessage(0);
+        bytes.insert(bytes.end(), open.begin(), open.end());
+        return bytes;
+    }();
+    return start;
 }
 
 } // namespace
@@ -138,8 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         ReceiveSession session(traits, counters, observer, sink);
         if (flags & 4) {
-            const std::vector<uint8_t> start = properStart();
-            session.feed(start, now);
+            session.feed(properStart(), now);
         }
         size_t at = 1;
         while (at + 2 <= size) {
