@@ -19,7 +19,10 @@ jobs=$(nproc)
 run_suite() {
     local preset=$1
     echo "== $preset"
-    (cd "$root" && cmake --preset "$preset" -DZAPFER_WERROR=ON -DZAPFER_BENCH=OFF >/dev/null)
+    # Line tables only (-g1): stack traces keep their files and lines, and
+    # the three builds take about a quarter less time than with full -g.
+    (cd "$root" && cmake --preset "$preset" -DZAPFER_WERROR=ON -DZAPFER_BENCH=OFF \
+        -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" >/dev/null)
     (cd "$root" && cmake --build --preset "$preset" -j "$jobs")
     (cd "$root" && ctest --preset "$preset" -j "$jobs")
 }
