@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace zapfer::cli {
@@ -47,6 +48,9 @@ private:
     void watchPort();
     // Every kTick: the progress bar, the serial port, an end not announced.
     void tick();
+    // The next event, waited for at most kTick; tick() runs whenever its
+    // time has come since `lastTick`, whether an event came or not.
+    std::optional<CliEvent> nextEvent(Clock::time_point& lastTick);
 
     EventQueue& m_queue;
     Engine& m_engine;
@@ -74,16 +78,21 @@ void ReceiveSession::tick() {
         finish();
 }
 
+std::optional<CliEvent> ReceiveSession::nextEvent(Clock::time_point& lastTick) {
+    auto event = m_queue.wait(kTick);
+    // Ticks by the clock, not only when no event comes: a flood of refused
+    // peers, each an event, must not hold back the report.
+    if (Clock::now() - lastTick >= kTick) {
+        lastTick = Clock::now();
+        tick();
+    }
+    return event;
+}
+
 void ReceiveSession::run() {
     auto lastTick = Clock::now();
     for (;;) {
-        const auto event = m_queue.wait(kTick);
-        // Ticks by the clock, not only when no event comes: a flood of
-        // refused peers, each an event, must not hold back the report.
-        if (Clock::now() - lastTick >= kTick) {
-            lastTick = Clock::now();
-            tick();
-        }
+        const auto event = nextEvent(lastTick);
         if (!event)
             continue;
         switch (event->kind) {
@@ -176,14 +185,16 @@ void ReceiveSession::watchPort() {
 void ReceiveSession::cancelAndFinish() {
     m_engine.cancel();
     const auto deadline = Clock::now() + kCancelGrace;
-    while (Clock::now() < deadline) {
-        const auto event = m_queue.wait(kTick);
+    auto lastTick = Clock::now();
+    // The end comes as its StatusClosed, or, where the link dropped without
+    // one, as the idle engine tick() takes the outcome from.
+    while (m_inTransfer && Clock::now() < deadline) {
+        const auto event = nextEvent(lastTick);
         if (event && event->kind == CliEvent::Kind::StatusClosed && event->id == m_transfer)
             break;
-        if (!event && m_engine.snapshot().linkState == LinkState::Listening)
-            break;
     }
-    finish();
+    if (m_inTransfer)
+        finish();
 }
 
 } // namespace

@@ -6,7 +6,7 @@
 #include "feedback_recorder.h"
 #include "main_window.h"
 #include "settings_dialog.h"
-#include "window_parts.h"
+#include "window_start.h"
 #include "zapfer_app.h"
 
 #include <QComboBox>
@@ -15,14 +15,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include <sys/stat.h>
 
@@ -33,22 +33,12 @@ namespace {
 
 constexpr int kPairedChoice = 2; // "Only paired peers" in "Accept files from"
 
-class PairingWindow : public ::testing::Test {
+class PairingWindow : public AppWindowTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_root.isValid());
-        QSettings store(QStringLiteral("Quorvel"), QStringLiteral("Zapfer"));
-        store.clear();
-        store.setValue(QStringLiteral("DestDir"), m_root.path());
-        store.setValue(QStringLiteral("CurDir"), m_root.path());
-        store.setValue(QStringLiteral("CommType"), 5);
-        store.sync();
-        m_file = store.fileName();
-    }
-
-    static QVariant stored(const char* key) {
-        QSettings s(QStringLiteral("Quorvel"), QStringLiteral("Zapfer"));
-        return s.value(QString::fromLatin1(key));
+        ASSERT_NO_FATAL_FAILURE(AppWindowTest::SetUp());
+        m_file =
+            seedSettings({{"DestDir", m_root.path()}, {"CurDir", m_root.path()}, {"CommType", 5}});
     }
 
     int fileMode() const {
@@ -58,119 +48,95 @@ protected:
         return int(st.st_mode & 07777);
     }
 
-    MainWindow* startWindow(LinkConfig link = {}) {
-        link.listenPort = 0;
-        link.echoPort = 0;
-        m_app = std::make_unique<ZapferApp>(link);
-        return m_app->start({}) ? m_app->window() : nullptr;
-    }
-
-    static SettingsDialog* openDialog(MainWindow* window) {
-        command(*window, id::Settings);
-        auto* dialog = window->findChild<SettingsDialog*>();
-        if (dialog && !QTest::qWaitForWindowExposed(dialog, 5000))
-            return nullptr;
-        return dialog;
-    }
-
-    template <typename T> static T* control(SettingsDialog* dialog, const char* name) {
-        return dialog->findChild<T*>(QString::fromLatin1(name));
-    }
-
     static bool pairedChoiceEnabled(SettingsDialog* dialog) {
         auto* model =
             qobject_cast<QStandardItemModel*>(control<QComboBox>(dialog, "AcceptFrom")->model());
         return model && model->item(kPairedChoice)->isEnabled();
     }
 
-    static void pressOk(SettingsDialog* dialog) {
-        QTest::mouseClick(control<QPushButton>(dialog, "1"), Qt::LeftButton);
+    // The window started, its messages recorded from then on, and its
+    // Settings dialog open with the pairing code's field found.
+    void openCodeDialog() {
+        m_window = startWindow();
+        ASSERT_TRUE(m_window);
+        m_feedback.emplace();
+        m_dialog = openSettings(m_window);
+        ASSERT_TRUE(m_dialog);
+        m_code = control<QLineEdit>(m_dialog, "PairingCode");
+        ASSERT_TRUE(m_code);
     }
 
-    static bool pressOkAndWaitClosed(MainWindow* window, SettingsDialog* dialog) {
-        pressOk(dialog);
-        return QTest::qWaitFor([window] { return !window->findChild<SettingsDialog*>(); }, 5000);
-    }
-
-    QTemporaryDir m_root;
     QString m_file;
-    std::unique_ptr<ZapferApp> m_app;
+    MainWindow* m_window = nullptr;
+    SettingsDialog* m_dialog = nullptr;
+    QLineEdit* m_code = nullptr;
+    std::optional<FeedbackRecorder> m_feedback;
 };
 
 TEST_F(PairingWindow, ATypedCodeIsStoredInOneFormAndPutsTheLinkInPairedMode) {
-    MainWindow* window = startWindow();
-    ASSERT_TRUE(window);
-    FeedbackRecorder feedback;
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Zapfer - LAN"));
-    SettingsDialog* dialog = openDialog(window);
-    ASSERT_TRUE(dialog);
-    auto* code = control<QLineEdit>(dialog, "PairingCode");
-    auto* acceptFrom = control<QComboBox>(dialog, "AcceptFrom");
-    ASSERT_TRUE(code && acceptFrom && control<QPushButton>(dialog, "NewPairingCode"));
-    EXPECT_EQ(code->text(), QString());
+    ASSERT_NO_FATAL_FAILURE(openCodeDialog());
+    EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Zapfer - LAN"));
+    auto* acceptFrom = control<QComboBox>(m_dialog, "AcceptFrom");
+    ASSERT_TRUE(acceptFrom && control<QPushButton>(m_dialog, "NewPairingCode"));
+    EXPECT_EQ(m_code->text(), QString());
     EXPECT_EQ(acceptFrom->itemText(kPairedChoice), QStringLiteral("Only paired peers"));
-    EXPECT_FALSE(pairedChoiceEnabled(dialog)) << "no code, nobody can be paired";
+    EXPECT_FALSE(pairedChoiceEnabled(m_dialog)) << "no code, nobody can be paired";
 
-    code->setFocus();
-    QTest::keyClicks(code, QStringLiteral("7kq3 m4xd-2hv"));
-    EXPECT_FALSE(pairedChoiceEnabled(dialog)) << "eleven characters are no code";
-    QTest::keyClicks(code, QStringLiteral("f"));
-    EXPECT_TRUE(pairedChoiceEnabled(dialog));
+    m_code->setFocus();
+    QTest::keyClicks(m_code, QStringLiteral("7kq3 m4xd-2hv"));
+    EXPECT_FALSE(pairedChoiceEnabled(m_dialog)) << "eleven characters are no code";
+    QTest::keyClicks(m_code, QStringLiteral("f"));
+    EXPECT_TRUE(pairedChoiceEnabled(m_dialog));
     acceptFrom->setCurrentIndex(kPairedChoice);
-    EXPECT_FALSE(control<QLineEdit>(dialog, "AcceptList")->isEnabled());
-    ASSERT_TRUE(pressOkAndWaitClosed(window, dialog));
-    EXPECT_TRUE(feedback.messages.isEmpty()) << feedback.messages.join(u'|').toStdString();
+    EXPECT_FALSE(control<QLineEdit>(m_dialog, "AcceptList")->isEnabled());
+    ASSERT_TRUE(pressOkAndWaitClosed(m_window, m_dialog));
+    EXPECT_TRUE(m_feedback->messages.isEmpty()) << m_feedback->messages.join(u'|').toStdString();
 
     EXPECT_EQ(stored("PairingCode").toString(), QStringLiteral("7KQ3M4XD2HVF"));
     EXPECT_EQ(stored("AcceptFrom").toString(), QStringLiteral("paired"));
     EXPECT_EQ(fileMode(), 0600);
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Zapfer - LAN (paired)"));
+    EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Zapfer - LAN (paired)"));
     const EngineSettings engine = m_app->engine()->settings();
     EXPECT_EQ(engine.pairingCode, "7KQ3M4XD2HVF");
     EXPECT_EQ(engine.acceptFrom.kind, AcceptFrom::PairedPeers);
     EXPECT_FALSE(engine.plainLink);
 
     // Shown again in its groups, with the choice it was stored with.
-    dialog = openDialog(window);
-    ASSERT_TRUE(dialog);
-    EXPECT_EQ(control<QLineEdit>(dialog, "PairingCode")->text(), QStringLiteral("7KQ3-M4XD-2HVF"));
-    EXPECT_EQ(control<QComboBox>(dialog, "AcceptFrom")->currentIndex(), kPairedChoice);
-    EXPECT_EQ(control<QLineEdit>(dialog, "AcceptList")->text(), QString());
+    m_dialog = openSettings(m_window);
+    ASSERT_TRUE(m_dialog);
+    EXPECT_EQ(control<QLineEdit>(m_dialog, "PairingCode")->text(),
+              QStringLiteral("7KQ3-M4XD-2HVF"));
+    EXPECT_EQ(control<QComboBox>(m_dialog, "AcceptFrom")->currentIndex(), kPairedChoice);
+    EXPECT_EQ(control<QLineEdit>(m_dialog, "AcceptList")->text(), QString());
     // The whole code is in sight, not scrolled.
-    auto* shown = control<QLineEdit>(dialog, "PairingCode");
+    auto* shown = control<QLineEdit>(m_dialog, "PairingCode");
     EXPECT_LT(shown->fontMetrics().horizontalAdvance(shown->text()), shown->width() - 8);
     if (const QString dir = qEnvironmentVariable("ZAPFER_SCREENSHOT_DIR"); !dir.isEmpty()) {
         const QString file = QDir(dir).filePath(QStringLiteral("pairing-settings.png"));
-        EXPECT_TRUE(dialog->grab().save(file));
+        EXPECT_TRUE(m_dialog->grab().save(file));
     }
 
     // Taking the code away does not quietly widen whom files come from: OK
     // asks for a code or another choice.
-    control<QLineEdit>(dialog, "PairingCode")->clear();
-    EXPECT_FALSE(pairedChoiceEnabled(dialog));
-    pressOk(dialog);
-    ASSERT_EQ(feedback.messages.size(), 1);
-    EXPECT_TRUE(feedback.messages[0].startsWith(QStringLiteral("Only paired peers needs")))
-        << feedback.messages[0].toStdString();
-    EXPECT_TRUE(dialog->isVisible());
-    control<QComboBox>(dialog, "AcceptFrom")->setCurrentIndex(0);
-    ASSERT_TRUE(pressOkAndWaitClosed(window, dialog));
+    control<QLineEdit>(m_dialog, "PairingCode")->clear();
+    EXPECT_FALSE(pairedChoiceEnabled(m_dialog));
+    pressOk(m_dialog);
+    ASSERT_EQ(m_feedback->messages.size(), 1);
+    EXPECT_TRUE(m_feedback->messages[0].startsWith(QStringLiteral("Only paired peers needs")))
+        << m_feedback->messages[0].toStdString();
+    EXPECT_TRUE(m_dialog->isVisible());
+    control<QComboBox>(m_dialog, "AcceptFrom")->setCurrentIndex(0);
+    ASSERT_TRUE(pressOkAndWaitClosed(m_window, m_dialog));
     EXPECT_FALSE(stored("PairingCode").isValid());
     EXPECT_EQ(stored("AcceptFrom").toString(), QString());
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Zapfer - LAN"));
+    EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Zapfer - LAN"));
     EXPECT_EQ(m_app->engine()->settings().pairingCode, "");
     EXPECT_EQ(m_app->engine()->settings().acceptFrom.kind, AcceptFrom::Anyone);
     EXPECT_NE(m_app->engine()->listenPort(), 0);
 }
 
 TEST_F(PairingWindow, AnythingButACodeIsRefusedWithItsProblemNamed) {
-    MainWindow* window = startWindow();
-    ASSERT_TRUE(window);
-    FeedbackRecorder feedback;
-    SettingsDialog* dialog = openDialog(window);
-    ASSERT_TRUE(dialog);
-    auto* code = control<QLineEdit>(dialog, "PairingCode");
-    ASSERT_TRUE(code);
+    ASSERT_NO_FATAL_FAILURE(openCodeDialog());
     struct Bad {
         QString typed;
         QString named; // what the message must say
@@ -185,70 +151,63 @@ TEST_F(PairingWindow, AnythingButACodeIsRefusedWithItsProblemNamed) {
     };
     for (const Bad& b : bad) {
         SCOPED_TRACE(b.typed.toStdString());
-        const qsizetype before = feedback.messages.size();
-        code->setText(b.typed);
-        EXPECT_FALSE(pairedChoiceEnabled(dialog));
-        pressOk(dialog);
-        ASSERT_EQ(feedback.messages.size(), before + 1);
-        const QString& message = feedback.messages.last();
+        const qsizetype before = m_feedback->messages.size();
+        m_code->setText(b.typed);
+        EXPECT_FALSE(pairedChoiceEnabled(m_dialog));
+        pressOk(m_dialog);
+        ASSERT_EQ(m_feedback->messages.size(), before + 1);
+        const QString& message = m_feedback->messages.last();
         EXPECT_TRUE(message.startsWith(QStringLiteral("'%1' is not a pairing code").arg(b.typed)))
             << message.toStdString();
         EXPECT_TRUE(message.contains(b.named)) << message.toStdString();
-        EXPECT_TRUE(dialog->isVisible());
-        EXPECT_TRUE(code->hasFocus());
+        EXPECT_TRUE(m_dialog->isVisible());
+        EXPECT_TRUE(m_code->hasFocus());
     }
     EXPECT_FALSE(stored("PairingCode").isValid()) << "nothing refused was stored";
     EXPECT_EQ(m_app->engine()->settings().pairingCode, "");
 
     // Spaces and dashes alone are no code at all, which is allowed.
-    code->setText(QStringLiteral(" - -"));
-    ASSERT_TRUE(pressOkAndWaitClosed(window, dialog));
+    m_code->setText(QStringLiteral(" - -"));
+    ASSERT_TRUE(pressOkAndWaitClosed(m_window, m_dialog));
     EXPECT_FALSE(stored("PairingCode").isValid());
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Zapfer - LAN"));
+    EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Zapfer - LAN"));
 }
 
 TEST_F(PairingWindow, NewCodeMakesValidCodesAndWanShowsThePairedLink) {
-    MainWindow* window = startWindow();
-    ASSERT_TRUE(window);
-    FeedbackRecorder feedback;
-    SettingsDialog* dialog = openDialog(window);
-    ASSERT_TRUE(dialog);
-    auto* code = control<QLineEdit>(dialog, "PairingCode");
-    auto* newCode = control<QPushButton>(dialog, "NewPairingCode");
-    ASSERT_TRUE(code && newCode);
+    ASSERT_NO_FATAL_FAILURE(openCodeDialog());
+    auto* newCode = control<QPushButton>(m_dialog, "NewPairingCode");
+    ASSERT_TRUE(newCode);
     const QRegularExpression grouped(QStringLiteral("^[A-Z2-7]{4}-[A-Z2-7]{4}-[A-Z2-7]{4}$"));
     QTest::mouseClick(newCode, Qt::LeftButton);
-    const QString first = code->text();
+    const QString first = m_code->text();
     EXPECT_TRUE(grouped.match(first).hasMatch()) << first.toStdString();
-    EXPECT_TRUE(pairedChoiceEnabled(dialog));
+    EXPECT_TRUE(pairedChoiceEnabled(m_dialog));
     QTest::mouseClick(newCode, Qt::LeftButton);
-    const QString second = code->text();
+    const QString second = m_code->text();
     EXPECT_TRUE(grouped.match(second).hasMatch()) << second.toStdString();
     EXPECT_NE(first, second) << "60 random bits do not repeat";
 
-    QComboBox* types = dialog->commTypeList();
+    QComboBox* types = m_dialog->commTypeList();
     types->setCurrentIndex(types->findText(QStringLiteral("WAN / Internet")));
     Q_EMIT types->activated(types->currentIndex());
-    control<QLineEdit>(dialog, "1021")->setText(QStringLiteral("198.18.0.7"));
-    ASSERT_TRUE(pressOkAndWaitClosed(window, dialog));
-    EXPECT_TRUE(feedback.messages.isEmpty()) << feedback.messages.join(u'|').toStdString();
+    control<QLineEdit>(m_dialog, "1021")->setText(QStringLiteral("198.18.0.7"));
+    ASSERT_TRUE(pressOkAndWaitClosed(m_window, m_dialog));
+    EXPECT_TRUE(m_feedback->messages.isEmpty()) << m_feedback->messages.join(u'|').toStdString();
     QString plain = second;
     plain.remove(u'-');
     EXPECT_EQ(stored("PairingCode").toString(), plain);
     EXPECT_EQ(m_app->engine()->settings().pairingCode, plain.toStdString());
     EXPECT_EQ(stored("AcceptFrom").toString(), QString()) << "the choice is the user's";
     EXPECT_EQ(fileMode(), 0600);
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Zapfer - WAN / Internet (paired)"));
+    EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Zapfer - WAN / Internet (paired)"));
 }
 
 // The engine ends a paired send it cannot make the way it ends a send to
 // this computer's own address: SendFailure set, then the abort.
 TEST_F(PairingWindow, EachPairedSendFailureIsToldInItsOwnWords) {
-    QSettings store(QStringLiteral("Quorvel"), QStringLiteral("Zapfer"));
-    store.setValue(QStringLiteral("CommType"), 6); // WAN / Internet
-    store.setValue(QStringLiteral("PeerIP"), 0x7F000001u);
-    store.setValue(QStringLiteral("PairingCode"), QStringLiteral("7KQ3M4XD2HVF"));
-    store.sync();
+    store("CommType", 6); // WAN / Internet
+    store("PeerIP", 0x7F000001u);
+    store("PairingCode", QStringLiteral("7KQ3M4XD2HVF"));
     // A listener that takes the connection and never answers the handshake,
     // so the send stays in its Connecting step; and not this machine's own
     // paired port, which the send would find to be its own address.
@@ -261,11 +220,7 @@ TEST_F(PairingWindow, EachPairedSendFailureIsToldInItsOwnWords) {
     ASSERT_TRUE(window);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Zapfer - WAN / Internet (paired)"));
     EXPECT_EQ(m_app->engine()->settings().pairingCode, "7KQ3M4XD2HVF");
-    const QString path = m_root.filePath(QStringLiteral("note.txt"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("hello");
-    file.close();
+    const QString path = writeFile(m_root.filePath(QStringLiteral("note.txt")), "hello");
     ASSERT_EQ(window->addPaths({path}), 1);
 
     const std::pair<SendFailure, QString> failures[] = {

@@ -5,7 +5,7 @@
 #include "feedback_recorder.h"
 #include "main_window.h"
 #include "settings_dialog.h"
-#include "window_parts.h"
+#include "window_start.h"
 #include "zapfer_app.h"
 
 #include <QCheckBox>
@@ -13,8 +13,6 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -62,42 +60,11 @@ int openCount(const QString& path) {
     return count;
 }
 
-class SettingsDialogTest : public ::testing::Test {
+class SettingsDialogTest : public AppWindowTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_root.isValid());
-        QSettings store(QStringLiteral("Quorvel"), QStringLiteral("Zapfer"));
-        store.clear();
-        store.setValue(QStringLiteral("DestDir"), m_root.path());
-        store.setValue(QStringLiteral("CurDir"), m_root.path());
-        store.setValue(QStringLiteral("CommType"), 5);
-        store.sync();
-    }
-
-    static void store(const QString& key, const QVariant& value) {
-        QSettings s(QStringLiteral("Quorvel"), QStringLiteral("Zapfer"));
-        s.setValue(key, value);
-        s.sync();
-    }
-    static QVariant stored(const QString& key) {
-        QSettings s(QStringLiteral("Quorvel"), QStringLiteral("Zapfer"));
-        return s.value(key);
-    }
-
-    MainWindow* startWindow() {
-        LinkConfig link;
-        link.listenPort = 0;
-        link.echoPort = 0;
-        m_app = std::make_unique<ZapferApp>(link);
-        return m_app->start({}) ? m_app->window() : nullptr;
-    }
-
-    SettingsDialog* openDialog(MainWindow* window) {
-        command(*window, id::Settings);
-        auto* dialog = window->findChild<SettingsDialog*>();
-        if (dialog && !QTest::qWaitForWindowExposed(dialog, 5000))
-            return nullptr;
-        return dialog;
+        ASSERT_NO_FATAL_FAILURE(AppWindowTest::SetUp());
+        seedSettings({{"DestDir", m_root.path()}, {"CurDir", m_root.path()}, {"CommType", 5}});
     }
 
     // Picks the entry `text` with the keyboard, as a user would.
@@ -109,25 +76,13 @@ protected:
                             list->currentIndex() + 1 < list->count() ? Qt::Key_Down : Qt::Key_Home);
         return list->currentText() == text;
     }
-
-    template <typename T> static T* control(SettingsDialog* dialog, const char* name) {
-        return dialog->findChild<T*>(QString::fromLatin1(name));
-    }
-
-    static bool pressOkAndWaitClosed(MainWindow* window, SettingsDialog* dialog) {
-        QTest::mouseClick(control<QPushButton>(dialog, "1"), Qt::LeftButton);
-        return QTest::qWaitFor([window] { return !window->findChild<SettingsDialog*>(); }, 5000);
-    }
-
-    QTemporaryDir m_root;
-    std::unique_ptr<ZapferApp> m_app;
 };
 
 TEST_F(SettingsDialogTest, ControlsAddressCheckEscAndOkWritingTheSettings) {
     MainWindow* window = startWindow();
     ASSERT_NE(window, nullptr);
     FeedbackRecorder feedback;
-    SettingsDialog* dialog = openDialog(window);
+    SettingsDialog* dialog = openSettings(window);
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->isModal() || dialog->windowModality() != Qt::NonModal);
 
@@ -157,7 +112,7 @@ TEST_F(SettingsDialogTest, ControlsAddressCheckEscAndOkWritingTheSettings) {
     // Octets above 255 and letters are not taken; an incomplete address is refused.
     QTest::keyClicks(peer, QStringLiteral("10.300x.2"));
     EXPECT_EQ(peer->text(), QStringLiteral("10.30.2"));
-    QTest::mouseClick(control<QPushButton>(dialog, "1"), Qt::LeftButton);
+    pressOk(dialog);
     ASSERT_EQ(feedback.messages.size(), 1);
     EXPECT_TRUE(feedback.messages[0].startsWith(QStringLiteral("'10.30.2' is not a complete")));
     EXPECT_TRUE(dialog->isVisible());
@@ -195,7 +150,7 @@ TEST_F(SettingsDialogTest, SerialToLanClosesThePortAndOpensTheListener) {
     EXPECT_EQ(openCount(pty.path()), 1);
     EXPECT_EQ(m_app->engine()->listenPort(), 0);
 
-    SettingsDialog* dialog = openDialog(window);
+    SettingsDialog* dialog = openSettings(window);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(control<QLineEdit>(dialog, "SerialDevice")->text(), pty.path());
     ASSERT_TRUE(choose(dialog, QStringLiteral("LAN")));
@@ -223,7 +178,7 @@ TEST_F(SettingsDialogTest, ANewDevicePathReopensTheSerialLinkAndIsStored) {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Zapfer - RAW IR"));
     EXPECT_EQ(openCount(first.path()), 1);
 
-    SettingsDialog* dialog = openDialog(window);
+    SettingsDialog* dialog = openSettings(window);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->commTypeList()->currentIndex(), -1);
     auto* device = control<QLineEdit>(dialog, "SerialDevice");
@@ -245,7 +200,7 @@ TEST_F(SettingsDialogTest, TheAcceptListIsCheckedNamedAndAppliedWithKeepBoth) {
     MainWindow* window = startWindow();
     ASSERT_TRUE(window);
     FeedbackRecorder feedback;
-    SettingsDialog* dialog = openDialog(window);
+    SettingsDialog* dialog = openSettings(window);
     ASSERT_TRUE(dialog);
     auto* conflict = control<QComboBox>(dialog, "1014");
     ASSERT_TRUE(conflict);
@@ -264,7 +219,7 @@ TEST_F(SettingsDialogTest, TheAcceptListIsCheckedNamedAndAppliedWithKeepBoth) {
         SCOPED_TRACE(bad);
         const qsizetype before = feedback.messages.size();
         list->setText(QString::fromLatin1(bad));
-        QTest::mouseClick(control<QPushButton>(dialog, "1"), Qt::LeftButton);
+        pressOk(dialog);
         QTest::qWait(50);
         ASSERT_EQ(feedback.messages.size(), before + 1);
         EXPECT_TRUE(dialog->isVisible());

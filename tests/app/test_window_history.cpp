@@ -5,15 +5,13 @@
 #include "history_store.h"
 #include "main_window.h"
 #include "transfer_controller.h"
-#include "window_parts.h"
 #include "window_peer.h"
+#include "window_start.h"
 #include "zapfer_app.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -23,40 +21,17 @@ using namespace zapfer::test;
 
 namespace {
 
-class WindowHistory : public ::testing::Test {
+class WindowHistory : public AppWindowTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_root.isValid());
-        for (const char* sub : {"dest", "out", "data"})
-            ASSERT_TRUE(QDir(m_root.path()).mkdir(QString::fromLatin1(sub)));
+        ASSERT_NO_FATAL_FAILURE(AppWindowTest::SetUp());
+        ASSERT_NO_FATAL_FAILURE(makeFolders({"dest", "out", "data"}));
         m_oldData = qgetenv("XDG_DATA_HOME");
-        QSettings store(QStringLiteral("Quorvel"), QStringLiteral("Zapfer"));
-        store.clear();
-        store.setValue(QStringLiteral("DestDir"), dir("dest"));
-        store.setValue(QStringLiteral("CommType"), 6);
-        store.sync();
+        seedSettings({{"DestDir", dir("dest")}, {"CommType", 6}});
     }
     void TearDown() override {
         m_app.reset();
         qputenv("XDG_DATA_HOME", m_oldData);
-    }
-
-    QString dir(const char* name) const { return m_root.filePath(QString::fromLatin1(name)); }
-
-    QString makeFile(const QString& name, const QByteArray& content) {
-        const QString path = dir("out") + QLatin1Char('/') + name;
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        return path;
-    }
-
-    MainWindow* startWindow() {
-        LinkConfig link;
-        link.listenPort = 0;
-        link.echoPort = 0;
-        m_app = std::make_unique<ZapferApp>(link);
-        return m_app->start({}) ? m_app->window() : nullptr;
     }
 
     // A zapfer-cli sends `files` to the window; true once the window has
@@ -75,9 +50,7 @@ protected:
         return true;
     }
 
-    QTemporaryDir m_root;
     QByteArray m_oldData;
-    std::unique_ptr<ZapferApp> m_app;
 };
 
 } // namespace

@@ -6,8 +6,8 @@
 #include "file_list_model.h"
 #include "main_window.h"
 #include "window_buttons.h"
-#include "window_parts.h"
 #include "window_peer.h"
+#include "window_start.h"
 #include "zapfer_app.h"
 
 #include <QDir>
@@ -15,10 +15,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -44,29 +42,15 @@ protected:
     }
 };
 
-class WindowTransfers : public ::testing::Test {
+class WindowTransfers : public AppWindowTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_root.isValid());
-        for (const char* sub : {"dest", "out", "peer"})
-            ASSERT_TRUE(QDir(m_root.path()).mkdir(QString::fromLatin1(sub)));
-        QSettings store(QStringLiteral("Quorvel"), QStringLiteral("Zapfer"));
-        store.clear();
-        store.setValue(QStringLiteral("DestDir"), dir("dest"));
-        store.setValue(QStringLiteral("CurDir"), dir("dest"));
-        store.setValue(QStringLiteral("CommType"), 6); // WAN / Internet, to 127.0.0.1
-        store.setValue(QStringLiteral("PeerIP"), 0x7F000001u);
-        store.sync();
-    }
-
-    QString dir(const char* name) const { return m_root.filePath(QString::fromLatin1(name)); }
-
-    QString makeFile(const QString& name, const QByteArray& content) {
-        const QString path = dir("out") + QLatin1Char('/') + name;
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        return path;
+        ASSERT_NO_FATAL_FAILURE(AppWindowTest::SetUp());
+        ASSERT_NO_FATAL_FAILURE(makeFolders({"dest", "out", "peer"}));
+        seedSettings({{"DestDir", dir("dest")},
+                      {"CurDir", dir("dest")},
+                      {"CommType", 6}, // WAN / Internet, to 127.0.0.1
+                      {"PeerIP", 0x7F000001u}});
     }
 
     // A sparse file: long enough to be caught in the middle.
@@ -90,13 +74,15 @@ protected:
     // The window, sending to 127.0.0.1:`peerPort` and listening on a free port.
     MainWindow* startWindow(uint16_t peerPort) {
         LinkConfig link;
-        link.listenPort = 0;
-        link.echoPort = 0;
         link.peerPort = peerPort;
-        m_app = std::make_unique<ZapferApp>(link);
-        if (!m_app->start({}))
-            return nullptr;
-        return m_app->window();
+        return AppWindowTest::startWindow(link);
+    }
+
+    // The window, sending to `peer`, which receives into the folder "peer".
+    MainWindow* startSendingTo(CliPeer& peer) {
+        const uint16_t port = peer.receive(dir("peer"));
+        EXPECT_NE(port, 0);
+        return port != 0 ? startWindow(port) : nullptr;
     }
 
     // Five files, added so that the SendList's top-to-bottom order is
@@ -114,16 +100,11 @@ protected:
         EXPECT_EQ(sendListOf(*window).model()->paths(), paths);
         return paths;
     }
-
-    QTemporaryDir m_root;
-    std::unique_ptr<ZapferApp> m_app; // after m_root: ends before the folders go
 };
 
 TEST_F(WindowTransfers, FiveFilesSentEmptyTheSendListAndReportFiveOfFive) {
     CliPeer peer;
-    const uint16_t port = peer.receive(dir("peer"));
-    ASSERT_NE(port, 0);
-    MainWindow* window = startWindow(port);
+    MainWindow* window = startSendingTo(peer);
     ASSERT_NE(window, nullptr);
     const QStringList paths = queueFive(window);
     FeedbackRecorder feedback;
@@ -152,9 +133,7 @@ TEST_F(WindowTransfers, NameConflictIsReportedAndKeepsTheSendList) {
     existing.write("older");
     existing.close();
     CliPeer peer;
-    const uint16_t port = peer.receive(dir("peer"));
-    ASSERT_NE(port, 0);
-    MainWindow* window = startWindow(port);
+    MainWindow* window = startSendingTo(peer);
     ASSERT_NE(window, nullptr);
     const QStringList paths = queueFive(window);
     FeedbackRecorder feedback;
@@ -212,9 +191,7 @@ TEST_F(WindowTransfers, CancelWhileConnectingReportsNothingAndKeepsTheSendList) 
 
 TEST_F(WindowTransfers, SendCutOffOnTheThirdFileRemovesTheTopTwo) {
     CliPeer peer;
-    const uint16_t port = peer.receive(dir("peer"));
-    ASSERT_NE(port, 0);
-    MainWindow* window = startWindow(port);
+    MainWindow* window = startSendingTo(peer);
     ASSERT_NE(window, nullptr);
     const QStringList paths = queueFive(window, makeHugeFile(QStringLiteral("huge.bin")));
     // A row selected below the one in progress was not sent: it stays.

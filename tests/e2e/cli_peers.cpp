@@ -1,5 +1,8 @@
 #include "cli_peers.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <chrono>
 #include <random>
 
@@ -23,6 +26,17 @@ std::string randomBytes(size_t size, unsigned seed) {
     for (auto& b : bytes)
         b = static_cast<char>(random());
     return bytes;
+}
+
+void expectExactlyReceived(const TempDir& dest,
+                           const std::vector<std::pair<std::string, std::string>>& files) {
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : files) {
+        names.push_back(name);
+        EXPECT_TRUE(readFile(dest.file(name)) == bytes) << name << " differs";
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(listDir(dest.path()), names);
 }
 
 } // namespace zapfer::testing

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zapfer::testing {
@@ -30,6 +31,10 @@ struct Receiver {
 Receiver startReceiver(const std::string& dest,
                        std::vector<std::string> args = {"--port", "0", "--echo-port", "0"},
                        std::vector<std::string> prefix = {});
+
+// Each of `files` (name and bytes) is in `dest` as it was sent, and nothing else is.
+void expectExactlyReceived(const TempDir& dest,
+                           const std::vector<std::pair<std::string, std::string>>& files);
 
 // `size` bytes of a fixed pseudo-random sequence.
 std::string randomBytes(size_t size, unsigned seed);

@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,22 @@ private:
     std::vector<std::string> m_created;
     bool m_ready = false;
     std::string m_failure;
+};
+
+// A fixture whose tests are skipped where the namespaces cannot be made:
+// without root, or without the kernel's support.
+class NamespacePairTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "needs root to create network namespaces";
+        m_namespaces.emplace();
+        if (!m_namespaces->ready())
+            GTEST_SKIP() << "network namespaces are not available here: "
+                         << m_namespaces->failure();
+    }
+
+    std::optional<NamespacePair> m_namespaces;
 };
 
 // zapfer-cli in the sender's namespace sends `path`, finding `receiver` by

@@ -14,13 +14,10 @@
 using namespace zapfer::testing;
 using namespace std::chrono_literals;
 
-TEST(LanDiscovery, SendLanFindsTheReceiverByBroadcastOnTheRealPorts) {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to create network namespaces";
-    const NamespacePair namespaces;
-    if (!namespaces.ready())
-        GTEST_SKIP() << "network namespaces are not available here: " << namespaces.failure();
+using LanDiscovery = NamespacePairTest;
 
+TEST_F(LanDiscovery, SendLanFindsTheReceiverByBroadcastOnTheRealPorts) {
+    const NamespacePair& namespaces = *m_namespaces;
     TempDir source;
     TempDir dest;
     const std::string payload = randomBytes(100000, 9);

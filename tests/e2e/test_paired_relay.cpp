@@ -5,6 +5,7 @@
 // only the construction's options, accepts zapfer-cli's paired send.
 
 #include "cli_peers.h"
+#include "loopback_socket.h"
 
 #include <gtest/gtest.h>
 
@@ -29,49 +30,20 @@ namespace {
 constexpr char kCode[] = "7KQ3-M4XD-2HVF";
 constexpr char kKeyHex[] = "f9fd2c60b0925dce492d27d195838145b0d98caae2457659de4352b34291ed06";
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-sockaddr_in loopback(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 // Takes one connection on an ephemeral port of 127.0.0.1, connects on to
 // `target`, and copies both ways until both ends closed, recording all.
 class Relay {
 public:
-    explicit Relay(uint16_t target) : m_listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address = loopback(0);
-        socklen_t length = sizeof address;
-        if (::bind(m_listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(m_listener.get(), 1) != 0 ||
-            ::getsockname(m_listener.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this, target] { run(target); });
+    explicit Relay(uint16_t target) : m_listener(zapfer::test::bindLoopback(SOCK_STREAM, 0, 1)) {
+        if (m_listener.fd)
+            m_thread = std::thread([this, target] { run(target); });
     }
     ~Relay() {
         m_stop = true;
         if (m_thread.joinable())
             m_thread.join();
     }
-    uint16_t port() const { return m_port; }
+    uint16_t port() const { return m_listener.port; }
     std::string recorded() {
         std::lock_guard lock(m_mutex);
         return m_recorded;
@@ -79,14 +51,14 @@ public:
 
 private:
     void run(uint16_t target) {
-        pollfd waiting{m_listener.get(), POLLIN, 0};
+        pollfd waiting{m_listener.fd.get(), POLLIN, 0};
         for (int i = 0; i < 600 && !m_stop && ::poll(&waiting, 1, 100) == 0; ++i) {
         }
         if (m_stop || !(waiting.revents & POLLIN))
             return;
-        Fd near(::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        Fd far(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        const sockaddr_in address = loopback(target);
+        zapfer::UniqueFd near(::accept4(m_listener.fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        zapfer::UniqueFd far(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        const sockaddr_in address = zapfer::test::loopbackAddress(target);
         if (near.get() < 0 ||
             ::connect(far.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
             return;
@@ -123,8 +95,7 @@ private:
         }
     }
 
-    Fd m_listener;
-    uint16_t m_port = 0;
+    zapfer::test::LoopbackSocket m_listener;
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
     std::string m_recorded;

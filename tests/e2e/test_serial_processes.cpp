@@ -71,13 +71,7 @@ TEST(SerialProcesses, FilesCrossASocatLineByteIdentical) {
     EXPECT_NE(sent.out.find("4 of 4 files sent successfully\n"), std::string::npos) << sent.out;
     ASSERT_TRUE(receiver->waitForLine("4 of 4 files received successfully", 30s))
         << receiver->out() << receiver->err();
-    std::vector<std::string> names;
-    for (const auto& [name, bytes] : files) {
-        names.push_back(name);
-        EXPECT_TRUE(readFile(dest.file(name)) == bytes) << name << " differs";
-    }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(listDir(dest.path()), names);
+    expectExactlyReceived(dest, files);
 
     receiver->signal(SIGTERM);
     EXPECT_EQ(receiver->waitExit(20s), 0) << receiver->err();

@@ -58,13 +58,7 @@ TEST(TwoProcesses, SeveralFilesArriveByteIdentical) {
     ASSERT_TRUE(receiver.process->waitForLine("5 of 5 files received successfully", 30s))
         << receiver.process->out();
 
-    std::vector<std::string> names;
-    for (const auto& [name, bytes] : files) {
-        names.push_back(name);
-        EXPECT_TRUE(readFile(dest.file(name)) == bytes) << name << " differs";
-    }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(listDir(dest.path()), names);
+    expectExactlyReceived(dest, files);
 
     receiver.process->signal(SIGTERM);
     EXPECT_EQ(receiver.process->waitExit(20s), 0) << receiver.process->err();

@@ -4,6 +4,7 @@
 // kept for a person to look at.
 
 #include "child_process.h"
+#include "network_namespaces.h"
 
 #include <gtest/gtest.h>
 
@@ -16,61 +17,6 @@ using namespace zapfer::testing;
 using namespace std::chrono_literals;
 
 namespace {
-
-bool run(const std::vector<std::string>& argv, std::string* failure) {
-    const RunResult result = runToEnd(argv, 20s);
-    if (result.status == 0)
-        return true;
-    if (failure->empty())
-        *failure = ::testing::PrintToString(argv) + ": " + result.err;
-    return false;
-}
-
-// Namespaces "r" (198.18.0.1) and "s" (198.18.0.2) joined by a veth pair,
-// deleted again on every way out.
-class Namespaces {
-public:
-    Namespaces() {
-        const std::string id = std::to_string(getpid());
-        const std::string names[2] = {"zapfer-win-r-" + id, "zapfer-win-s-" + id};
-        for (const auto& name : names) {
-            if (!run({"ip", "netns", "add", name}, &m_failure))
-                return;
-            m_created.push_back(name);
-        }
-        const std::string r = "wr" + id;
-        const std::string s = "ws" + id;
-        m_ready = run({"ip", "link", "add", r, "netns", names[0], "type", "veth", "peer", "name", s,
-                       "netns", names[1]},
-                      &m_failure) &&
-                  configure(names[0], r, "198.18.0.1/24") &&
-                  configure(names[1], s, "198.18.0.2/24");
-    }
-    ~Namespaces() {
-        for (const auto& name : m_created)
-            runToEnd({"ip", "netns", "del", name}, 20s);
-    }
-    Namespaces(const Namespaces&) = delete;
-    Namespaces& operator=(const Namespaces&) = delete;
-
-    bool ready() const { return m_ready; }
-    const std::string& failure() const { return m_failure; }
-    std::vector<std::string> in(int which) const {
-        return {"ip", "netns", "exec", m_created[size_t(which)]};
-    }
-
-private:
-    bool configure(const std::string& ns, const std::string& link, const std::string& address) {
-        return run({"ip", "-n", ns, "addr", "add", address, "broadcast", "+", "dev", link},
-                   &m_failure) &&
-               run({"ip", "-n", ns, "link", "set", link, "up"}, &m_failure) &&
-               run({"ip", "-n", ns, "link", "set", "lo", "up"}, &m_failure);
-    }
-
-    std::vector<std::string> m_created;
-    bool m_ready = false;
-    std::string m_failure;
-};
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -179,33 +125,39 @@ std::vector<std::string> sampleFiles(const std::string& folder, int count) {
     return files;
 }
 
+// Both machines' namespaces, and the folders files are sent from and
+// received into; each test is skipped where it cannot run.
+class WindowLan : public NamespacePairTest {
+protected:
+    void SetUp() override {
+        NamespacePairTest::SetUp();
+        if (IsSkipped())
+            return;
+        if (runToEnd({"sh", "-c", "command -v Xvfb"}, 10s).status != 0)
+            GTEST_SKIP() << "Xvfb is not installed";
+        std::filesystem::create_directories(m_source);
+        std::filesystem::create_directories(m_dest);
+    }
+
+    TempDir m_root;
+    const std::string m_source = m_root.file("source");
+    const std::string m_dest = m_root.file("dest");
+};
+
 } // namespace
 
-TEST(WindowLan, TwoWindowsBeamFilesFoundByBroadcastWithScreenshots) {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to create network namespaces";
-    if (runToEnd({"sh", "-c", "command -v Xvfb"}, 10s).status != 0)
-        GTEST_SKIP() << "Xvfb is not installed";
-    const Namespaces namespaces;
-    if (!namespaces.ready())
-        GTEST_SKIP() << "network namespaces are not available here: " << namespaces.failure();
-
-    TempDir root;
-    const std::string source = root.file("source");
-    const std::string dest = root.file("dest");
-    std::filesystem::create_directories(source);
-    std::filesystem::create_directories(dest);
-    const std::vector<std::string> files = sampleFiles(source, 3);
-    makeHome(root.file("receiver"), dest);
-    makeHome(root.file("sender"), source);
+TEST_F(WindowLan, TwoWindowsBeamFilesFoundByBroadcastWithScreenshots) {
+    const std::vector<std::string> files = sampleFiles(m_source, 3);
+    makeHome(m_root.file("receiver"), m_dest);
+    makeHome(m_root.file("sender"), m_source);
 
     const int receiverDisplay = freeDisplay(500 + getpid() % 300);
     ASSERT_GE(receiverDisplay, 0);
-    Window receiver(namespaces.in(0), root.file("receiver"), receiverDisplay, {}, {});
+    Window receiver(m_namespaces->inReceiver(), m_root.file("receiver"), receiverDisplay, {}, {});
     ASSERT_TRUE(receiver.waitReady()) << receiver.err();
     const int senderDisplay = freeDisplay(receiverDisplay + 1);
     ASSERT_GE(senderDisplay, 0);
-    Window sender(namespaces.in(1), root.file("sender"), senderDisplay,
+    Window sender(m_namespaces->inSender(), m_root.file("sender"), senderDisplay,
                   // Its own echo responder off 1755: the engine can still answer its
                   // own probe when that arrives as the wait for one begins.
                   {"ZAPFER_TEST_PRESS_SEND=1", "ZAPFER_TEST_TCP_PORT=0"}, files);
@@ -214,7 +166,7 @@ TEST(WindowLan, TwoWindowsBeamFilesFoundByBroadcastWithScreenshots) {
     EXPECT_EQ(sender.waitResult(), "3 of 3 files sent successfully") << sender.err();
     EXPECT_EQ(receiver.waitResult(), "3 of 3 files received successfully") << receiver.err();
     for (const std::string& file : files)
-        EXPECT_TRUE(readFile(dest + "/" + std::filesystem::path(file).filename().string()) ==
+        EXPECT_TRUE(readFile(m_dest + "/" + std::filesystem::path(file).filename().string()) ==
                     readFile(file))
             << file;
 
@@ -224,7 +176,7 @@ TEST(WindowLan, TwoWindowsBeamFilesFoundByBroadcastWithScreenshots) {
         shots = dir;
     std::filesystem::create_directories(shots);
     for (const char* role : {"sender", "receiver"}) {
-        const std::string shot = root.file(role) + "/screen.png";
+        const std::string shot = m_root.file(role) + "/screen.png";
         EXPECT_TRUE(std::filesystem::exists(shot)) << role;
         std::filesystem::copy_file(shot, shots + "/lan_" + role + ".png",
                                    std::filesystem::copy_options::overwrite_existing);
@@ -236,38 +188,24 @@ TEST(WindowLan, TwoWindowsBeamFilesFoundByBroadcastWithScreenshots) {
 
 // The window with a pairing code sends on the paired link to zapfer-cli, which
 // takes paired peers only: found by broadcast as ever, then TLS on port 1757.
-TEST(WindowLan, AWindowWithAPairingCodeSendsToZapferCliOnThePairedLink) {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to create network namespaces";
-    if (runToEnd({"sh", "-c", "command -v Xvfb"}, 10s).status != 0)
-        GTEST_SKIP() << "Xvfb is not installed";
-    const Namespaces namespaces;
-    if (!namespaces.ready())
-        GTEST_SKIP() << "network namespaces are not available here: " << namespaces.failure();
-
-    TempDir root;
-    const std::string source = root.file("source");
-    const std::string dest = root.file("dest");
-    std::filesystem::create_directories(source);
-    std::filesystem::create_directories(dest);
-    const std::vector<std::string> files = sampleFiles(source, 2);
+TEST_F(WindowLan, AWindowWithAPairingCodeSendsToZapferCliOnThePairedLink) {
+    const std::vector<std::string> files = sampleFiles(m_source, 2);
     const std::string code = "7KQ3M4XD2HVF";
 
-    std::vector<std::string> receiveArgv = namespaces.in(0);
-    receiveArgv.insert(receiveArgv.end(),
-                       {"env", "HOME=" + root.file("receiver"),
-                        "XDG_CONFIG_HOME=" + root.file("receiver") + "/config",
-                        "XDG_DATA_HOME=" + root.file("receiver") + "/data", ZAPFER_CLI_PATH,
-                        "receive", "--dest", dest, "--pairing-code", "7kq3-m4xd-2hvf",
-                        "--only-paired"});
+    std::vector<std::string> receiveArgv = m_namespaces->inReceiver();
+    receiveArgv.insert(receiveArgv.end(), {"env", "HOME=" + m_root.file("receiver"),
+                                           "XDG_CONFIG_HOME=" + m_root.file("receiver") + "/config",
+                                           "XDG_DATA_HOME=" + m_root.file("receiver") + "/data",
+                                           ZAPFER_CLI_PATH, "receive", "--dest", m_dest,
+                                           "--pairing-code", "7kq3-m4xd-2hvf", "--only-paired"});
     ChildProcess receiver(receiveArgv);
     ASSERT_TRUE(receiver.waitForLine("listening for paired peers on port 1757", 20s))
         << receiver.out() << receiver.err();
 
-    makeHome(root.file("sender"), source, "PairingCode=" + code + "\n");
+    makeHome(m_root.file("sender"), m_source, "PairingCode=" + code + "\n");
     const int senderDisplay = freeDisplay(500 + getpid() % 300);
     ASSERT_GE(senderDisplay, 0);
-    Window sender(namespaces.in(1), root.file("sender"), senderDisplay,
+    Window sender(m_namespaces->inSender(), m_root.file("sender"), senderDisplay,
                   {"ZAPFER_TEST_PRESS_SEND=1", "ZAPFER_TEST_TCP_PORT=0"}, files);
     ASSERT_TRUE(sender.waitReady()) << sender.err();
 
@@ -275,7 +213,7 @@ TEST(WindowLan, AWindowWithAPairingCodeSendsToZapferCliOnThePairedLink) {
     EXPECT_TRUE(receiver.waitForLine("2 of 2 files received successfully", 30s))
         << receiver.out() << receiver.err();
     for (const std::string& file : files)
-        EXPECT_TRUE(readFile(dest + "/" + std::filesystem::path(file).filename().string()) ==
+        EXPECT_TRUE(readFile(m_dest + "/" + std::filesystem::path(file).filename().string()) ==
                     readFile(file))
             << file;
     EXPECT_EQ(sender.quit(), 0) << sender.err();

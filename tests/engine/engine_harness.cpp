@@ -42,6 +42,15 @@ std::vector<uint8_t> readFile(const fs::path& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+std::vector<fs::path> makeFiles(const TempDir& dir, int count, size_t size) {
+    std::vector<fs::path> files;
+    for (int i = 0; i < count; ++i) {
+        files.push_back(dir / ("f" + std::to_string(i) + ".dat"));
+        writeFile(files.back(), randomBytes(size, uint32_t(i)));
+    }
+    return files;
+}
+
 std::vector<std::string> listNames(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder))

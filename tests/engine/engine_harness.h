@@ -115,6 +115,8 @@ struct Folder {
 std::vector<uint8_t> randomBytes(size_t n, uint32_t seed);
 void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> readFile(const std::filesystem::path& path);
+// `count` files of `size` random bytes in `dir`, named f0.dat, f1.dat, ...
+std::vector<std::filesystem::path> makeFiles(const TempDir& dir, int count, size_t size);
 // Names in a folder, sorted (hidden ones too).
 std::vector<std::string> listNames(const std::filesystem::path& folder);
 

@@ -4,6 +4,7 @@
 // Forging a source port takes root (a low port or a raw socket).
 
 #include "engine_harness.h"
+#include "loopback_socket.h"
 
 #include <arpa/inet.h>
 #include <linux/if_packet.h>
@@ -30,44 +31,26 @@ using namespace std::chrono_literals;
 namespace {
 constexpr std::array<uint8_t, 4> kProbe = {0x66, 0x12, 0x34, 0x56};
 
-sockaddr_in loopbackAddress(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 // A UDP socket on 127.0.0.1: `port`, or an ephemeral one for 0.
 class UdpSocket {
 public:
-    explicit UdpSocket(uint16_t port = 0) : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address = loopbackAddress(port);
-        if (::bind(m_fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            m_fd.reset();
-            return;
-        }
-        socklen_t length = sizeof address;
-        ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
-    bool valid() const { return m_fd.valid(); }
-    uint16_t port() const { return m_port; }
+    explicit UdpSocket(uint16_t port = 0) : m_bound(bindLoopback(SOCK_DGRAM, port)) {}
+    bool valid() const { return m_bound.fd.valid(); }
+    uint16_t port() const { return m_bound.port; }
     void sendTo(uint16_t port) {
         const sockaddr_in address = loopbackAddress(port);
-        ::sendto(m_fd.get(), kProbe.data(), kProbe.size(), 0,
+        ::sendto(m_bound.fd.get(), kProbe.data(), kProbe.size(), 0,
                  reinterpret_cast<const sockaddr*>(&address), sizeof address);
     }
     bool answered(int timeoutMs) {
-        pollfd fd{m_fd.get(), POLLIN, 0};
+        pollfd fd{m_bound.fd.get(), POLLIN, 0};
         std::array<uint8_t, 16> bytes{};
         return ::poll(&fd, 1, timeoutMs) > 0 &&
-               ::recv(m_fd.get(), bytes.data(), bytes.size(), 0) > 0;
+               ::recv(m_bound.fd.get(), bytes.data(), bytes.size(), 0) > 0;
     }
 
 private:
-    UniqueFd m_fd;
-    uint16_t m_port = 0;
+    LoopbackSocket m_bound;
 };
 
 // A LAN engine answering probes on an ephemeral port of 127.0.0.1.

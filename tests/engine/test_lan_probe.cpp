@@ -2,9 +2,8 @@
 // broadcast comes back to the machine that sent it), but answers a peer's.
 
 #include "engine_harness.h"
+#include "loopback_socket.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -19,37 +18,25 @@ using namespace zapfer::test;
 namespace {
 class UdpSocket {
 public:
-    UdpSocket() : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
-    uint16_t port() const { return m_port; }
+    UdpSocket() : m_bound(bindLoopback(SOCK_DGRAM)) {}
+    uint16_t port() const { return m_bound.port; }
     void sendTo(uint16_t port, const std::array<uint8_t, 4>& bytes) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::sendto(m_fd.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
-                 sizeof address);
+        const sockaddr_in address = loopbackAddress(port);
+        ::sendto(m_bound.fd.get(), bytes.data(), bytes.size(), 0,
+                 reinterpret_cast<const sockaddr*>(&address), sizeof address);
     }
     std::optional<std::array<uint8_t, 4>> receive(int timeoutMs) {
-        pollfd fd{m_fd.get(), POLLIN, 0};
+        pollfd fd{m_bound.fd.get(), POLLIN, 0};
         if (::poll(&fd, 1, timeoutMs) <= 0)
             return std::nullopt;
         std::array<uint8_t, 4> bytes{};
-        if (::recv(m_fd.get(), bytes.data(), bytes.size(), 0) != 4)
+        if (::recv(m_bound.fd.get(), bytes.data(), bytes.size(), 0) != 4)
             return std::nullopt;
         return bytes;
     }
 
 private:
-    UniqueFd m_fd;
-    uint16_t m_port = 0;
+    LoopbackSocket m_bound;
 };
 } // namespace
 

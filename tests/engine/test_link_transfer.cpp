@@ -80,22 +80,6 @@ bool idle(Engine& engine) {
     return engine.state().LinkState == LinkState::Listening && engine.state().ReceiveEnabled == 1;
 }
 
-std::vector<SendFile> listOf(const std::vector<fs::path>& files) {
-    std::vector<SendFile> list;
-    for (const auto& f : files)
-        list.push_back({f.string(), int64_t(fs::file_size(f))});
-    return list;
-}
-
-std::vector<fs::path> makeFiles(const TempDir& dir, int count, size_t size) {
-    std::vector<fs::path> files;
-    for (int i = 0; i < count; ++i) {
-        files.push_back(dir / ("f" + std::to_string(i) + ".dat"));
-        writeFile(files.back(), randomBytes(size, uint32_t(i)));
-    }
-    return files;
-}
-
 class LinkTransfer : public ::testing::TestWithParam<WireLink> {
 protected:
     bool serial() const { return GetParam() == WireLink::Serial; }
@@ -207,7 +191,7 @@ TEST_P(LinkTransfer, AbortMidFileLeavesNoPartialAndKeepsTheOlderFile) {
             serial() ? makeFiles(source, 1, 2 << 20) : makeFiles(source, 2, 64 << 20);
         writeFile(dest / "f0.dat", older);
         LinkedEngines line(type(), dest.path(), /*overwrite*/ true);
-        ASSERT_TRUE(line.beginAndConnect(listOf(files)));
+        ASSERT_TRUE(line.beginAndConnect(sendFiles(files)));
         line.sender().startSending();
         // Cancel once the first file is under way.
         ASSERT_TRUE(line.senderEvents().waitUntil([&] {
@@ -243,7 +227,7 @@ TEST_P(LinkTransfer, AbortMidFileLeavesNoPartialAndKeepsTheOlderFile) {
 TEST_P(LinkTransfer, UnreadableFileIsSkippedAndTheRestGoesThrough) {
     TempDir source, dest;
     const auto files = makeFiles(source, 3, serial() ? 9000 : 40000);
-    const auto list = listOf(files);
+    const auto list = sendFiles(files);
     fs::remove(files[1]); // gone since it was put in the list
     LinkedEngines line(type(), dest.path());
     ASSERT_TRUE(line.beginAndConnect(list));

@@ -1,11 +1,12 @@
 // The parts of receiving that the user chooses: the name Keep both gives a
 // file whose name exists, the stored choice read back beside the older
-// "Preferences" bit, and the accept list as typed and as matched.
+// "Preferences" bit, and the accept list as typed, as matched, and as a refused peer meets it.
 
 #include "accept_list.h"
 #include "conflict_names.h"
 #include "engine_harness.h"
 #include "received_file.h"
+#include "wire_peer.h"
 
 #include <gtest/gtest.h>
 
@@ -147,4 +148,53 @@ TEST(AcceptList, ANetworkAdmitsItsAddressesOnly) {
     EXPECT_FALSE(list.admits(0x7F000001u));
     EXPECT_TRUE(AcceptList{}.admits(0x7F000001u));
     EXPECT_TRUE(parseAcceptList("0.0.0.0/0").list->admits(0xFFFFFFFFu));
+}
+
+// A peer refused for its address has no receive of its own: when it connects
+// and goes after a real receive but before the front end took that receive's
+// outcome, the outcome taken is still the real one (a flood right after a
+// transfer once made zapfer-cli report the refused table instead).
+TEST(AcceptList, ARefusedPeerLeavesTheLastReceivesOutcomeInPlace) {
+    TempDir source;
+    TempDir dest;
+    const auto payload = randomBytes(5000, 31);
+    writeFile(source / "kept.bin", payload);
+
+    Responder responder(dest.path());
+    EngineSettings settings = responder.engine.settings();
+    settings.acceptFrom = *parseAcceptList("127.0.0.1").list;
+    responder.engine.setSettings(settings);
+
+    Sender sender(responder.engine.listenPort());
+    const SendOutcome sent = sender.send({source / "kept.bin"});
+    ASSERT_EQ(sent.filesDone, 1);
+    RecordingEvents& events = responder.events;
+    TransferId received = kNoTransfer;
+    ASSERT_TRUE(events.waitUntil([&] {
+        received = events.lastReceive;
+        return received != kNoTransfer && !events.endedIds.empty() &&
+               events.endedIds.back() == received;
+    }));
+
+    {
+        WirePeer refused = WirePeer::tcp(responder.engine.listenPort(), 0x7F000002u);
+        ASSERT_TRUE(refused.connected());
+        refused.sendTable({{"flood.bin", 7}});
+        EXPECT_EQ(refused.readCommand(), CMD_CANNOT_CREATE);
+        // The responder closes a refused connection only after its receive
+        // session has ended: from here on its end has been told.
+        EXPECT_TRUE(refused.closedByPeer());
+    }
+
+    const ReceiveOutcome outcome = responder.engine.finishReceive();
+    EXPECT_EQ(outcome.id, received);
+    EXPECT_FALSE(outcome.aborted);
+    EXPECT_EQ(outcome.filesDone, 1);
+    EXPECT_EQ(outcome.fileCount, 1);
+    EXPECT_EQ(outcome.peerAddress, loopback());
+    ASSERT_EQ(outcome.files.size(), 1u);
+    EXPECT_EQ(outcome.files[0].nameAsStored, "kept.bin");
+    EXPECT_EQ(outcome.files[0].result, FileResult::Stored);
+    EXPECT_TRUE(readFile(dest / "kept.bin") == payload);
+    EXPECT_EQ(listNames(dest.path()), std::vector<std::string>{"kept.bin"});
 }

@@ -24,14 +24,6 @@ ReceiveOutcome finishReceive(Responder& responder) {
     return responder.engine.finishReceive();
 }
 
-std::vector<fs::path> makeFiles(const TempDir& dir, int count, size_t size) {
-    std::vector<fs::path> files;
-    for (int i = 0; i < count; ++i) {
-        files.push_back(dir / ("f" + std::to_string(i) + ".dat"));
-        writeFile(files.back(), randomBytes(size, uint32_t(i)));
-    }
-    return files;
-}
 } // namespace
 
 TEST(SocketTransfer, HundredFilesInOneTableAndTheHundredAndFirstRefused) {

@@ -4,6 +4,7 @@
 // connections over 127.0.0.1, and two links handshaken over one of them.
 
 #include "engine_state.h"
+#include "loopback_socket.h"
 #include "pairing_key.h"
 #include "tls_link.h"
 #include "unique_fd.h"
@@ -57,11 +58,8 @@ inline void makeNonBlocking(int fd) {
 
 inline UniqueFd connectTo(uint16_t port) {
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    const sockaddr_in address = test::loopbackAddress(port);
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return UniqueFd();
     makeNonBlocking(fd.get());
     return fd;
@@ -70,29 +68,19 @@ inline UniqueFd connectTo(uint16_t port) {
 // A listener on 127.0.0.1 at an ephemeral port.
 class Listener {
 public:
-    Listener() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(m_fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::listen(m_fd.get(), 4) == 0 &&
-            ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            m_port = ntohs(address.sin_port);
-    }
-    uint16_t port() const { return m_port; }
+    Listener() : m_bound(test::bindLoopback(SOCK_STREAM)) {}
+    uint16_t port() const { return m_bound.port; }
     // The next connection, waited for at most 10 s.
     UniqueFd accept() {
-        pollfd ready{m_fd.get(), POLLIN, 0};
+        pollfd ready{m_bound.fd.get(), POLLIN, 0};
         if (::poll(&ready, 1, 10'000) != 1)
             return UniqueFd();
-        UniqueFd fd(::accept4(m_fd.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        UniqueFd fd(::accept4(m_bound.fd.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
         return fd;
     }
 
 private:
-    UniqueFd m_fd;
-    uint16_t m_port = 0;
+    test::LoopbackSocket m_bound;
 };
 
 // What a TlsLink needs of an engine.

@@ -57,6 +57,13 @@ mode_t permissions(const QString& path) {
     return lstat(native(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
+bool onDifferentFileSystems(const QString& a, const QString& b) {
+    struct stat first {
+    }, second{};
+    return stat(native(a).constData(), &first) == 0 && stat(native(b).constData(), &second) == 0 &&
+           first.st_dev != second.st_dev;
+}
+
 int64_t modifiedSeconds(const QString& path) {
     struct stat st {};
     return lstat(native(path).constData(), &st) == 0 ? st.st_mtim.tv_sec : -1;

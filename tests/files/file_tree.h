@@ -7,6 +7,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
@@ -19,8 +22,23 @@ QByteArray readFile(const QString& path);
 bool exists(const QString& path);      // without following a link
 bool isDirectory(const QString& path); // without following a link
 mode_t permissions(const QString& path);
+// Both paths exist and lie on two different file systems.
+bool onDifferentFileSystems(const QString& a, const QString& b);
 int64_t modifiedSeconds(const QString& path);
 bool setModified(const QString& path, int64_t seconds);
+
+// Each test in a fresh temporary folder, m_root.
+class TempFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        m_root = m_dir.path();
+    }
+    QString path(const QString& relative) const { return m_root + QLatin1Char('/') + relative; }
+
+    QTemporaryDir m_dir;
+    QString m_root;
+};
 
 // Makes `file` in `folder` impossible to delete, for root as well: an
 // immutable file when the process may set one, else a folder without write

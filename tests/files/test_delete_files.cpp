@@ -3,7 +3,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -19,17 +18,9 @@ namespace {
 const QString kFinal =
     QStringLiteral("\n\nThis cannot be undone: nothing is moved to a trash folder.");
 
-class DeleteFiles : public ::testing::Test {
+class DeleteFiles : public TempFolderTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_dir.isValid());
-        m_root = m_dir.path();
-    }
-    QString path(const QString& relative) const { return m_root + QLatin1Char('/') + relative; }
     bool mkdir(const QString& relative) const { return QDir().mkpath(path(relative)); }
-
-    QTemporaryDir m_dir;
-    QString m_root;
 };
 
 // Creates `depth` nested folders "d" below `top` with one file in each,

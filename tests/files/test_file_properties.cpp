@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <ctime>
 #include <fcntl.h>
@@ -17,17 +16,7 @@ using namespace zapfer::test;
 
 namespace {
 
-class FilePropertiesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_dir.isValid());
-        m_root = m_dir.path();
-    }
-    QString path(const QString& name) const { return m_root + QLatin1Char('/') + name; }
-
-    QTemporaryDir m_dir;
-    QString m_root;
-};
+using FilePropertiesTest = TempFolderTest;
 
 int64_t localSeconds(int year, int month, int day, int hour, int minute, int second) {
     struct tm t {};

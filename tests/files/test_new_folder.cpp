@@ -3,7 +3,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -14,17 +13,7 @@ using namespace zapfer::test;
 
 namespace {
 
-class NewFolderTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_dir.isValid());
-        m_root = m_dir.path();
-    }
-    QString path(const QString& name) const { return m_root + QLatin1Char('/') + name; }
-
-    QTemporaryDir m_dir;
-    QString m_root;
-};
+using NewFolderTest = TempFolderTest;
 
 } // namespace
 

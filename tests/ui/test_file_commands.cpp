@@ -36,20 +36,6 @@ protected:
     }
     void TearDown() override { setQuestionHook({}); }
 
-    void makeFile(const QString& name) {
-        QFile file(m_dir.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("data");
-    }
-
-    int rowOf(const QString& name) {
-        FileListModel* model = browserOf(window()).model();
-        for (int row = 0; row < model->rowCount(); ++row)
-            if (model->record(row).name == name)
-                return row;
-        return -1;
-    }
-
     void select(const QStringList& names) {
         QItemSelectionModel* selection = browserOf(window()).fileList()->selectionModel();
         selection->clearSelection();

@@ -24,21 +24,7 @@ namespace {
 
 class FileListInteraction : public WindowTest {
 protected:
-    void makeFile(const QString& name) {
-        QFile file(m_dir.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("data");
-    }
-
     QTreeView* list() { return browserOf(window()).fileList(); }
-
-    int rowOf(const QString& name) {
-        FileListModel* model = browserOf(window()).model();
-        for (int row = 0; row < model->rowCount(); ++row)
-            if (model->record(row).name == name)
-                return row;
-        return -1;
-    }
 
     void clickCell(const QString& name, int column = 0) {
         const QModelIndex index = browserOf(window()).model()->index(rowOf(name), column);

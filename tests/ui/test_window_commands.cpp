@@ -29,18 +29,7 @@ namespace {
 class WindowCommands : public WindowTest {
 protected:
     void makeFile(const QString& name, const QByteArray& content = "x") {
-        QFile file(m_dir.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
-
-    int rowOf(const QString& name) {
-        FileListModel* model = browserOf(window()).model();
-        for (int row = 0; row < model->rowCount(); ++row) {
-            if (model->record(row).name == name)
-                return row;
-        }
-        return -1;
+        WindowTest::makeFile(name, content);
     }
 
     QPoint center(const QString& name) {

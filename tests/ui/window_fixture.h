@@ -1,8 +1,11 @@
 #pragma once
 
+#include "file_list_model.h"
 #include "main_window.h"
 #include "settings_store.h"
+#include "window_parts.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,6 +38,23 @@ protected:
                 return window().width() == width && window().height() == height;
             },
             5000);
+    }
+
+    // A file in the listed folder.
+    void makeFile(const QString& name, const QByteArray& content = "data") {
+        QFile file(m_dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << name.toStdString();
+        file.write(content);
+    }
+
+    // The FileList row that shows `name`; -1 when none does.
+    int rowOf(const QString& name) {
+        const zapfer::FileListModel* model = zapfer::test::browserOf(window()).model();
+        for (int row = 0; row < model->rowCount(); ++row) {
+            if (model->record(row).name == name)
+                return row;
+        }
+        return -1;
     }
 
     QTemporaryDir m_dir;

@@ -1,5 +1,7 @@
 #include "wire_peer.h"
 
+#include "loopback_socket.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -38,11 +40,8 @@ WirePeer WirePeer::tcp(uint16_t port, uint32_t source) {
     from.sin_addr.s_addr = htonl(source);
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&from), sizeof from) != 0)
         fd.reset();
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    const sockaddr_in address = loopbackAddress(port);
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         fd.reset();
     const int raw = fd.get();
     return WirePeer(std::move(fd), raw, true);
