@@ -41,9 +41,13 @@ public:
     // handler purged the input and answered).
     virtual std::optional<size_t> blockHeader(int32_t index, uint32_t crc) = 0;
     // `data` is empty when the block stopped half-way or none was expected.
+    // It stays valid, unchanged, until inputServed() of the same feed.
     virtual void blockData(std::span<const uint8_t> data, bool arrived) = 0;
     virtual void name(std::string name) = 0;
     virtual void unfinished(Unfinished message) = 0;
+    // Every whole message of the bytes fed was handed over; block data handed
+    // over in this feed is about to go.
+    virtual void inputServed() {}
 };
 
 class MessageParser {

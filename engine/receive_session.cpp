@@ -28,6 +28,9 @@ void ReceiveSession::tick(int64_t nowMs) {
 }
 
 void ReceiveSession::command(uint8_t code) {
+    // Whatever follows answers after the blocks before it.
+    if (code != CMD_BLOCK)
+        storeRun();
     const bool line = m_traits.dialect == Dialect::Line;
     switch (code) {
     case CMD_FILE_TABLE:
@@ -66,6 +69,7 @@ void ReceiveSession::command(uint8_t code) {
 }
 
 void ReceiveSession::table(uint8_t count, uint32_t crc, std::span<const uint8_t> entries) {
+    storeRun();
     if (CheckFileTable(count, crc, entries) != TableCheck::Valid) {
         sendCode(CMD_BAD_TABLE);
         return;
@@ -102,6 +106,7 @@ void ReceiveSession::table(uint8_t count, uint32_t crc, std::span<const uint8_t>
 }
 
 void ReceiveSession::open(uint8_t index) {
+    storeRun();
     if (m_stopped) {
         sendCode(CMD_ABORT);
         return;
@@ -114,6 +119,7 @@ void ReceiveSession::open(uint8_t index) {
         return;
     }
     m_file.reset();
+    m_diskFailed = false;
     const FileOutcome& entry = m_ledger.entries()[index];
     const int32_t blocks = FileBlocks(m_traits.dialect, entry.size, m_traits.blockSize);
     m_counters.TransferIndex = index;
@@ -140,6 +146,7 @@ std::optional<size_t> ReceiveSession::blockHeader(int32_t k, uint32_t crc) {
     if (m_traits.dialect == Dialect::Stream) {
         m_block.expected = m_file && k >= 0 && k < blocks;
     } else {
+        storeRun();
         // Only the block last taken or the one after it is read; anything
         // else is dropped with the waiting input.
         const int32_t last = m_counters.BlocksDone;
@@ -161,6 +168,15 @@ void ReceiveSession::blockData(std::span<const uint8_t> data, bool arrived) {
     const size_t length = data.size();
     const bool good = arrived && m_block.expected && BlockCrc(data.data(), length) == m_block.crc;
     const bool stream = m_traits.dialect == Dialect::Stream;
+    if (stream && good && !m_diskFailed) {
+        // Stored and acknowledged with the rest of its run, at the latest
+        // once this read is served.
+        if (!m_run.takes(k, length))
+            storeRun();
+        m_run.add(k, m_block.crc, data);
+        return;
+    }
+    storeRun();
     if (!stream && m_stopped) {
         sendCode(CMD_ABORT);
         return;
@@ -173,17 +189,41 @@ void ReceiveSession::blockData(std::span<const uint8_t> data, bool arrived) {
             sendCode(CMD_BLOCK_BAD);
         return;
     }
+    if (stream)
+        return; // the disk failed this file: the transfer is ending
     const size_t storedBefore = m_file->blocksStored();
     if (!m_file->storeBlock(k, int64_t(k) * m_traits.blockSize, data.data(), length)) {
-        // The disk failed under us (full despite the reservation, I/O error).
-        m_observer.closeStatus();
-        m_observer.abortTransfer();
-        if (!stream)
-            sendCode(CMD_ABORT);
+        storeFailed();
         return;
     }
-    m_fileCrc.setBlock(k, m_block.crc, uint32_t(length));
-    if (m_file->blocksStored() > storedBefore)
+    blockStored(k, m_block.crc, length, m_file->blocksStored() > storedBefore);
+}
+
+void ReceiveSession::storeRun() {
+    if (m_run.empty())
+        return;
+    if (!m_file) { // cannot happen: the file changes only after a run is stored
+        m_run.clear();
+        return;
+    }
+    const int32_t first = m_run.first();
+    const size_t storedBefore = m_file->blocksStored();
+    const size_t stored =
+        m_file->storeRun(first, int64_t(first) * m_traits.blockSize, m_run.data());
+    const bool newlyStored = m_file->blocksStored() > storedBefore;
+    for (size_t i = 0; i < stored; ++i)
+        blockStored(first + int32_t(i), m_run.crc(i), m_run.data()[i].iov_len, newlyStored);
+    const bool failed = stored < m_run.size();
+    m_run.clear();
+    // The blocks after the failed one are neither stored nor acknowledged.
+    if (failed)
+        storeFailed();
+}
+
+void ReceiveSession::blockStored(int32_t k, uint32_t crc, size_t length, bool newlyStored) {
+    const bool stream = m_traits.dialect == Dialect::Stream;
+    m_fileCrc.setBlock(k, crc, uint32_t(length));
+    if (newlyStored)
         m_lastProgressMs = m_nowMs;
     // A stream counts the blocks taken; a serial line the index of the last.
     m_counters.BlocksDone = stream ? k + 1 : k;
@@ -195,11 +235,23 @@ void ReceiveSession::blockData(std::span<const uint8_t> data, bool arrived) {
         sendCode(CMD_BLOCK_OK);
 }
 
+void ReceiveSession::storeFailed() {
+    // The disk failed under us (full despite the reservation, I/O error).
+    m_observer.closeStatus();
+    m_observer.abortTransfer();
+    if (m_traits.dialect == Dialect::Stream)
+        m_diskFailed = true;
+    else
+        sendCode(CMD_ABORT);
+}
+
 void ReceiveSession::name(std::string name) {
+    storeRun();
     m_observer.peerNamed(name);
 }
 
 void ReceiveSession::unfinished(Unfinished message) {
+    storeRun();
     switch (message) {
     case Unfinished::StreamMessage:
         // The partial file goes with the connection.

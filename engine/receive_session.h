@@ -9,6 +9,7 @@
 // and calls tick() when deadline() has come, so that a message left half-sent
 // is given up as the link's read time-outs would.
 
+#include "block_run.h"
 #include "conflict_names.h"
 #include "engine_events.h"
 #include "link.h"
@@ -134,6 +135,13 @@ private:
     void blockData(std::span<const uint8_t> data, bool arrived) override;
     void name(std::string name) override;
     void unfinished(Unfinished message) override;
+    void inputServed() override { storeRun(); }
+
+    // Writes the blocks gathered from this read, then acknowledges those
+    // stored; a block the disk failed ends the transfer.
+    void storeRun();
+    void blockStored(int32_t k, uint32_t crc, size_t length, bool newlyStored);
+    void storeFailed();
 
     // Serving (receive_serving.cpp).
     uint8_t checkTable(std::span<const uint8_t> entries);
@@ -165,6 +173,11 @@ private:
     ReceiveLedger m_ledger;
     UniqueFd m_destDir;
     std::unique_ptr<ReceivedFile> m_file;
+    // On a stream: good blocks of the file under way, not yet written.
+    BlockRun m_run;
+    // On a stream: the disk failed the file under way; nothing more of it is
+    // stored or acknowledged.
+    bool m_diskFailed = false;
     WholeFileCrc m_fileCrc;  // of the blocks m_file has stored
     int64_t m_fileBytes = 0; // stored of the file under way
     bool m_tableAccepted = false;

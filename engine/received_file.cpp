@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -103,24 +104,59 @@ bool ReceivedFile::reserveFor(int64_t offset, size_t length) {
 }
 
 bool ReceivedFile::storeBlock(int32_t k, int64_t offset, const uint8_t* data, size_t length) {
-    if (m_done || k < 0 || size_t(k) >= m_blocks.size())
-        return false;
-    if (!reserveFor(offset, length))
-        return false;
-    size_t written = 0;
-    while (written < length) {
-        const ssize_t n = ::pwrite(m_fd.get(), data + written, length - written, offset + written);
+    const iovec block{const_cast<uint8_t*>(data), length}; // only written from
+    return storeRun(k, offset, std::span<const iovec>(&block, 1)) == 1;
+}
+
+size_t ReceivedFile::storeRun(int32_t first, int64_t offset, std::span<const iovec> blocks) {
+    if (m_done || first < 0 || size_t(first) >= m_blocks.size() ||
+        blocks.size() > m_blocks.size() - size_t(first))
+        return 0;
+    // Reserved block by block, as the blocks would be one at a time: on a
+    // disk that fills up part-way, the blocks before the full one are kept.
+    size_t reserved = 0;
+    int64_t end = offset;
+    while (reserved < blocks.size() && reserveFor(end, blocks[reserved].iov_len))
+        end += int64_t(blocks[reserved++].iov_len);
+    const size_t stored = writeAll(blocks.first(reserved), offset);
+    for (size_t i = 0; i < stored; ++i) {
+        const size_t k = size_t(first) + i;
+        if (!m_blocks[k]) {
+            m_blocks[k] = true;
+            ++m_blocksStored;
+        }
+    }
+    return stored;
+}
+
+size_t ReceivedFile::writeAll(std::span<const iovec> pieces, int64_t offset) {
+    // A short write moves on through a copy of the pieces, whose first one
+    // is cut down to what is left of it.
+    std::vector<iovec> left(pieces.begin(), pieces.end());
+    size_t done = 0; // pieces written whole
+    for (;;) {
+        while (done < left.size() && left[done].iov_len == 0)
+            ++done;
+        if (done == left.size())
+            return done;
+        const int count = int(std::min<size_t>(left.size() - done, IOV_MAX));
+        const ssize_t n = ::pwritev(m_fd.get(), left.data() + done, count, offset);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return false;
-        written += size_t(n);
+            return done; // the piece under way failed, whatever part of it was written
+        offset += n;
+        auto rest = size_t(n);
+        while (rest > 0) {
+            iovec& piece = left[done];
+            const size_t taken = std::min(rest, piece.iov_len);
+            piece.iov_base = static_cast<uint8_t*>(piece.iov_base) + taken;
+            piece.iov_len -= taken;
+            rest -= taken;
+            if (piece.iov_len == 0)
+                ++done;
+        }
     }
-    if (!m_blocks[size_t(k)]) {
-        m_blocks[size_t(k)] = true;
-        ++m_blocksStored;
-    }
-    return true;
 }
 
 bool ReceivedFile::linkAs(const std::string& name) {

@@ -13,8 +13,11 @@
 
 #include "unique_fd.h"
 
+#include <sys/uio.h>
+
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -46,6 +49,12 @@ public:
     // Stores block k at `offset`, reserving space a bounded amount ahead of
     // the data; false on a write error or a full disk.
     bool storeBlock(int32_t k, int64_t offset, const uint8_t* data, size_t length);
+    // Stores the consecutive blocks `first`, `first` + 1, ... held in
+    // `blocks`, the first at `offset`, with as few writes as the system
+    // allows, reserving space as storeBlock does. Returns how many of them,
+    // from the first, were stored whole: fewer than all when the disk failed,
+    // and the block after those is the one that failed.
+    size_t storeRun(int32_t first, int64_t offset, std::span<const iovec> blocks);
     bool complete() const { return m_blocksStored == m_blocks.size(); }
     size_t blocksStored() const { return m_blocksStored; }
     const std::string& name() const { return m_name; }
@@ -76,6 +85,9 @@ private:
     // Puts the file under `name` without replacing; errno set on failure.
     bool placeWithoutReplacing(const std::string& name);
     bool reserveFor(int64_t offset, size_t length);
+    // Writes all of `pieces` from `offset`, again after a short write; the
+    // number of pieces written whole.
+    size_t writeAll(std::span<const iovec> pieces, int64_t offset);
     // True while `m_tempName` is the very file behind the descriptor.
     bool tempNameIsOurs() const;
 
