@@ -90,7 +90,7 @@ void MessageParser::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
         m_purged = false;
     }
     m_purged = false;
-    m_handler.inputServed(); // before `piece` goes
+    m_handler.inputServed(); // before the next feed reuses the piece buffers
     updateDeadline();
 }
 
