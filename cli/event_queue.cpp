@@ -60,6 +60,10 @@ void EventQueue::receiveRefused(uint32_t peerAddress, int32_t fileCount, int64_t
               ": not in the accept list"});
 }
 
+void EventQueue::tableRefused(const RefusedReceive& refusal) {
+    post({CliEvent::Kind::TableRefused, {}, kNoTransfer, std::nullopt, refusal});
+}
+
 void EventQueue::pairingFailed(uint32_t peerAddress) {
     post({CliEvent::Kind::Refused, "paired handshake from " + Ipv4Network{peerAddress, 32}.text() +
                                        " failed: another pairing code, or not a paired peer"});

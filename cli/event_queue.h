@@ -24,12 +24,14 @@ struct CliEvent {
         FileEnded, // completed: sent or stored whole
         LinkMessage,
         Interrupted,
-        Refused, // a table from a peer not in the accept list, a failed paired handshake
+        Refused,      // a table from a peer not in the accept list, a failed paired handshake
+        TableRefused, // any refused table, for the history
     };
     Kind kind;
     std::string text; // the file name, the link message, or what was refused
     TransferId id = kNoTransfer;
-    std::optional<uint32_t> crc32{}; // FileEnded: of the whole file
+    std::optional<uint32_t> crc32{};         // FileEnded: of the whole file
+    std::optional<RefusedReceive> refusal{}; // TableRefused
 };
 
 class EventQueue : public EngineEvents {
@@ -46,6 +48,7 @@ public:
     void fileStarting(TransferId id, const std::string& namePart) override;
     void fileEnded(TransferId id, const FileOutcome& file) override;
     void receiveRefused(uint32_t peerAddress, int32_t fileCount, int64_t totalBytes) override;
+    void tableRefused(const RefusedReceive& refusal) override;
     void pairingFailed(uint32_t peerAddress) override;
     void playSound(Sound) override {}
     void linkFailed(const LinkError& error) override;

@@ -5,6 +5,7 @@
 #include "event_queue.h"
 #include "progress_bar.h"
 #include "received_names.h"
+#include "refusal_throttle.h"
 #include "signal_watcher.h"
 #include "transfer_history.h"
 
@@ -46,6 +47,7 @@ private:
     void finish();
     void cancelAndFinish();
     void watchPort();
+    void recordRefusal(const RefusedReceive& refusal);
     // Every kTick: the progress bar, the serial port, an end not announced.
     void tick();
     // The next event, waited for at most kTick; tick() runs whenever its
@@ -61,6 +63,7 @@ private:
     bool m_serial;
     bool m_portLost = false;
     recording::TransferContext m_context;
+    recording::RefusalThrottle m_refusals;
     TransferHistory m_history;
 };
 
@@ -123,6 +126,10 @@ void ReceiveSession::run() {
         case CliEvent::Kind::Refused:
             m_bar.printLine(stdout, event->text);
             break;
+        case CliEvent::Kind::TableRefused:
+            if (event->refusal)
+                recordRefusal(*event->refusal);
+            break;
         case CliEvent::Kind::ConnectingClosed:
             break;
         }
@@ -161,7 +168,19 @@ void ReceiveSession::finish() {
     if (!m_serial)
         context.peer = recording::addressText(outcome.peerAddress);
     context.peerName = m_engine.peerName();
-    m_history.record(recording::recordOf(outcome, context));
+    // No files: a serial line's table was refused, and recorded so already.
+    if (!outcome.files.empty())
+        m_history.record(recording::recordOf(outcome, context));
+}
+
+void ReceiveSession::recordRefusal(const RefusedReceive& refusal) {
+    recording::TransferContext context = m_context;
+    context.startedMs = context.endedMs = recording::nowMs();
+    if (!m_serial)
+        context.peer = recording::addressText(refusal.peerAddress);
+    context.peerName.clear();
+    if (m_refusals.admit(refusal.peerAddress, context.endedMs))
+        m_history.record(recording::recordOf(refusal, context));
 }
 
 // A serial device that went away (an unplugged adapter) is opened again as

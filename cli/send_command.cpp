@@ -164,7 +164,11 @@ int SendSession::run(const std::vector<SendFile>& files) {
 void SendSession::recordSend(const std::vector<SendFile>& files) {
     m_context.endedMs = recording::nowMs();
     m_context.peerName = m_engine.peerName();
-    m_history.record(recording::recordOf(m_handshake.outcome(), m_context, files));
+    const SendOutcome& outcome = m_handshake.outcome();
+    // On the LAN, whoever answered the broadcast.
+    if (outcome.peerAddress != 0)
+        m_context.peer = recording::addressText(outcome.peerAddress);
+    m_history.record(recording::recordOf(outcome, m_context, files));
 }
 
 // Waits for the link; false (the reason printed, the engine idle again) when
@@ -362,7 +366,7 @@ int runSend(const CliOptions& options) {
         context.link = recording::linkNameOf(*options.serialType);
         context.peer = serialDeviceFor(*options.serialType, serialDevicesOf(options));
     } else {
-        // A peer found on the local network is not known by its address here.
+        // A peer found on the local network is named by the send's outcome.
         context.link = recording::linkNameOf(options.lan ? CommType::Lan : CommType::Wan);
         context.peer = recording::addressText(peerIp);
     }

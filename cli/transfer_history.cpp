@@ -5,7 +5,16 @@
 
 namespace zapfer::cli {
 
+TransferHistory::TransferHistory() : m_opening([this] { m_recorder.prepare(); }) {}
+
+TransferHistory::~TransferHistory() {
+    if (m_opening.joinable())
+        m_opening.join();
+}
+
 void TransferHistory::record(const recording::RecordedTransfer& transfer) {
+    if (m_opening.joinable())
+        m_opening.join();
     const auto problem = m_recorder.record(transfer);
     if (!problem)
         return;

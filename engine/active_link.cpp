@@ -104,10 +104,12 @@ void ActiveLink::linkRequested() {
 }
 
 void ActiveLink::receiveEnded(const ReceiveOutcome& outcome) {
-    // A peer refused for its address had no receive: its end must not take
-    // the place of the last real one, which the front end may not have
-    // taken yet (a flood of refused peers right after a transfer).
-    if (!(m_session && m_session->peerRefused())) {
+    // A connection whose table was refused (or that sent none) had no
+    // receive: its end must not take the place of the last real one, which
+    // the front end may not have taken yet (a flood of refused peers right
+    // after a transfer). A serial line's receive was announced even when its
+    // table was refused, and ends here.
+    if (!outcome.files.empty() || !connectionPerTransfer()) {
         std::lock_guard lock(m_core.outcomes.mutex);
         m_core.outcomes.lastReceive = outcome;
         m_core.outcomes.lastReceive.id = m_core.receiveId;
@@ -118,8 +120,11 @@ void ActiveLink::receiveEnded(const ReceiveOutcome& outcome) {
         m_core.state.LinkState.compare_exchange_strong(link, LinkState::Listening);
 }
 
-void ActiveLink::peerRefused(const RefusedTable& table) {
-    m_core.events.receiveRefused(m_peerAddress, table.fileCount, table.totalBytes);
+void ActiveLink::tableRefused(const RefusedTable& table) {
+    if (table.peerNotAccepted)
+        m_core.events.receiveRefused(m_peerAddress, table.fileCount, table.totalBytes);
+    m_core.events.tableRefused({connectionPerTransfer() ? m_peerAddress : 0, table.refusal,
+                                table.peerNotAccepted, table.files});
 }
 
 void ActiveLink::peerNamed(const std::string& name) {

@@ -24,7 +24,10 @@ public:
     // A new link starts with no table. `peerAddress` (host order) is the
     // far end of an accepted connection; 0 for others. A `paired` link's
     // peer proved it holds the pairing code.
+    // A link this machine dialled names the peer it reached.
     void open(std::unique_ptr<Link> link, uint32_t peerAddress = 0, bool paired = false);
+    // Host order; 0 for a serial link.
+    uint32_t peerAddress() const { return m_peerAddress; }
     void close();
     bool hasSession() const { return m_session != nullptr; }
     // The receive session on the link, made when it is first needed.
@@ -56,7 +59,7 @@ private:
     void linkRequested() override;
     void receiveEnded(const ReceiveOutcome& outcome) override;
     void peerNamed(const std::string& name) override;
-    void peerRefused(const RefusedTable& table) override;
+    void tableRefused(const RefusedTable& table) override;
     // ReplySink.
     void reply(std::span<const uint8_t> bytes) override;
     void discardInput() override;

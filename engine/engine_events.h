@@ -5,8 +5,18 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zapfer {
+
+// A peer's file table this machine refused, as the history keeps it.
+struct RefusedReceive {
+    uint32_t peerAddress = 0;     // host byte order; 0 on a serial link
+    int32_t refusal = 0;          // PeerRefusal: the code the sender was answered
+    bool peerNotAccepted = false; // refused for who sent it (the accept list)
+    // The table's entries as far as they were read, each Refused.
+    std::vector<FileOutcome> files;
+};
 
 enum class Sound {
     LinkUp,      // "infbeg"
@@ -54,6 +64,11 @@ public:
         (void)fileCount;
         (void)totalBytes;
     }
+    // Every refused table, whatever the reason (a peer refused for its
+    // address is told by receiveRefused as well). Nothing was written, and
+    // no receive started: receiveStarted was not called for it, except on a
+    // serial line, whose receive then ends with none of these files.
+    virtual void tableRefused(const RefusedReceive& refusal) { (void)refusal; }
     // A connection from `peerAddress` (host byte order) to the paired port
     // failed its handshake: another code, not a paired peer at all, or
     // silence. Once per failed handshake; nothing was written.

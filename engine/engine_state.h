@@ -64,6 +64,9 @@ struct SendOutcome {
     int32_t fileCount = 0;
     std::vector<bool> sent; // per entry: the file went through whole
     std::vector<FileOutcome> files;
+    // The peer the connection reached (host order): on a LAN send, whoever
+    // answered the broadcast. 0 on a serial link, or when none was reached.
+    uint32_t peerAddress = 0;
 };
 
 // The fields shared between the threads, under their usual names.

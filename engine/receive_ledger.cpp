@@ -31,10 +31,14 @@ ReceiveOutcome ReceiveLedger::finish(bool aborted, int32_t filesDone, int32_t fi
     outcome.filesDone = m_earlierDone + filesDone;
     outcome.fileCount = int32_t(m_earlierFiles.size()) + fileCount;
     outcome.files = std::move(m_earlierFiles);
-    outcome.files.insert(outcome.files.end(), m_entries.begin(), m_entries.end());
-    if (aborted) {
+    // A refused table's entries were told with its refusal: none of them is
+    // the receive's.
+    const size_t current = m_entriesTaken ? m_entries.size() : 0;
+    outcome.files.insert(outcome.files.end(), m_entries.begin(),
+                         m_entries.begin() + std::ptrdiff_t(current));
+    if (aborted && current > 0) {
         // The file under way when the receive stopped was cut off.
-        const size_t at = outcome.files.size() - m_entries.size() + size_t(cutIndex);
+        const size_t at = outcome.files.size() - current + size_t(cutIndex);
         if (cutIndex >= 0 && at < outcome.files.size() &&
             outcome.files[at].result == FileResult::NotReached) {
             outcome.files[at].result = FileResult::Aborted;

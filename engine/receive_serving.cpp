@@ -33,8 +33,16 @@ uint8_t ReceiveSession::checkTable(std::span<const uint8_t> entries) {
         const TransferEntry entry = DecodeTransferEntry(entries.data() + at);
         // Only plain names are created, and only in the destination folder.
         const std::optional<std::string> name = receivedFileName(entry.name);
-        if (!name || entry.size < 0)
+        if (!name || entry.size < 0) {
+            // Kept for the refusal's record, under the name the peer gave.
+            m_ledger.entries().push_back({entry.name,
+                                          {},
+                                          std::max<int64_t>(entry.size, 0),
+                                          0,
+                                          FileResult::NotReached,
+                                          std::nullopt});
             return CMD_CANNOT_CREATE;
+        }
         m_ledger.entries().push_back(
             {entry.name, *name, entry.size, 0, FileResult::NotReached, std::nullopt});
         total += entry.size;
@@ -45,7 +53,6 @@ uint8_t ReceiveSession::checkTable(std::span<const uint8_t> entries) {
     if (!m_policy.peerAccepted) {
         // Who sent it is the answer: the destination is not even opened.
         m_peerRefused = true;
-        m_observer.peerRefused({int32_t(m_ledger.entries().size()), total});
         return CMD_CANNOT_CREATE;
     }
 

@@ -5,6 +5,7 @@
 
 #include "crc.h"
 #include "protocol.h"
+#include "sender_common.h"
 
 namespace zapfer {
 
@@ -86,12 +87,9 @@ void ReceiveSession::table(uint8_t count, uint32_t crc, std::span<const uint8_t>
         m_observer.incoming();
     }
     const uint8_t answer = checkTable(entries);
-    if (m_peerRefused) {
-        sendCode(answer);
-        return;
-    }
     if (answer != CMD_OK) {
         m_destDir.reset();
+        refuseTable(answer);
         sendCode(answer);
         return;
     }
@@ -103,6 +101,19 @@ void ReceiveSession::table(uint8_t count, uint32_t crc, std::span<const uint8_t>
         m_announced = true;
         m_observer.incoming();
     }
+}
+
+void ReceiveSession::refuseTable(uint8_t answer) {
+    RefusedTable refused;
+    refused.refusal = refusalOf(answer);
+    refused.peerNotAccepted = m_peerRefused;
+    refused.files = m_ledger.entries();
+    for (FileOutcome& file : refused.files) {
+        file.result = FileResult::Refused;
+        refused.totalBytes += file.size;
+    }
+    refused.fileCount = int32_t(refused.files.size());
+    m_observer.tableRefused(refused);
 }
 
 void ReceiveSession::open(uint8_t index) {

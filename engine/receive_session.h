@@ -41,10 +41,16 @@ struct ReceivePolicy {
     bool peerAccepted = true;
 };
 
-// A table the session refused because of who sent it.
+// A table the session refused: because of who sent it, or because the
+// destination cannot take it.
 struct RefusedTable {
     int32_t fileCount = 0;
     int64_t totalBytes = 0;
+    int32_t refusal = 0;          // PeerRefusal, the code the sender hears
+    bool peerNotAccepted = false; // refused for who sent it
+    // Its entries as far as they were read, each Refused: a name that made
+    // the table unsafe is the last.
+    std::vector<FileOutcome> files;
 };
 
 // How a receive ended, with each file of its table.
@@ -80,8 +86,10 @@ public:
     virtual void receiveEnded(const ReceiveOutcome& outcome) = 0;
     // The peer sent its name block.
     virtual void peerNamed(const std::string& name) { (void)name; }
-    // A table came from a peer that files are not taken from.
-    virtual void peerRefused(const RefusedTable& table) { (void)table; }
+    // A table was refused (a peer that files are not taken from, a name
+    // conflict, no space, a name that cannot be created): nothing was
+    // written, and the table is no part of the receive.
+    virtual void tableRefused(const RefusedTable& table) { (void)table; }
 };
 
 class ReceiveSession : private MessageHandler {
@@ -145,6 +153,7 @@ private:
 
     // Serving (receive_serving.cpp).
     uint8_t checkTable(std::span<const uint8_t> entries);
+    void refuseTable(uint8_t answer);
     void serveClose();
     void serveAbort();
     void serveConnect();

@@ -198,7 +198,8 @@ void SocketDriver::dial() {
             return; // cancelled meanwhile; the connection is dropped
         m_active.open(
             std::make_unique<SocketLink>(std::move(connection), m_core.state.BlockSize,
-                                         LinkContext{m_core.waker, m_core.state.AbortFlag}));
+                                         LinkContext{m_core.waker, m_core.state.AbortFlag}),
+            ntohl(target));
         m_core.events.playSound(Sound::LinkUp);
         return;
     }

@@ -4,6 +4,8 @@
 #include "socket_driver.h"
 #include "tls_link.h"
 
+#include <arpa/inet.h>
+
 namespace zapfer {
 
 namespace {
@@ -105,7 +107,7 @@ bool SocketDriver::dialPaired(uint32_t target, const PairingKey& key, int64_t& s
             LinkState expected = LinkState::Connecting;
             if (!m_core.state.LinkState.compare_exchange_strong(expected, LinkState::Connected))
                 return true;
-            m_active.open(std::move(link), 0, true);
+            m_active.open(std::move(link), ntohl(target), true);
             m_core.events.playSound(Sound::LinkUp);
             return true;
         }

@@ -68,8 +68,10 @@ void TransferThread::runSender() {
     m_core.inTransfer = true;
     SendOutcome outcome;
     if (Link* link = m_active.link()) {
+        const uint32_t peer = m_active.connectionPerTransfer() ? m_active.peerAddress() : 0;
         Sender sender(id, *link, state, m_core.events, m_core.waker, m_core.stopRequested);
         outcome = sender.run(send.files, send.table);
+        outcome.peerAddress = peer;
     } else {
         state.AbortFlag = 1; // the serial port went away before the send
         outcome.id = id;

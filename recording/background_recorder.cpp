@@ -45,6 +45,8 @@ void BackgroundRecorder::tell(const std::optional<HistoryProblem>& problem) {
 }
 
 void BackgroundRecorder::run() {
+    // Before the first transfer ends, not when it does.
+    m_recorder.prepare();
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_changed.wait(lock, [this] { return m_stopping || !m_waiting.empty(); });

@@ -158,4 +158,22 @@ RecordedTransfer recordOf(const ReceiveOutcome& outcome, const TransferContext& 
     return recorded;
 }
 
+RecordedTransfer recordOf(const RefusedReceive& refusal, const TransferContext& context) {
+    RecordedTransfer recorded;
+    for (const FileOutcome& file : refusal.files) {
+        FileOutcome refused = file;
+        refused.result = FileResult::Refused;
+        refused.bytesDone = 0;
+        recorded.files.push_back(fileRecordOf(refused, true, true));
+    }
+    TransferRecord& transfer = recorded.transfer;
+    transfer.direction = history::Direction::Received;
+    fillCommon(transfer, context, recorded.files);
+    transfer.outcome = TransferOutcome::Refused;
+    transfer.refusalCode = refusal.refusal;
+    if (refusal.peerNotAccepted)
+        transfer.detail = "files are not taken from this peer";
+    return recorded;
+}
+
 } // namespace zapfer::recording

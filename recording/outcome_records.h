@@ -4,6 +4,7 @@
 // outcome and what the front end knows about the link and the peer.
 
 #include "comm_type.h"
+#include "engine_events.h"
 #include "engine_state.h"
 #include "history_records.h"
 #include "receive_session.h"
@@ -39,5 +40,8 @@ std::int64_t nowMs();
 RecordedTransfer recordOf(const SendOutcome& outcome, const TransferContext& context,
                           const std::vector<SendFile>& listed = {});
 RecordedTransfer recordOf(const ReceiveOutcome& outcome, const TransferContext& context);
+// A table this machine refused: a received transfer, refused with the code
+// its sender heard, each file refused.
+RecordedTransfer recordOf(const RefusedReceive& refusal, const TransferContext& context);
 
 } // namespace zapfer::recording

@@ -20,23 +20,34 @@ std::optional<HistoryProblem> TransferRecorder::tellOnce(HistoryProblem problem)
     return problem;
 }
 
+std::optional<HistoryProblem> TransferRecorder::openStore() {
+    const std::string path = m_path.empty() ? history::defaultHistoryPath() : m_path;
+    if (path.empty())
+        return HistoryProblem{true, "no folder for the transfer history (neither XDG_DATA_HOME "
+                                    "nor HOME is set)"};
+    auto opened = history::HistoryStore::open(path, m_options);
+    if (!opened)
+        return HistoryProblem{true, opened.error().text};
+    m_store.emplace(std::move(opened.value()));
+    if (!m_store->notice().empty())
+        m_notice = HistoryProblem{false, m_store->notice()};
+    return std::nullopt;
+}
+
+void TransferRecorder::prepare() {
+    if (m_enabled && !m_store)
+        openStore();
+}
+
 std::optional<HistoryProblem> TransferRecorder::record(const RecordedTransfer& transfer) {
     if (!m_enabled)
         return std::nullopt;
-    std::optional<HistoryProblem> notice;
+    // Opened on the first transfer if not ahead of it, and again after a
+    // failure: a folder made writable or a lock released later lets
+    // recording resume.
     if (!m_store) {
-        // Opened on the first transfer, and again after a failure: a folder
-        // made writable or a lock released later lets recording resume.
-        const std::string path = m_path.empty() ? history::defaultHistoryPath() : m_path;
-        if (path.empty())
-            return tellOnce({true, "no folder for the transfer history (neither XDG_DATA_HOME "
-                                   "nor HOME is set)"});
-        auto opened = history::HistoryStore::open(path, m_options);
-        if (!opened)
-            return tellOnce({true, opened.error().text});
-        m_store.emplace(std::move(opened.value()));
-        if (!m_store->notice().empty())
-            notice = HistoryProblem{false, m_store->notice()};
+        if (auto failed = openStore())
+            return tellOnce(*failed);
     }
     const auto written = m_store->recordTransfer(transfer.transfer, transfer.files);
     if (!written) {
@@ -46,8 +57,11 @@ std::optional<HistoryProblem> TransferRecorder::record(const RecordedTransfer& t
         m_store.reset();
         return tellOnce({true, error.text});
     }
-    if (notice)
-        return tellOnce(*notice);
+    if (m_notice) {
+        const HistoryProblem notice = *m_notice;
+        m_notice.reset();
+        return tellOnce(notice);
+    }
     return std::nullopt;
 }
 

@@ -27,6 +27,10 @@ public:
     // environment turns recording off (benchmarks measure with and without).
     explicit TransferRecorder(std::string path = {}, history::HistoryOptions options = {});
 
+    // Opens the history ahead of the first record(), so that a transfer's
+    // end pays only for its own write: called while the transfer runs. A
+    // failure is not told here; record() tries again and tells it.
+    void prepare();
     // Records one transfer; the problem to tell the user, the first time
     // there is one, or nothing.
     std::optional<HistoryProblem> record(const RecordedTransfer& transfer);
@@ -34,10 +38,13 @@ public:
 
 private:
     std::optional<HistoryProblem> tellOnce(HistoryProblem problem);
+    // Opens the store; the failure, if it failed.
+    std::optional<HistoryProblem> openStore();
 
     std::string m_path;
     history::HistoryOptions m_options;
     std::optional<history::HistoryStore> m_store;
+    std::optional<HistoryProblem> m_notice; // from the open, told after a write
     bool m_enabled = true;
     bool m_told = false;
 };

@@ -75,6 +75,11 @@ void EngineEventBridge::receiveRefused(uint32_t peerAddress, int32_t fileCount,
         Qt::QueuedConnection);
 }
 
+void EngineEventBridge::tableRefused(const RefusedReceive& refusal) {
+    QMetaObject::invokeMethod(
+        this, [this, refusal] { m_transfers.onTableRefused(refusal); }, Qt::QueuedConnection);
+}
+
 void EngineEventBridge::pairingFailed(uint32_t peerAddress) {
     QMetaObject::invokeMethod(
         this,

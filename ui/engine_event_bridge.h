@@ -31,6 +31,7 @@ public:
     void playSound(Sound sound) override;
     void linkFailed(const LinkError& error) override;
     void receiveRefused(uint32_t peerAddress, int32_t fileCount, int64_t totalBytes) override;
+    void tableRefused(const RefusedReceive& refusal) override;
     void pairingFailed(uint32_t peerAddress) override;
 
     // Shows the link's messages that have not been shown yet, now, each

@@ -50,8 +50,11 @@ void TransferController::onReceiveStarted(TransferId id) {
     m_receiveStartedMs = recording::nowMs();
 }
 
-uint32_t TransferController::sendPeer() const {
-    // A LAN send goes to whoever answers the broadcast, not to the address set.
+uint32_t TransferController::sendPeer(const SendOutcome& outcome) const {
+    // A LAN send goes to whoever answers the broadcast, not to the address
+    // set; the outcome names it once one answered.
+    if (outcome.peerAddress != 0)
+        return outcome.peerAddress;
     return static_cast<CommType>(m_settings.commType) == CommType::Wan ? m_settings.peerIp : 0;
 }
 
@@ -68,6 +71,15 @@ recording::TransferContext TransferController::endingContext(int64_t startedMs,
     context.startedMs = startedMs;
     context.endedMs = recording::nowMs();
     return context;
+}
+
+void TransferController::onTableRefused(const RefusedReceive& refusal) {
+    const int64_t now = recording::nowMs();
+    if (!m_refusals.admit(refusal.peerAddress, now))
+        return;
+    recording::TransferContext context = endingContext(now, refusal.peerAddress);
+    context.peerName.clear(); // the name is of the transfer under way, if any
+    m_recording->record(recording::recordOf(refusal, context));
 }
 
 void TransferController::setEngine(Engine* engine) {
@@ -161,7 +173,7 @@ void TransferController::onConnectingFinished(int result) {
         const SendOutcome& outcome = m_handshake->outcome();
         if (outcome.id == id)
             m_recording->record(recording::recordOf(
-                outcome, endingContext(m_sendStartedMs, sendPeer()), m_sendFiles));
+                outcome, endingContext(m_sendStartedMs, sendPeer(outcome)), m_sendFiles));
         if (const QString why = failureText(outcome.failure); outcome.id == id && !why.isEmpty())
             showMessage(m_owner, QMessageBox::Critical, loadString(str::Error), why);
         if (outcome.id == id)
@@ -229,8 +241,8 @@ void TransferController::onSendStatusFinished(int result) {
 
 void TransferController::reportSend(const SendOutcome& outcome) {
     // Handed over first: a history problem is said after the result.
-    m_recording->record(
-        recording::recordOf(outcome, endingContext(m_sendStartedMs, sendPeer()), m_sendFiles));
+    m_recording->record(recording::recordOf(
+        outcome, endingContext(m_sendStartedMs, sendPeer(outcome)), m_sendFiles));
     const int peerError = outcome.peerError;
     const int filesDone = outcome.filesDone;
     const int fileCount = outcome.fileCount;
@@ -260,8 +272,10 @@ void TransferController::onReceiveStatusFinished(int result) {
         engine->cancel();
     // The engine deletes a partly received file here.
     const ReceiveOutcome outcome = engine->finishReceive();
-    m_recording->record(
-        recording::recordOf(outcome, endingContext(m_receiveStartedMs, outcome.peerAddress)));
+    // No files: a serial line's table was refused, and recorded so already.
+    if (!outcome.files.empty())
+        m_recording->record(
+            recording::recordOf(outcome, endingContext(m_receiveStartedMs, outcome.peerAddress)));
     if (!outcome.aborted)
         Q_EMIT receiveCompleted();
     const Settings& settings = m_settings;

@@ -2,6 +2,7 @@
 
 #include "connecting_dialog.h"
 #include "engine.h"
+#include "refusal_throttle.h"
 #include "send_handshake.h"
 #include "transfer_recording.h"
 #include "transfer_status_dialog.h"
@@ -45,6 +46,8 @@ public:
     void onConnectingClosedByEngine(TransferId id);
     void onStatusClosedByEngine(TransferId id);
     void onFileStarted(TransferId id, const QString& namePart);
+    // A peer's table was refused: recorded in the history (a flood, only in part).
+    void onTableRefused(const RefusedReceive& refusal);
 
     ConnectingDialog* connectingDialog() const { return m_connecting; }
     TransferStatusDialog* statusDialog() const { return m_status; }
@@ -73,7 +76,7 @@ private:
     TransferId shownTransfer() const;
     // The link and peer of the transfer ending now, for its history record.
     recording::TransferContext endingContext(int64_t startedMs, uint32_t peerAddress) const;
-    uint32_t sendPeer() const;
+    uint32_t sendPeer(const SendOutcome& outcome) const;
 
     QWidget* m_owner;
     const Settings& m_settings;
@@ -88,6 +91,7 @@ private:
     std::vector<SendFile> m_sendFiles; // of the send under way, for its record
     int64_t m_sendStartedMs = 0;
     int64_t m_receiveStartedMs = 0;
+    recording::RefusalThrottle m_refusals;
 };
 
 } // namespace zapfer

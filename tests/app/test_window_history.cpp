@@ -113,3 +113,50 @@ TEST_F(WindowHistory, AnUnwritableHistoryIsSaidOnceAfterTheResult) {
     // The transfers themselves went through.
     EXPECT_TRUE(QFile::exists(dir("dest") + QStringLiteral("/b.txt")));
 }
+
+// The same file again finds its name taken: the window refuses the table
+// and records it as a refused receive, leaving the first one as it was.
+TEST_F(WindowHistory, ARefusedTableIsRecordedAsARefusedReceive) {
+    qputenv("XDG_DATA_HOME", dir("data").toLocal8Bit());
+    MainWindow* window = startWindow();
+    ASSERT_NE(window, nullptr);
+    FeedbackRecorder feedback;
+    const QString file = makeFile(QStringLiteral("twice.bin"), QByteArray(3000, 't'));
+    ASSERT_TRUE(receiveFrom(window, {file}));
+    {
+        CliPeer again;
+        ASSERT_TRUE(again.send(m_app->engine()->listenPort(), {file}));
+        EXPECT_EQ(again.waitExit(), 1);
+    }
+    auto store = history::HistoryStore::open(
+        (dir("data") + QStringLiteral("/Quorvel/Zapfer/history.sqlite")).toStdString());
+    ASSERT_TRUE(store.ok());
+    std::vector<history::StoredTransfer> received;
+    // The record is written off the GUI thread after a queued event.
+    const bool bothThere = QTest::qWaitFor(
+        [&] {
+            transfersOf(*window).recording()->waitIdle(1000);
+            received.clear();
+            auto transfers = store.value().recentTransfers(-1);
+            if (!transfers)
+                return false;
+            for (const auto& t : transfers.value())
+                if (t.record.direction == history::Direction::Received)
+                    received.push_back(t);
+            return received.size() == 2;
+        },
+        30000);
+    EXPECT_TRUE(bothThere);
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].record.outcome, history::TransferOutcome::Refused);
+    EXPECT_EQ(received[0].record.refusalCode, int(PeerNameConflict));
+    EXPECT_EQ(received[0].record.peer, "127.0.0.1");
+    EXPECT_EQ(received[0].fileCount, 1);
+    EXPECT_EQ(received[0].failedFileCount, 1);
+    EXPECT_EQ(received[1].record.outcome, history::TransferOutcome::Completed);
+    auto files = store.value().filesOf(received[0].id);
+    ASSERT_TRUE(files.ok());
+    ASSERT_EQ(files.value().size(), 1u);
+    EXPECT_EQ(files.value()[0].result, history::FileResult::Refused);
+    EXPECT_EQ(files.value()[0].size, 3000u);
+}

@@ -3,6 +3,7 @@
 // address (127.0.0.2) stands for a machine that is not listed.
 
 #include "cli_peers.h"
+#include "history_rows.h"
 #include "network_namespaces.h"
 #include "wire_peer.h"
 
@@ -186,8 +187,10 @@ TEST(CliAcceptList, AListedSenderGoesThroughAndANetworkMatchesItsAddressesOnly) 
 }
 
 TEST(CliAcceptList, AnUnlistedPeerFloodingTablesCostsNoDiskAndKeepsNobodyOut) {
-    TempDir dest;
-    Receiver receiver = receiverWith(dest, {"--accept-from", "127.0.0.1"});
+    TempDir dest, data;
+    Receiver receiver = startReceiver(
+        dest.path(), {"--port", "0", "--echo-port", "0", "--accept-from", "127.0.0.1"},
+        withData(data.path()));
     ASSERT_FALSE(receiver.port.empty()) << receiver.process->err();
     const uint16_t port = uint16_t(std::stoi(receiver.port));
 
@@ -221,6 +224,27 @@ TEST(CliAcceptList, AnUnlistedPeerFloodingTablesCostsNoDiskAndKeepsNobodyOut) {
     EXPECT_GT(refused.load(), 0);
     EXPECT_TRUE(readFile(dest.file("through.bin")) == payload);
     EXPECT_EQ(listDir(dest.path()), std::vector<std::string>{"through.bin"});
+
+    // The history holds the transfer and a few of the refusals, not the flood.
+    receiver.process->signal(SIGTERM);
+    EXPECT_EQ(receiver.process->waitExit(20s), 0);
+    const auto rows = readHistory(data.path());
+    size_t refusedRows = 0, completed = 0;
+    for (const auto& row : rows) {
+        if (row.transfer.record.outcome == zapfer::history::TransferOutcome::Refused) {
+            ++refusedRows;
+            EXPECT_EQ(row.transfer.record.peer, "127.0.0.2");
+            EXPECT_EQ(row.transfer.record.refusalCode, 3);
+            EXPECT_EQ(row.files.size(), 100u);
+        } else if (row.transfer.record.outcome == zapfer::history::TransferOutcome::Completed) {
+            ++completed;
+            ASSERT_EQ(row.files.size(), 1u);
+            EXPECT_EQ(row.files[0].nameStored, "through.bin");
+        }
+    }
+    EXPECT_EQ(completed, 1u);
+    EXPECT_GE(refusedRows, 1u);
+    EXPECT_LE(refusedRows, 10u) << "of " << refused.load() << " refused tables";
 }
 
 TEST(CliAcceptList, AMalformedEntryIsRefusedWithItsName) {

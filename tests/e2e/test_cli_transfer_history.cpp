@@ -105,8 +105,8 @@ TEST(CliTransferHistory, BothSidesRecordTheFilesWithAgreeingChecksums) {
         EXPECT_EQ(s.files[i].crc32, r.files[i].crc32);
     }
 
-    // The same names again: the receiver refuses the table, the sender
-    // records the refusal with its code; the receiver had no transfer.
+    // The same names again: the receiver refuses the table, and both sides
+    // record the refusal with its code.
     Receiver receiver = startReceiver(dest.path(), {"--port", "0", "--echo-port", "0"},
                                       withData(receiverData.path()));
     ASSERT_FALSE(receiver.port.empty()) << receiver.process->err();
@@ -122,7 +122,30 @@ TEST(CliTransferHistory, BothSidesRecordTheFilesWithAgreeingChecksums) {
     for (const auto& file : after[0].files)
         EXPECT_EQ(file.result, history::FileResult::Refused);
     EXPECT_EQ(after[0].transfer.failedFileCount, 3);
-    EXPECT_EQ(readHistory(receiverData.path()).size(), 1u);
+    EXPECT_EQ(after[0].transfer.record.peer, "127.0.0.1");
+    const auto refusedHere = readHistory(receiverData.path());
+    ASSERT_EQ(refusedHere.size(), 2u);
+    const auto& rr = refusedHere[0];
+    EXPECT_EQ(rr.transfer.record.direction, history::Direction::Received);
+    EXPECT_EQ(rr.transfer.record.outcome, history::TransferOutcome::Refused);
+    EXPECT_EQ(rr.transfer.record.refusalCode, 2);
+    EXPECT_EQ(rr.transfer.record.peer, "127.0.0.1");
+    EXPECT_EQ(rr.transfer.record.link, "lan");
+    EXPECT_EQ(rr.transfer.record.bytes, 0u);
+    ASSERT_EQ(rr.files.size(), 3u);
+    // As the sender named them: the whole path.
+    EXPECT_TRUE(rr.files[0].nameSent.ends_with("\\a.bin")) << rr.files[0].nameSent;
+    EXPECT_TRUE(rr.files[1].nameSent.ends_with("\\b.txt")) << rr.files[1].nameSent;
+    EXPECT_TRUE(rr.files[2].nameSent.ends_with("\\large.bin")) << rr.files[2].nameSent;
+    EXPECT_EQ(rr.files[0].size, a.size());
+    EXPECT_EQ(rr.files[2].size, 256u << 20);
+    for (const auto& file : rr.files) {
+        EXPECT_EQ(file.result, history::FileResult::Refused);
+        EXPECT_EQ(file.nameStored, "");
+        EXPECT_EQ(file.crc32, std::nullopt);
+    }
+    // The earlier, real receive is still there as it was.
+    EXPECT_EQ(refusedHere[1].transfer.record.outcome, history::TransferOutcome::Aborted);
 }
 
 // Missing (its folder cannot be made), read-only and corrupt histories: each

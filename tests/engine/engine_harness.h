@@ -51,6 +51,9 @@ public:
     void linkFailed(const LinkError& error) override {
         note([&] { linkErrors.push_back(error); });
     }
+    void tableRefused(const RefusedReceive& refusal) override {
+        note([&] { refusals.push_back(refusal); });
+    }
 
     // Waits until `predicate` holds, at most `limit`. It is checked under the
     // lock at every event and every few milliseconds, so it may also watch
@@ -81,6 +84,7 @@ public:
     std::vector<TransferId> fileIds;
     std::vector<Sound> sounds;
     std::vector<LinkError> linkErrors;
+    std::vector<RefusedReceive> refusals;
 
 private:
     template <typename F> void note(F change) {

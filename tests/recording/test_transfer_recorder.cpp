@@ -139,3 +139,37 @@ TEST(BackgroundRecorder, WritesEverythingHandedOverAndTellsOnItsThreadOnce) {
     ASSERT_EQ(told.size(), 1u);
     EXPECT_TRUE(told[0].failed);
 }
+
+// Opened ahead of the transfer: the open's notice and failure are still told
+// once, by the write that follows, and a failed open is tried again there.
+TEST(TransferRecorder, OpenedAheadItTellsWhatTheOpenFoundAtTheFirstWrite) {
+    TempFolder folder;
+    const std::string corrupt = folder.path() + "/corrupt.sqlite";
+    std::ofstream(corrupt) << std::string(4096, 'q');
+    TransferRecorder ahead(corrupt);
+    ahead.prepare();
+    EXPECT_TRUE(fs::exists(corrupt)) << "a new, sound history is in its place";
+    const auto notice = ahead.record(someTransfer(1));
+    ASSERT_TRUE(notice.has_value());
+    EXPECT_FALSE(notice->failed);
+    EXPECT_NE(notice->detail.find("moved"), std::string::npos) << notice->detail;
+    EXPECT_EQ(ahead.record(someTransfer(2)), std::nullopt);
+    EXPECT_EQ(countIn(corrupt), 2);
+
+    const std::string blocked = folder.path() + "/blocked";
+    std::ofstream(blocked) << "x";
+    TransferRecorder failing(blocked + "/history.sqlite");
+    failing.prepare();
+    const auto failed = failing.record(someTransfer(1));
+    ASSERT_TRUE(failed.has_value());
+    EXPECT_TRUE(failed->failed);
+    fs::remove(blocked);
+    EXPECT_EQ(failing.record(someTransfer(2)), std::nullopt);
+    EXPECT_EQ(countIn(blocked + "/history.sqlite"), 1);
+
+    ::setenv("ZAPFER_HISTORY", "off", 1);
+    TransferRecorder off(folder.path() + "/off.sqlite");
+    ::unsetenv("ZAPFER_HISTORY");
+    off.prepare();
+    EXPECT_FALSE(fs::exists(folder.path() + "/off.sqlite"));
+}
