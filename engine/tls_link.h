@@ -8,6 +8,10 @@
 // Encrypted output goes to the socket at once; what the kernel cannot take
 // yet waits in this link and leaves with the next call or wait, so sendSome
 // either takes bytes or takes none (EAGAIN), as a socket does.
+//
+// Every record costs OpenSSL a fixed amount and every system call the kernel
+// another, so a run of pieces (a window of blocks with their headers) is
+// joined into full records, and the records of one call leave in one send.
 
 #include "link.h"
 #include "pairing_key.h"
@@ -56,7 +60,9 @@ public:
                       IoMode mode = IoMode::Normal) override;
     ssize_t receiveSome(uint8_t* buffer, size_t max) override;
     ssize_t sendSome(const uint8_t* bytes, size_t n) override;
+    ssize_t sendSomeOf(std::span<const iovec> pieces) override;
     bool waitReady(bool forWrite, int timeoutMs) override;
+    short waitDirections(bool forWrite, int timeoutMs) override;
     bool hasBuffered() const override;
     void drainInput() override;
     bool alive() const override { return m_socket.valid() && m_ssl != nullptr; }
@@ -73,6 +79,12 @@ private:
     bool outRoom() const;
     // The connection is gone: the transfer on it is over.
     void fail();
+    // Encrypts `n` bytes into m_out and hands them to the socket: the bytes
+    // taken, or -1 with errno once the link failed (it is closed then).
+    ssize_t writeRecords(const uint8_t* bytes, size_t n);
+    // Input that needs no socket: decrypted bytes, read-ahead bytes not yet
+    // tried, or a failure still to report.
+    bool readableWithoutSocket() const;
 
     static const BIO_METHOD* socketMethod();
     static int bioWrite(BIO* bio, const char* data, size_t size, size_t* written);
@@ -96,6 +108,8 @@ private:
     int m_socketError = 0;
     std::vector<uint8_t> m_out;
     size_t m_outStart = 0;
+    // Pieces joined for one write; kept to spare an allocation per call.
+    std::vector<uint8_t> m_joined;
     uint64_t m_bytesOnWire = 0;
 };
 
