@@ -39,6 +39,7 @@ void TlsLink::fail() {
     m_socket.reset();
     m_out.clear();
     m_outStart = 0;
+    m_inStart = m_inEnd = 0;
     ERR_clear_error();
     if (m_established)
         m_context.abortFlag = 1;
@@ -52,11 +53,13 @@ size_t TlsLink::sendRaw(const uint8_t* bytes, size_t n) {
         if (got > 0) {
             sent += size_t(got);
             m_bytesOnWire += uint64_t(got);
-            if (sent < n)
-                break; // the socket's buffer is full: asking again would only fail
+            m_sendBlocked = sent < n; // the socket's buffer is full
+            if (m_sendBlocked)
+                break;
         } else if (got < 0 && errno == EINTR) {
             continue;
         } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            m_sendBlocked = true;
             break;
         } else {
             m_socketError = got < 0 ? errno : EPIPE;
@@ -68,7 +71,7 @@ size_t TlsLink::sendRaw(const uint8_t* bytes, size_t n) {
 bool TlsLink::flushOut() {
     if (!m_socket)
         return false;
-    if (outPending() > 0) {
+    if (outPending() > 0 && !m_sendBlocked) {
         m_outStart += sendRaw(m_out.data() + m_outStart, outPending());
         // The rest moves to the front when more is written (writeRecords),
         // where it is at most kOutLimit bytes.
@@ -90,7 +93,7 @@ bool TlsLink::hasBuffered() const {
 
 bool TlsLink::readableWithoutSocket() const {
     return SSL_pending(m_ssl.get()) > 0 || m_readError != SSL_ERROR_NONE ||
-           (!m_readBlocked && SSL_has_pending(m_ssl.get()));
+           (!m_readBlocked && (inPending() > 0 || SSL_has_pending(m_ssl.get())));
 }
 
 bool TlsLink::sendAll(std::span<const uint8_t> bytes, IoMode mode) {
@@ -129,7 +132,9 @@ bool TlsLink::sendAll(std::span<const uint8_t> bytes, IoMode mode) {
         const auto deadline = lastWords ? std::min(abortDeadline, stallDeadline) : stallDeadline;
         if (millisecondsLeft(deadline) == 0)
             break; // a message cut short leaves the stream out of step: it ends here
-        m_context.waker.waitFor(m_socket.get(), POLLOUT, std::min(millisecondsLeft(deadline), 100));
+        if (m_context.waker.waitFor(m_socket.get(), POLLOUT,
+                                    std::min(millisecondsLeft(deadline), 100)))
+            m_sendBlocked = false;
     }
     fail();
     return false;
@@ -183,7 +188,7 @@ ssize_t TlsLink::receiveSome(uint8_t* buffer, size_t max) {
     int error = m_readError;
     ERR_clear_error(); // a successful read adds nothing to the queue
     for (int record = 0; record < 64 && total < max && error == SSL_ERROR_NONE; ++record) {
-        if (total > 0 && !SSL_has_pending(m_ssl.get()))
+        if (total > 0 && inPending() == 0 && !SSL_has_pending(m_ssl.get()))
             break;
         size_t got = 0;
         const int result = SSL_read_ex(m_ssl.get(), buffer + total, max - total, &got);
@@ -333,6 +338,7 @@ short TlsLink::waitDirections(bool forWrite, int timeoutMs) {
             ready |= POLLIN;
         }
         if (came & POLLOUT) {
+            m_sendBlocked = false;
             if (!flushOut()) {
                 fail();
                 return short(POLLIN | (forWrite ? POLLOUT : 0));
