@@ -88,7 +88,7 @@ bool TlsLink::outRoom() const {
 }
 
 bool TlsLink::hasBuffered() const {
-    return m_ssl && SSL_pending(m_ssl.get()) > 0;
+    return m_ssl && (SSL_pending(m_ssl.get()) > 0 || inPending() > 0);
 }
 
 bool TlsLink::readableWithoutSocket() const {

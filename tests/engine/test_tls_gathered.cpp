@@ -1,10 +1,12 @@
-// The paired link's gathered write and its waits, as the block pump uses
-// them: a window of blocks, each a short header and its data, must become
-// full records that arrive whole and in order, and a wait must tell which
+// The paired link's gathered write, its reads and its waits, as the block
+// pump and the receive driver use them: a window of blocks, each a short
+// header and its data, must become full records that arrive whole and in
+// order; what has arrived is taken in few reads; and a wait must tell which
 // way the link can move without claiming input that is not there.
 
 #include "tls_test_support.h"
 
+#include <sys/ioctl.h>
 #include <sys/uio.h>
 
 #include <thread>
@@ -192,6 +194,44 @@ TEST(TlsGatheredWrite, AWaitTellsOnlyTheWaysTheLinkCanMove) {
     }
     EXPECT_EQ(both, "first\nsecond\n");
     EXPECT_EQ(client.waitDirections(false, 50), 0); // all of it taken
+}
+
+TEST(TlsGatheredWrite, WhatHasArrivedIsTakenInFewReadsWithRecordsAcrossTheReadSpans) {
+    PairedLinks links;
+    ASSERT_TRUE(links.clientOutcome.ok() && links.serverOutcome.ok());
+    // More than two of the link's read spans, in records that do not line
+    // up with them.
+    const std::string text = textOfLength(600'000, "span");
+    // All of it waits in the client's socket before the first read.
+    const int room = 4 << 20;
+    ::setsockopt(links.clientSocketCopy.get(), SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    ::setsockopt(links.serverSocketCopy.get(), SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+    ASSERT_TRUE(sendText(*links.server, text));
+    const size_t onWire = text.size() + (text.size() / 16384 + 1) * 22;
+    int queued = 0;
+    for (int round = 0; round < 200 && size_t(queued) < onWire; ++round) {
+        ::ioctl(links.clientSocketCopy.get(), FIONREAD, &queued);
+        if (size_t(queued) < onWire)
+            std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_GE(size_t(queued), onWire);
+
+    std::string got;
+    int reads = 0;
+    std::vector<uint8_t> buffer(256 * 1024);
+    for (int round = 0; round < 100 && got.size() < text.size(); ++round) {
+        if (!(links.client->waitDirections(false, 100) & POLLIN))
+            continue;
+        const ssize_t n = links.client->receiveSome(buffer.data(), buffer.size());
+        ASSERT_GT(n, 0);
+        ++reads;
+        got.append(reinterpret_cast<const char*>(buffer.data()), size_t(n));
+    }
+    EXPECT_TRUE(got == text);
+    // A read fills the buffer or ends where a span of the socket ended.
+    EXPECT_LE(reads, 6);
+    EXPECT_FALSE(links.client->hasBuffered());
+    EXPECT_EQ(links.client->waitDirections(false, 50), 0);
 }
 
 } // namespace
