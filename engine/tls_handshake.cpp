@@ -8,6 +8,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -18,6 +19,9 @@ namespace zapfer {
 
 namespace {
 using Clock = std::chrono::steady_clock;
+
+// Read from the socket at once: about what the kernel holds of a fast link.
+constexpr size_t kInputSpan = 256 * 1024;
 
 struct MethodFree {
     void operator()(BIO_METHOD* method) const { BIO_meth_free(method); }
@@ -38,6 +42,7 @@ TlsLink::~TlsLink() {
     // A close_notify tells the peer the stream ended here and was not cut.
     if (alive() && m_established) {
         SSL_shutdown(m_ssl.get());
+        m_sendBlocked = false;
         flushOut();
     }
 }
@@ -87,6 +92,9 @@ std::optional<TlsOutcome> TlsLink::handshakeStep() {
         return TlsOutcome{TlsFailure::PeerClosed, "no connection"};
     if (m_established)
         return TlsOutcome{};
+    // The caller waits on the socket itself: whether it became writable is
+    // not known here, so sending is tried.
+    m_sendBlocked = false;
     ERR_clear_error();
     const int result = SSL_do_handshake(m_ssl.get());
     const int error = result == 1 ? SSL_ERROR_NONE : SSL_get_error(m_ssl.get(), result);
@@ -160,10 +168,26 @@ int TlsLink::bioWrite(BIO* bio, const char* data, size_t size, size_t* written) 
 int TlsLink::bioRead(BIO* bio, char* out, size_t size, size_t* readBytes) {
     auto* link = static_cast<TlsLink*>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
+    if (link->inPending() > 0) {
+        const size_t take = std::min(size, link->inPending());
+        std::memcpy(out, link->m_in.data() + link->m_inStart, take);
+        link->m_inStart += take;
+        *readBytes = take;
+        return 1;
+    }
+    link->m_inStart = 0;
+    link->m_inEnd = 0;
+    if (link->m_in.empty())
+        link->m_in.resize(kInputSpan);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const ssize_t n = ::recv(link->m_socket.get(), out, size, MSG_DONTWAIT);
+        const ssize_t n =
+            ::recv(link->m_socket.get(), link->m_in.data(), link->m_in.size(), MSG_DONTWAIT);
         if (n > 0) {
-            *readBytes = size_t(n);
+            const size_t take = std::min(size, size_t(n));
+            std::memcpy(out, link->m_in.data(), take);
+            link->m_inStart = take;
+            link->m_inEnd = size_t(n);
+            *readBytes = take;
             return 1;
         }
         if (n == 0) {
@@ -187,8 +211,10 @@ long TlsLink::bioControl(BIO* bio, int command, long, void*) {
     switch (command) {
     case BIO_CTRL_FLUSH:
         return 1; // the link flushes after every call into OpenSSL
-    case BIO_CTRL_EOF:
-        return static_cast<TlsLink*>(BIO_get_data(bio))->m_peerClosed ? 1 : 0;
+    case BIO_CTRL_EOF: {
+        const auto* link = static_cast<TlsLink*>(BIO_get_data(bio));
+        return link->m_peerClosed && link->inPending() == 0 ? 1 : 0;
+    }
     default:
         return 0;
     }

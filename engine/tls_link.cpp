@@ -21,8 +21,12 @@ constexpr auto kWriteStallLimit = std::chrono::seconds(10);
 constexpr auto kAbortingWriteLimit = std::chrono::seconds(1);
 // Encrypted bytes that may wait for the kernel before sendSome takes no more.
 constexpr size_t kOutLimit = 64 * 1024;
-// Plaintext taken by one sendSome: a few records.
-constexpr size_t kWriteChunk = 64 * 1024;
+// Plaintext taken by one call: sixteen full records, which leave in one
+// send, about what the kernel takes of a socket at once.
+constexpr size_t kWriteChunk = 256 * 1024;
+// Pieces up to this size are joined with their neighbours before they are
+// encrypted; a larger first piece goes to OpenSSL as it is, without a copy.
+constexpr size_t kRecordPlain = 16 * 1024;
 
 int millisecondsLeft(Clock::time_point deadline) {
     const auto left =
@@ -35,6 +39,7 @@ void TlsLink::fail() {
     m_socket.reset();
     m_out.clear();
     m_outStart = 0;
+    m_inStart = m_inEnd = 0;
     ERR_clear_error();
     if (m_established)
         m_context.abortFlag = 1;
@@ -48,9 +53,13 @@ size_t TlsLink::sendRaw(const uint8_t* bytes, size_t n) {
         if (got > 0) {
             sent += size_t(got);
             m_bytesOnWire += uint64_t(got);
+            m_sendBlocked = sent < n; // the socket's buffer is full
+            if (m_sendBlocked)
+                break;
         } else if (got < 0 && errno == EINTR) {
             continue;
         } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            m_sendBlocked = true;
             break;
         } else {
             m_socketError = got < 0 ? errno : EPIPE;
@@ -62,13 +71,12 @@ size_t TlsLink::sendRaw(const uint8_t* bytes, size_t n) {
 bool TlsLink::flushOut() {
     if (!m_socket)
         return false;
-    if (outPending() > 0) {
+    if (outPending() > 0 && !m_sendBlocked) {
         m_outStart += sendRaw(m_out.data() + m_outStart, outPending());
+        // The rest moves to the front when more is written (writeRecords),
+        // where it is at most kOutLimit bytes.
         if (m_outStart == m_out.size()) {
             m_out.clear();
-            m_outStart = 0;
-        } else if (m_outStart > kOutLimit) {
-            m_out.erase(m_out.begin(), m_out.begin() + ptrdiff_t(m_outStart));
             m_outStart = 0;
         }
     }
@@ -80,7 +88,12 @@ bool TlsLink::outRoom() const {
 }
 
 bool TlsLink::hasBuffered() const {
-    return m_ssl && SSL_pending(m_ssl.get()) > 0;
+    return m_ssl && (SSL_pending(m_ssl.get()) > 0 || inPending() > 0);
+}
+
+bool TlsLink::readableWithoutSocket() const {
+    return SSL_pending(m_ssl.get()) > 0 || m_readError != SSL_ERROR_NONE ||
+           (!m_readBlocked && (inPending() > 0 || SSL_has_pending(m_ssl.get())));
 }
 
 bool TlsLink::sendAll(std::span<const uint8_t> bytes, IoMode mode) {
@@ -119,7 +132,9 @@ bool TlsLink::sendAll(std::span<const uint8_t> bytes, IoMode mode) {
         const auto deadline = lastWords ? std::min(abortDeadline, stallDeadline) : stallDeadline;
         if (millisecondsLeft(deadline) == 0)
             break; // a message cut short leaves the stream out of step: it ends here
-        m_context.waker.waitFor(m_socket.get(), POLLOUT, std::min(millisecondsLeft(deadline), 100));
+        if (m_context.waker.waitFor(m_socket.get(), POLLOUT,
+                                    std::min(millisecondsLeft(deadline), 100)))
+            m_sendBlocked = false;
     }
     fail();
     return false;
@@ -166,10 +181,15 @@ ssize_t TlsLink::receiveSome(uint8_t* buffer, size_t max) {
     }
     // As a socket's recv does, take all that has arrived, record by record.
     // A failure after some bytes is kept for the next call.
+    // Once the bytes read ahead are used up, the call ends rather than ask
+    // the socket again: that would most often find nothing, and the caller
+    // waits for more anyway.
     size_t total = 0;
     int error = m_readError;
+    ERR_clear_error(); // a successful read adds nothing to the queue
     for (int record = 0; record < 64 && total < max && error == SSL_ERROR_NONE; ++record) {
-        ERR_clear_error();
+        if (total > 0 && inPending() == 0 && !SSL_has_pending(m_ssl.get()))
+            break;
         size_t got = 0;
         const int result = SSL_read_ex(m_ssl.get(), buffer + total, max - total, &got);
         if (result == 1)
@@ -217,9 +237,52 @@ ssize_t TlsLink::sendSome(const uint8_t* bytes, size_t n) {
     }
     if (n == 0)
         return 0;
+    return writeRecords(bytes, std::min(n, kWriteChunk));
+}
+
+ssize_t TlsLink::sendSomeOf(std::span<const iovec> pieces) {
+    if (!alive() || !m_established) {
+        errno = ENOTCONN;
+        return -1;
+    }
+    if (!flushOut()) {
+        const int cause = m_socketError;
+        fail();
+        errno = cause;
+        return -1;
+    }
+    if (!outRoom()) {
+        errno = EAGAIN;
+        return -1;
+    }
+    size_t first = 0;
+    while (first < pieces.size() && pieces[first].iov_len == 0)
+        ++first;
+    if (first == pieces.size())
+        return 0;
+    const iovec& lead = pieces[first];
+    if (lead.iov_len > kRecordPlain)
+        return writeRecords(static_cast<const uint8_t*>(lead.iov_base),
+                            std::min(lead.iov_len, kWriteChunk));
+    // A block's header alone would make a record of a few bytes: it goes
+    // with the data after it.
+    m_joined.clear();
+    for (size_t i = first; i < pieces.size() && m_joined.size() < kWriteChunk; ++i) {
+        const auto* bytes = static_cast<const uint8_t*>(pieces[i].iov_base);
+        const size_t take = std::min(pieces[i].iov_len, kWriteChunk - m_joined.size());
+        m_joined.insert(m_joined.end(), bytes, bytes + take);
+    }
+    return writeRecords(m_joined.data(), m_joined.size());
+}
+
+ssize_t TlsLink::writeRecords(const uint8_t* bytes, size_t n) {
+    if (m_outStart > 0) { // what the kernel has not taken yet goes first
+        m_out.erase(m_out.begin(), m_out.begin() + ptrdiff_t(m_outStart));
+        m_outStart = 0;
+    }
     ERR_clear_error();
     size_t written = 0;
-    if (SSL_write_ex(m_ssl.get(), bytes, std::min(n, kWriteChunk), &written) != 1 || !flushOut()) {
+    if (SSL_write_ex(m_ssl.get(), bytes, n, &written) != 1 || !flushOut()) {
         const int cause = m_socketError != 0 ? m_socketError : EPIPE;
         fail();
         errno = cause;
@@ -237,34 +300,56 @@ bool TlsLink::waitReady(bool forWrite, int timeoutMs) {
         fail();
         return true; // the next call reports the failure
     }
-    // Decrypted bytes, read-ahead not yet tried, or a failure to report
-    // need no socket.
-    if (SSL_pending(m_ssl.get()) > 0 || m_readError != SSL_ERROR_NONE ||
-        (!m_readBlocked && SSL_has_pending(m_ssl.get())))
+    if (readableWithoutSocket())
         return true;
     if (forWrite && outRoom())
         return true;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    return waitDirections(forWrite, timeoutMs) != 0;
+}
+
+short TlsLink::waitDirections(bool forWrite, int timeoutMs) {
+    if (!alive()) {
+        m_context.waker.pause(timeoutMs);
+        return 0;
+    }
+    if (!flushOut()) {
+        fail();
+        return short(POLLIN | (forWrite ? POLLOUT : 0)); // the next call reports the failure
+    }
+    // What is known without the socket is told at once; the socket is still
+    // asked, without waiting, so that the other way is not left unread.
+    short known = 0;
+    if (readableWithoutSocket())
+        known |= POLLIN;
+    if (forWrite && outRoom())
+        known |= POLLOUT;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(known != 0 ? 0 : timeoutMs);
     // Each round waits for an event of the socket; the count only bounds it.
     for (int round = 0; round < 1000; ++round) {
-        const short events = short(POLLIN | (outPending() > 0 ? POLLOUT : 0));
-        if (!m_context.waker.waitFor(m_socket.get(), events, millisecondsLeft(deadline)))
-            return false; // the time is up, or the engine was woken
-        pollfd readable{m_socket.get(), POLLIN, 0};
-        if (::poll(&readable, 1, 0) > 0) {
-            m_readBlocked = false;
-            return true; // data, or the end of the connection
+        const short asked =
+            short(((known & POLLIN) ? 0 : POLLIN) |
+                  (outPending() > 0 || (forWrite && !(known & POLLOUT)) ? POLLOUT : 0));
+        const short came = asked == 0 ? 0
+                                      : m_context.waker.waitEvents(m_socket.get(), asked,
+                                                                   millisecondsLeft(deadline));
+        short ready = known;
+        if (came & POLLIN) {
+            m_readBlocked = false; // data, or the end of the connection
+            ready |= POLLIN;
         }
-        if (!flushOut()) {
-            fail();
-            return true;
+        if (came & POLLOUT) {
+            m_sendBlocked = false;
+            if (!flushOut()) {
+                fail();
+                return short(POLLIN | (forWrite ? POLLOUT : 0));
+            }
+            if (forWrite && outRoom())
+                ready |= POLLOUT;
         }
-        if (forWrite && outRoom())
-            return true;
-        if (millisecondsLeft(deadline) == 0)
-            return false;
+        if (ready != 0 || came == 0 || millisecondsLeft(deadline) == 0)
+            return ready; // ready, or the time is up, or the engine was woken
     }
-    return false;
+    return known;
 }
 
 void TlsLink::drainInput() {

@@ -8,6 +8,14 @@
 // Encrypted output goes to the socket at once; what the kernel cannot take
 // yet waits in this link and leaves with the next call or wait, so sendSome
 // either takes bytes or takes none (EAGAIN), as a socket does.
+//
+// Every record costs OpenSSL a fixed amount and every system call the kernel
+// another, so a run of pieces (a window of blocks with their headers) is
+// joined into full records, and the records of one call leave in one send.
+// Input is read from the socket in large spans into this link, from which
+// OpenSSL takes one record at a time. (OpenSSL's own read-ahead moves the
+// rest of its buffer to the front for every record, which costs more than
+// the copy here once the buffer holds many records.)
 
 #include "link.h"
 #include "pairing_key.h"
@@ -56,7 +64,9 @@ public:
                       IoMode mode = IoMode::Normal) override;
     ssize_t receiveSome(uint8_t* buffer, size_t max) override;
     ssize_t sendSome(const uint8_t* bytes, size_t n) override;
+    ssize_t sendSomeOf(std::span<const iovec> pieces) override;
     bool waitReady(bool forWrite, int timeoutMs) override;
+    short waitDirections(bool forWrite, int timeoutMs) override;
     bool hasBuffered() const override;
     void drainInput() override;
     bool alive() const override { return m_socket.valid() && m_ssl != nullptr; }
@@ -70,9 +80,16 @@ private:
     // Moves bytes to the socket without waiting; the count taken.
     size_t sendRaw(const uint8_t* bytes, size_t n);
     size_t outPending() const { return m_out.size() - m_outStart; }
+    size_t inPending() const { return m_inEnd - m_inStart; }
     bool outRoom() const;
     // The connection is gone: the transfer on it is over.
     void fail();
+    // Encrypts `n` bytes into m_out and hands them to the socket: the bytes
+    // taken, or -1 with errno once the link failed (it is closed then).
+    ssize_t writeRecords(const uint8_t* bytes, size_t n);
+    // Input that needs no socket: decrypted bytes, read-ahead bytes not yet
+    // tried, or a failure still to report.
+    bool readableWithoutSocket() const;
 
     static const BIO_METHOD* socketMethod();
     static int bioWrite(BIO* bio, const char* data, size_t size, size_t* written);
@@ -94,8 +111,17 @@ private:
     int m_readError = SSL_ERROR_NONE;
     bool m_peerClosed = false;
     int m_socketError = 0;
+    // The socket took less than it was given: sending again is left until
+    // a wait finds it writable, rather than made to fail at once.
+    bool m_sendBlocked = false;
     std::vector<uint8_t> m_out;
     size_t m_outStart = 0;
+    // Bytes read from the socket that OpenSSL has not taken yet.
+    std::vector<uint8_t> m_in;
+    size_t m_inStart = 0;
+    size_t m_inEnd = 0;
+    // Pieces joined for one write; kept to spare an allocation per call.
+    std::vector<uint8_t> m_joined;
     uint64_t m_bytesOnWire = 0;
 };
 

@@ -82,9 +82,6 @@ SslContextPtr newPairedContext(TlsRole role) {
     // would need a session id context, and never asks: it has no other way in.)
     if (client)
         SSL_CTX_set_verify(context, SSL_VERIFY_PEER, refuseCertificate);
-    // Several records per read from the socket.
-    SSL_CTX_set_read_ahead(context, 1);
-    SSL_CTX_set_default_read_buffer_len(context, 64 * 1024);
     return made;
 }
 
