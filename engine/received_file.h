@@ -11,6 +11,7 @@
 // its descriptor, and a temporary name is renamed only while it is still the
 // file written.
 
+#include "destination_folder.h"
 #include "unique_fd.h"
 
 #include <sys/uio.h>
@@ -101,19 +102,5 @@ private:
     size_t m_blocksStored = 0;
     bool m_done = false;
 };
-
-// True when something named `name` exists in `dirFd` (a link counts, even a
-// dangling one).
-bool nameExists(int dirFd, const std::string& name);
-// Removes the temporary files of receivers that have gone (killed, or cut off
-// by a power loss) from the folder `dirFd`: those no running receiver holds
-// locked. A folder is swept at most once a minute.
-void removeLeftovers(int dirFd);
-// True when `name` in `dirFd` is a folder (not a link to one).
-bool isFolder(int dirFd, const std::string& name);
-// Bytes free for this user on the file system of `dirFd`; -1 when unknown.
-int64_t freeBytes(int dirFd);
-// Leftover temporary files of an interrupted run are hidden names with this prefix.
-inline constexpr const char* kTempPrefix = ".zapfer-part-";
 
 } // namespace zapfer
