@@ -54,7 +54,9 @@ public:
 
     // Non-blocking pieces for the block pump and the receive drivers:
     // > 0 bytes moved, 0 when the peer closed (receive only), -1 with errno
-    // (EAGAIN: nothing to do now).
+    // (EAGAIN: nothing to do now). Bytes a send took may wait in the link
+    // (an encrypted one) until its next call or wait; sendAll of nothing
+    // hands all of them to the kernel.
     virtual ssize_t receiveSome(uint8_t* buffer, size_t max) = 0;
     virtual ssize_t sendSome(const uint8_t* bytes, size_t n) = 0;
     // As sendSome, over several pieces in order: the bytes moved, counted
