@@ -220,41 +220,35 @@ ssize_t TlsLink::receiveSome(uint8_t* buffer, size_t max) {
     return -1;
 }
 
-ssize_t TlsLink::sendSome(const uint8_t* bytes, size_t n) {
+bool TlsLink::readyToSend() {
     if (!alive() || !m_established) {
         errno = ENOTCONN;
-        return -1;
+        return false;
     }
     if (!flushOut()) {
         const int cause = m_socketError;
         fail();
         errno = cause;
-        return -1;
+        return false;
     }
     if (!outRoom()) {
         errno = EAGAIN;
-        return -1;
+        return false;
     }
+    return true;
+}
+
+ssize_t TlsLink::sendSome(const uint8_t* bytes, size_t n) {
+    if (!readyToSend())
+        return -1;
     if (n == 0)
         return 0;
     return writeRecords(bytes, std::min(n, kWriteChunk));
 }
 
 ssize_t TlsLink::sendSomeOf(std::span<const iovec> pieces) {
-    if (!alive() || !m_established) {
-        errno = ENOTCONN;
+    if (!readyToSend())
         return -1;
-    }
-    if (!flushOut()) {
-        const int cause = m_socketError;
-        fail();
-        errno = cause;
-        return -1;
-    }
-    if (!outRoom()) {
-        errno = EAGAIN;
-        return -1;
-    }
     size_t first = 0;
     while (first < pieces.size() && pieces[first].iov_len == 0)
         ++first;

@@ -82,6 +82,9 @@ private:
     size_t outPending() const { return m_out.size() - m_outStart; }
     size_t inPending() const { return m_inEnd - m_inStart; }
     bool outRoom() const;
+    // The link is up and has room for more: else false with errno set
+    // (ENOTCONN, the socket's error after failing the link, or EAGAIN).
+    bool readyToSend();
     // The connection is gone: the transfer on it is over.
     void fail();
     // Encrypts `n` bytes into m_out and hands them to the socket: the bytes
