@@ -1,11 +1,14 @@
 #pragma once
 
-// The blocks of the file being sent, read ahead in runs: one pread fills
+// The blocks of the file being sent, read ahead in runs: one preadv fills
 // several consecutive slots of a ring, and each block's header (frame, index,
 // CRC) is built once, when it is read. A go-back that reaches a block no
 // longer held simply reads it again.
+//
+// A slot holds a block as it goes on the wire, header then data, so the
+// blocks of a run lie end to end: a link that must copy what it is given
+// into larger pieces (the paired link's records) can take them as they are.
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -37,12 +40,8 @@ public:
     Block block(int32_t k) const;
 
 private:
-    struct Slot {
-        int32_t index = -1;
-        std::array<uint8_t, 12> header{};
-    };
-
-    bool held(int32_t k) const { return m_slot[size_t(k % m_slots)].index == k; }
+    bool held(int32_t k) const { return m_held[size_t(k % m_slots)] == k; }
+    uint8_t* slotOf(int32_t k) const { return m_data.get() + size_t(k % m_slots) * m_stride; }
     // Reads blocks [first, first + count), which sit in consecutive slots.
     bool readRun(int32_t first, int32_t count);
 
@@ -52,8 +51,10 @@ private:
     int32_t m_blocks;
     int32_t m_slots;
     int32_t m_runBlocks;
+    size_t m_stride; // a block's header and data
     std::unique_ptr<uint8_t[]> m_data;
-    std::vector<Slot> m_slot;
+    // The block each slot holds, or -1.
+    std::vector<int32_t> m_held;
 };
 
 } // namespace zapfer

@@ -25,7 +25,7 @@ constexpr size_t kOutLimit = 64 * 1024;
 // send, about what the kernel takes of a socket at once.
 constexpr size_t kWriteChunk = 256 * 1024;
 // Pieces up to this size are joined with their neighbours before they are
-// encrypted; a larger first piece goes to OpenSSL as it is, without a copy.
+// encrypted; a larger run of pieces end to end goes to OpenSSL as it is.
 constexpr size_t kRecordPlain = 16 * 1024;
 
 int millisecondsLeft(Clock::time_point deadline) {
@@ -254,12 +254,18 @@ ssize_t TlsLink::sendSomeOf(std::span<const iovec> pieces) {
         ++first;
     if (first == pieces.size())
         return 0;
-    const iovec& lead = pieces[first];
-    if (lead.iov_len > kRecordPlain)
-        return writeRecords(static_cast<const uint8_t*>(lead.iov_base),
-                            std::min(lead.iov_len, kWriteChunk));
-    // A block's header alone would make a record of a few bytes: it goes
-    // with the data after it.
+    // Pieces that lie end to end in memory (the sender's blocks do) are
+    // encrypted where they are; only scattered small ones are joined, since
+    // a block's header alone would make a record of a few bytes.
+    const auto* start = static_cast<const uint8_t*>(pieces[first].iov_base);
+    size_t contiguous = 0;
+    for (size_t i = first; i < pieces.size() && contiguous < kWriteChunk; ++i) {
+        if (pieces[i].iov_base != start + contiguous)
+            break;
+        contiguous += pieces[i].iov_len;
+    }
+    if (contiguous > kRecordPlain)
+        return writeRecords(start, std::min(contiguous, kWriteChunk));
     m_joined.clear();
     for (size_t i = first; i < pieces.size() && m_joined.size() < kWriteChunk; ++i) {
         const auto* bytes = static_cast<const uint8_t*>(pieces[i].iov_base);

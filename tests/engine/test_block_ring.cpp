@@ -68,6 +68,17 @@ TEST(BlockRing, BlocksMatchTheFileAcrossWrapsAndGoBacks) {
     ASSERT_TRUE(ring.prepare(30, 8));
     for (int32_t k = 30; k < 38; ++k)
         expectBlock(ring, content, k);
+
+    // Within a lap, each block's data follows its header, and the next block
+    // follows it: the paired link encrypts a run of them without a copy.
+    ASSERT_TRUE(ring.prepare(32, 6)); // slots 0 to 5
+    for (int32_t k = 32; k < 38; ++k) {
+        const BlockRing::Block block = ring.block(k);
+        EXPECT_EQ(block.header.data() + block.header.size(), block.data.data()) << "block " << k;
+        if (k > 32) {
+            EXPECT_EQ(ring.block(k - 1).data.data() + kBlock, block.header.data()) << "block " << k;
+        }
+    }
 }
 
 TEST(BlockRing, RefusesWhatItCannotHoldOrRead) {
