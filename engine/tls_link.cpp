@@ -19,8 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kWriteStallLimit = std::chrono::seconds(10);
 constexpr auto kAbortingWriteLimit = std::chrono::seconds(1);
-// Encrypted bytes that may wait for the kernel before sendSome takes no more.
-constexpr size_t kOutLimit = 64 * 1024;
 // Plaintext taken by one call: sixteen full records, which leave in one
 // send, about what the kernel takes of a socket at once.
 constexpr size_t kWriteChunk = 256 * 1024;
@@ -36,64 +34,19 @@ int millisecondsLeft(Clock::time_point deadline) {
 } // namespace
 
 void TlsLink::fail() {
-    m_socket.reset();
-    m_out.clear();
-    m_outStart = 0;
-    m_inStart = m_inEnd = 0;
+    m_socket.close();
     ERR_clear_error();
     if (m_established)
         m_context.abortFlag = 1;
 }
 
-size_t TlsLink::sendRaw(const uint8_t* bytes, size_t n) {
-    size_t sent = 0;
-    for (int attempt = 0; attempt < 1000 && sent < n && m_socketError == 0; ++attempt) {
-        const ssize_t got =
-            ::send(m_socket.get(), bytes + sent, n - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (got > 0) {
-            sent += size_t(got);
-            m_bytesOnWire += uint64_t(got);
-            m_sendBlocked = sent < n; // the socket's buffer is full
-            if (m_sendBlocked)
-                break;
-        } else if (got < 0 && errno == EINTR) {
-            continue;
-        } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            m_sendBlocked = true;
-            break;
-        } else {
-            m_socketError = got < 0 ? errno : EPIPE;
-        }
-    }
-    return sent;
-}
-
-bool TlsLink::flushOut() {
-    if (!m_socket)
-        return false;
-    if (outPending() > 0 && !m_sendBlocked) {
-        m_outStart += sendRaw(m_out.data() + m_outStart, outPending());
-        // The rest moves to the front when more is written (writeRecords),
-        // where it is at most kOutLimit bytes.
-        if (m_outStart == m_out.size()) {
-            m_out.clear();
-            m_outStart = 0;
-        }
-    }
-    return m_socketError == 0;
-}
-
-bool TlsLink::outRoom() const {
-    return outPending() < kOutLimit;
-}
-
 bool TlsLink::hasBuffered() const {
-    return m_ssl && (SSL_pending(m_ssl.get()) > 0 || inPending() > 0);
+    return m_ssl && (SSL_pending(m_ssl.get()) > 0 || m_socket.inPending() > 0);
 }
 
 bool TlsLink::readableWithoutSocket() const {
     return SSL_pending(m_ssl.get()) > 0 || m_readError != SSL_ERROR_NONE ||
-           (!m_readBlocked && (inPending() > 0 || SSL_has_pending(m_ssl.get())));
+           (!m_readBlocked && (m_socket.inPending() > 0 || SSL_has_pending(m_ssl.get())));
 }
 
 bool TlsLink::sendAll(std::span<const uint8_t> bytes, IoMode mode) {
@@ -109,7 +62,7 @@ bool TlsLink::sendAll(std::span<const uint8_t> bytes, IoMode mode) {
     // A peer that stops reading must not hold this side for good.
     auto stallDeadline = Clock::now() + kWriteStallLimit;
     for (;;) {
-        const uint64_t onWire = m_bytesOnWire;
+        const uint64_t onWire = m_socket.bytesOnWire();
         if (sent < bytes.size()) {
             const ssize_t n = sendSome(bytes.data() + sent, bytes.size() - sent);
             if (n > 0)
@@ -117,14 +70,14 @@ bool TlsLink::sendAll(std::span<const uint8_t> bytes, IoMode mode) {
             else if (n < 0 && errno != EAGAIN)
                 return false; // sendSome ended the link
         } else {
-            if (!flushOut())
+            if (!m_socket.flush())
                 break;
-            if (outPending() == 0)
+            if (m_socket.outPending() == 0)
                 return true; // all of it is with the kernel, as a socket's send leaves it
         }
-        if (m_bytesOnWire != onWire)
+        if (m_socket.bytesOnWire() != onWire)
             stallDeadline = Clock::now() + kWriteStallLimit;
-        if (sent < bytes.size() && outRoom())
+        if (sent < bytes.size() && m_socket.outRoom())
             continue; // more can be taken now
         if (mode == IoMode::Normal && m_context.abortFlag)
             return false;
@@ -132,9 +85,9 @@ bool TlsLink::sendAll(std::span<const uint8_t> bytes, IoMode mode) {
         const auto deadline = lastWords ? std::min(abortDeadline, stallDeadline) : stallDeadline;
         if (millisecondsLeft(deadline) == 0)
             break; // a message cut short leaves the stream out of step: it ends here
-        if (m_context.waker.waitFor(m_socket.get(), POLLOUT,
+        if (m_context.waker.waitFor(m_socket.fd(), POLLOUT,
                                     std::min(millisecondsLeft(deadline), 100)))
-            m_sendBlocked = false;
+            m_socket.mayWrite();
     }
     fail();
     return false;
@@ -174,7 +127,7 @@ ssize_t TlsLink::receiveSome(uint8_t* buffer, size_t max) {
         errno = ENOTCONN;
         return -1;
     }
-    if (!flushOut()) {
+    if (!m_socket.flush()) {
         fail();
         errno = EPIPE;
         return -1;
@@ -188,7 +141,7 @@ ssize_t TlsLink::receiveSome(uint8_t* buffer, size_t max) {
     int error = m_readError;
     ERR_clear_error(); // a successful read adds nothing to the queue
     for (int record = 0; record < 64 && total < max && error == SSL_ERROR_NONE; ++record) {
-        if (total > 0 && inPending() == 0 && !SSL_has_pending(m_ssl.get()))
+        if (total > 0 && m_socket.inPending() == 0 && !SSL_has_pending(m_ssl.get()))
             break;
         size_t got = 0;
         const int result = SSL_read_ex(m_ssl.get(), buffer + total, max - total, &got);
@@ -201,7 +154,7 @@ ssize_t TlsLink::receiveSome(uint8_t* buffer, size_t max) {
     m_readBlocked = wouldBlock;
     if (total > 0) {
         m_readError = wouldBlock ? SSL_ERROR_NONE : error;
-        flushOut(); // a key update read may call for an answer
+        m_socket.flush(); // a key update read may call for an answer
         return ssize_t(total);
     }
     if (wouldBlock) {
@@ -210,11 +163,11 @@ ssize_t TlsLink::receiveSome(uint8_t* buffer, size_t max) {
     }
     // close_notify, or the connection ended without one: either way the
     // peer is gone, and a cut message is caught by the protocol's lengths.
-    if (error == SSL_ERROR_ZERO_RETURN || m_peerClosed) {
+    if (error == SSL_ERROR_ZERO_RETURN || m_socket.peerClosed()) {
         fail();
         return 0;
     }
-    const int cause = m_socketError != 0 ? m_socketError : EPROTO;
+    const int cause = m_socket.error() != 0 ? m_socket.error() : EPROTO;
     fail(); // a record that does not authenticate ends the link
     errno = cause;
     return -1;
@@ -225,13 +178,13 @@ bool TlsLink::readyToSend() {
         errno = ENOTCONN;
         return false;
     }
-    if (!flushOut()) {
-        const int cause = m_socketError;
+    if (!m_socket.flush()) {
+        const int cause = m_socket.error();
         fail();
         errno = cause;
         return false;
     }
-    if (!outRoom()) {
+    if (!m_socket.outRoom()) {
         errno = EAGAIN;
         return false;
     }
@@ -276,14 +229,10 @@ ssize_t TlsLink::sendSomeOf(std::span<const iovec> pieces) {
 }
 
 ssize_t TlsLink::writeRecords(const uint8_t* bytes, size_t n) {
-    if (m_outStart > 0) { // what the kernel has not taken yet goes first
-        m_out.erase(m_out.begin(), m_out.begin() + ptrdiff_t(m_outStart));
-        m_outStart = 0;
-    }
     ERR_clear_error();
     size_t written = 0;
-    if (SSL_write_ex(m_ssl.get(), bytes, n, &written) != 1 || !flushOut()) {
-        const int cause = m_socketError != 0 ? m_socketError : EPIPE;
+    if (SSL_write_ex(m_ssl.get(), bytes, n, &written) != 1 || !m_socket.flush()) {
+        const int cause = m_socket.error() != 0 ? m_socket.error() : EPIPE;
         fail();
         errno = cause;
         return -1;
@@ -296,13 +245,13 @@ bool TlsLink::waitReady(bool forWrite, int timeoutMs) {
         m_context.waker.pause(timeoutMs);
         return false;
     }
-    if (!flushOut()) {
+    if (!m_socket.flush()) {
         fail();
         return true; // the next call reports the failure
     }
     if (readableWithoutSocket())
         return true;
-    if (forWrite && outRoom())
+    if (forWrite && m_socket.outRoom())
         return true;
     return waitDirections(forWrite, timeoutMs) != 0;
 }
@@ -312,7 +261,7 @@ short TlsLink::waitDirections(bool forWrite, int timeoutMs) {
         m_context.waker.pause(timeoutMs);
         return 0;
     }
-    if (!flushOut()) {
+    if (!m_socket.flush()) {
         fail();
         return short(POLLIN | (forWrite ? POLLOUT : 0)); // the next call reports the failure
     }
@@ -321,16 +270,16 @@ short TlsLink::waitDirections(bool forWrite, int timeoutMs) {
     short known = 0;
     if (readableWithoutSocket())
         known |= POLLIN;
-    if (forWrite && outRoom())
+    if (forWrite && m_socket.outRoom())
         known |= POLLOUT;
     const auto deadline = Clock::now() + std::chrono::milliseconds(known != 0 ? 0 : timeoutMs);
     // Each round waits for an event of the socket; the count only bounds it.
     for (int round = 0; round < 1000; ++round) {
         const short asked =
             short(((known & POLLIN) ? 0 : POLLIN) |
-                  (outPending() > 0 || (forWrite && !(known & POLLOUT)) ? POLLOUT : 0));
+                  (m_socket.outPending() > 0 || (forWrite && !(known & POLLOUT)) ? POLLOUT : 0));
         const short came = asked == 0 ? 0
-                                      : m_context.waker.waitEvents(m_socket.get(), asked,
+                                      : m_context.waker.waitEvents(m_socket.fd(), asked,
                                                                    millisecondsLeft(deadline));
         short ready = known;
         if (came & POLLIN) {
@@ -338,12 +287,12 @@ short TlsLink::waitDirections(bool forWrite, int timeoutMs) {
             ready |= POLLIN;
         }
         if (came & POLLOUT) {
-            m_sendBlocked = false;
-            if (!flushOut()) {
+            m_socket.mayWrite();
+            if (!m_socket.flush()) {
                 fail();
                 return short(POLLIN | (forWrite ? POLLOUT : 0));
             }
-            if (forWrite && outRoom())
+            if (forWrite && m_socket.outRoom())
                 ready |= POLLOUT;
         }
         if (ready != 0 || came == 0 || millisecondsLeft(deadline) == 0)

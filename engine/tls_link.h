@@ -11,15 +11,12 @@
 //
 // Every record costs OpenSSL a fixed amount and every system call the kernel
 // another, so a run of pieces (a window of blocks with their headers) is
-// joined into full records, and the records of one call leave in one send.
-// Input is read from the socket in large spans into this link, from which
-// OpenSSL takes one record at a time. (OpenSSL's own read-ahead moves the
-// rest of its buffer to the front for every record, which costs more than
-// the copy here once the buffer holds many records.)
+// made into full records, and the records of one call leave in one send.
 
 #include "link.h"
 #include "pairing_key.h"
 #include "tls_pairing.h"
+#include "tls_socket.h"
 #include "unique_fd.h"
 #include "waker.h"
 
@@ -53,7 +50,7 @@ public:
     // it needs the peer (wait for handshakeEvents() on socketFd()).
     // The caller keeps the time limit; failed() closes the link.
     std::optional<TlsOutcome> handshakeStep();
-    int socketFd() const { return m_socket.get(); }
+    int socketFd() const { return m_socket.fd(); }
     short handshakeEvents() const;
     // Ends a handshake the caller gave up on (time, abort).
     TlsOutcome giveUp(TlsFailure why) { return handshakeFailed({why, {}}); }
@@ -69,42 +66,27 @@ public:
     short waitDirections(bool forWrite, int timeoutMs) override;
     bool hasBuffered() const override;
     void drainInput() override;
-    bool alive() const override { return m_socket.valid() && m_ssl != nullptr; }
+    bool alive() const override { return m_socket.open() && m_ssl != nullptr; }
 
 private:
-    bool setUp();
     TlsOutcome handshakeFailed(TlsOutcome outcome);
-    TlsOutcome failureOf(int sslError);
-    // Sends what waits in m_out; false once the socket failed.
-    bool flushOut();
-    // Moves bytes to the socket without waiting; the count taken.
-    size_t sendRaw(const uint8_t* bytes, size_t n);
-    size_t outPending() const { return m_out.size() - m_outStart; }
-    size_t inPending() const { return m_inEnd - m_inStart; }
-    bool outRoom() const;
+    // The connection is gone: the transfer on it is over.
+    void fail();
     // The link is up and has room for more: else false with errno set
     // (ENOTCONN, the socket's error after failing the link, or EAGAIN).
     bool readyToSend();
-    // The connection is gone: the transfer on it is over.
-    void fail();
-    // Encrypts `n` bytes into m_out and hands them to the socket: the bytes
+    // Encrypts `n` bytes and hands the records to the socket: the bytes
     // taken, or -1 with errno once the link failed (it is closed then).
     ssize_t writeRecords(const uint8_t* bytes, size_t n);
     // Input that needs no socket: decrypted bytes, read-ahead bytes not yet
     // tried, or a failure still to report.
     bool readableWithoutSocket() const;
 
-    static const BIO_METHOD* socketMethod();
-    static int bioWrite(BIO* bio, const char* data, size_t size, size_t* written);
-    static int bioRead(BIO* bio, char* out, size_t size, size_t* readBytes);
-    static long bioControl(BIO* bio, int command, long number, void* pointer);
-
-    UniqueFd m_socket;
-    TlsRole m_role;
+    TlsSocket m_socket;
+    // OpenSSL's callbacks read it for as long as m_ssl lives.
     PairingKey m_key;
     LinkTraits m_traits;
     LinkContext m_context;
-    SslContextPtr m_sslContext;
     SslPtr m_ssl;
     bool m_established = false;
     // The last read wanted more from the socket: read-ahead bytes alone
@@ -112,20 +94,8 @@ private:
     bool m_readBlocked = false;
     // How a read failed after it had bytes to give: the next read reports it.
     int m_readError = SSL_ERROR_NONE;
-    bool m_peerClosed = false;
-    int m_socketError = 0;
-    // The socket took less than it was given: sending again is left until
-    // a wait finds it writable, rather than made to fail at once.
-    bool m_sendBlocked = false;
-    std::vector<uint8_t> m_out;
-    size_t m_outStart = 0;
-    // Bytes read from the socket that OpenSSL has not taken yet.
-    std::vector<uint8_t> m_in;
-    size_t m_inStart = 0;
-    size_t m_inEnd = 0;
-    // Pieces joined for one write; kept to spare an allocation per call.
+    // Scattered pieces joined for one write; kept to spare an allocation.
     std::vector<uint8_t> m_joined;
-    uint64_t m_bytesOnWire = 0;
 };
 
 } // namespace zapfer
