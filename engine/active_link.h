@@ -1,22 +1,23 @@
 #pragma once
 
 // The link TransferThread currently holds (a connection or the serial port)
-// and the receive session on it, which reports to the engine through this
-// object.
+// and the receive session on it, with where the session's replies go and
+// what it tells the engine.
 
 #include "engine_core.h"
 #include "link.h"
+#include "link_replies.h"
+#include "receive_reporter.h"
 #include "receive_session.h"
 
 #include <memory>
-#include <vector>
 
 namespace zapfer {
 
-class ActiveLink : private SessionObserver, private ReplySink {
+class ActiveLink {
 public:
-    explicit ActiveLink(EngineCore& core) : m_core(core) {}
-    ~ActiveLink() override = default;
+    explicit ActiveLink(EngineCore& core)
+        : m_core(core), m_replies(m_link, core.waker), m_reports(core, *this) {}
     ActiveLink(const ActiveLink&) = delete;
     ActiveLink& operator=(const ActiveLink&) = delete;
 
@@ -28,6 +29,7 @@ public:
     void open(std::unique_ptr<Link> link, uint32_t peerAddress = 0, bool paired = false);
     // Host order; 0 for a serial link.
     uint32_t peerAddress() const { return m_peerAddress; }
+    bool paired() const { return m_paired; }
     void close();
     bool hasSession() const { return m_session != nullptr; }
     // The receive session on the link, made when it is first needed.
@@ -41,37 +43,19 @@ public:
     // stays open between transfers.
     bool connectionPerTransfer() const;
     // The replies made while serving one read of a stream are held and then
-    // leave together in one write: the same bytes in the same order, without
-    // a system call per block.
-    void holdReplies() { m_holding = true; }
-    void sendHeldReplies();
+    // leave together in one write.
+    void holdReplies() { m_replies.hold(); }
+    void sendHeldReplies() { m_replies.sendHeld(); }
 
 private:
-    // SessionObserver.
-    ReceivePolicy policy() override;
-    void incoming() override;
-    void fileStarted(const std::string& storedName) override;
-    void fileEnded(const FileOutcome& file) override;
-    void closeStatus() override;
-    void sound(Sound sound) override;
-    void abortTransfer() override;
-    void transferComplete() override;
-    void linkRequested() override;
-    void receiveEnded(const ReceiveOutcome& outcome) override;
-    void peerNamed(const std::string& name) override;
-    void tableRefused(const RefusedTable& table) override;
-    // ReplySink.
-    void reply(std::span<const uint8_t> bytes) override;
-    void discardInput() override;
-    void pace(int ms) override;
-
     EngineCore& m_core;
     std::unique_ptr<Link> m_link;
     uint32_t m_peerAddress = 0;
     bool m_paired = false;
+    LinkReplies m_replies;
+    ReceiveReporter m_reports;
+    // Last: the session goes before what it replies and reports to.
     std::unique_ptr<ReceiveSession> m_session;
-    bool m_holding = false;
-    std::vector<uint8_t> m_held;
 };
 
 } // namespace zapfer

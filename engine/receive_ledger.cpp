@@ -1,6 +1,6 @@
 #include "receive_ledger.h"
 
-#include "receive_session.h"
+#include "session_observer.h"
 
 #include <algorithm>
 

@@ -21,6 +21,7 @@ public:
     void newTable(int32_t filesDone);
     // The entries of the table being served, filled while it is checked.
     std::vector<FileOutcome>& entries() { return m_entries; }
+    const std::vector<FileOutcome>& entries() const { return m_entries; }
     // The table was accepted: its files belong to the receive.
     void tableAccepted();
 

@@ -5,7 +5,7 @@
 
 #include "engine_state.h"
 #include "protocol.h"
-#include "receive_session.h"
+#include "session_observer.h"
 
 #include <array>
 #include <atomic>
