@@ -20,6 +20,7 @@ struct HistoryStore::Connection {
     DatabaseHandle db;
     std::optional<Statement> insertTransfer;
     std::optional<Statement> insertFile;
+    std::optional<Statement> span;
     std::optional<Statement> prune;
 };
 
@@ -59,7 +60,11 @@ constexpr const char* kInsertTransfer =
 constexpr const char* kInsertFile =
     "INSERT INTO files (transfer_id, position, name_sent, name_stored, size, bytes_done, result,"
     " crc32) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)";
+// At least the number of transfers (ids are distinct), found in two index
+// lookups: a history under its limit is not walked at every write.
+constexpr const char* kSpan = "SELECT max(id) - min(id) + 1 FROM transfers";
 // Keeps the newest ?1 transfers; their files go by the foreign key's cascade.
+// Walks the newest ?1 ids: run only when kSpan says there may be more.
 constexpr const char* kPrune =
     "DELETE FROM transfers WHERE id <= (SELECT id FROM transfers ORDER BY id DESC LIMIT 1"
     " OFFSET ?1)";
@@ -153,7 +158,8 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
 
     for (auto [slot, sql] :
          {std::pair{&connection->insertTransfer, kInsertTransfer},
-          std::pair{&connection->insertFile, kInsertFile}, std::pair{&connection->prune, kPrune}}) {
+          std::pair{&connection->insertFile, kInsertFile}, std::pair{&connection->span, kSpan},
+          std::pair{&connection->prune, kPrune}}) {
         auto prepared = Statement::prepare(db, sql);
         if (!prepared)
             return inFile(prepared.error(), path);
@@ -202,10 +208,20 @@ HistoryResult<std::int64_t> HistoryStore::recordTransfer(const TransferRecord& t
     }
 
     if (m_options.maxTransfers > 0) {
-        Statement& prune = *m_connection->prune;
-        prune.bind(1, static_cast<std::int64_t>(m_options.maxTransfers));
-        if (const int code = prune.run(); code != SQLITE_DONE)
-            return inFile(errorOf(db, code, "removing old transfers"), m_path);
+        Statement& span = *m_connection->span;
+        if (const int code = span.step(); code != SQLITE_ROW) {
+            HistoryError error = errorOf(db, code, "counting the transfers");
+            span.reset();
+            return inFile(std::move(error), m_path);
+        }
+        const std::int64_t atMost = span.int64At(0);
+        span.reset();
+        if (atMost > m_options.maxTransfers) {
+            Statement& prune = *m_connection->prune;
+            prune.bind(1, static_cast<std::int64_t>(m_options.maxTransfers));
+            if (const int code = prune.run(); code != SQLITE_DONE)
+                return inFile(errorOf(db, code, "removing old transfers"), m_path);
+        }
     }
     if (auto committed = transaction.value().commit(); !committed)
         return inFile(committed.error(), m_path);

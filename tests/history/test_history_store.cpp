@@ -174,6 +174,38 @@ TEST(HistoryStore, PrunesTheOldestTransfersWithTheirFiles) {
               "0");
 }
 
+// The write looks at the span of the ids before it prunes; ids with a gap
+// (transfers removed by hand) make the span larger than the count, and no
+// transfer of the newest five may go for it.
+TEST(HistoryStore, PrunesByCountNotByTheSpanOfTheIds) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    HistoryOptions options;
+    options.maxTransfers = 5;
+    auto store = HistoryStore::open(path, options);
+    ASSERT_TRUE(store) << store.error().text;
+    const auto record = [&](int i) {
+        auto id = store.value().recordTransfer(sampleTransfer("peer " + std::to_string(i)),
+                                               {file("a", FileResult::Sent, 1u)});
+        EXPECT_TRUE(id) << id.error().text;
+    };
+    for (int i = 1; i <= 5; ++i)
+        record(i);
+    ASSERT_EQ(test::executeScript(path, "DELETE FROM files WHERE transfer_id IN (2, 3);"
+                                        " DELETE FROM transfers WHERE id IN (2, 3)"),
+              "");
+    record(6); // ids 1, 4, 5, 6: a span of six, four transfers
+    record(7); // five transfers
+    EXPECT_EQ(
+        queryText(path, "SELECT group_concat(id) FROM (SELECT id FROM transfers ORDER BY id)"),
+        "1,4,5,6,7");
+    record(8); // six: the oldest goes
+    EXPECT_EQ(
+        queryText(path, "SELECT group_concat(id) FROM (SELECT id FROM transfers ORDER BY id)"),
+        "4,5,6,7,8");
+    EXPECT_EQ(queryText(path, "SELECT count(*) FROM files"), "5");
+}
+
 TEST(HistoryStore, ADatabaseLockedPastTheTimeoutIsAnErrorAndTheNextWriteWorks) {
     TempDir dir;
     const std::string path = dir.file("history.sqlite");
