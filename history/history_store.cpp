@@ -129,8 +129,11 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
                                                    HistoryOptions options) {
     auto connection = std::make_unique<Connection>();
     sqlite3* raw = nullptr;
+    // No mutex of the connection's own: a store is used from one thread at a
+    // time, and each write would otherwise take it a few hundred times.
     const int code =
-        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        sqlite3_open_v2(path.c_str(), &raw,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     connection->db.reset(raw); // owned even when the open failed
     sqlite3* db = raw;
     if (code != SQLITE_OK)
@@ -178,14 +181,14 @@ HistoryResult<std::int64_t> HistoryStore::recordTransfer(const TransferRecord& t
     Statement& insertTransfer = *m_connection->insertTransfer;
     insertTransfer.bind(1, transfer.startedMs);
     insertTransfer.bind(2, transfer.endedMs);
-    insertTransfer.bind(3, toText(transfer.direction));
-    insertTransfer.bind(4, std::string_view(transfer.link));
-    insertTransfer.bind(5, std::string_view(transfer.peer));
-    insertTransfer.bind(6, std::string_view(transfer.peerName));
-    insertTransfer.bind(7, toText(transfer.outcome));
+    insertTransfer.bindBorrowed(3, toText(transfer.direction));
+    insertTransfer.bindBorrowed(4, std::string_view(transfer.link));
+    insertTransfer.bindBorrowed(5, std::string_view(transfer.peer));
+    insertTransfer.bindBorrowed(6, std::string_view(transfer.peerName));
+    insertTransfer.bindBorrowed(7, toText(transfer.outcome));
     insertTransfer.bind(8, transfer.refusalCode ? std::optional<std::int64_t>(*transfer.refusalCode)
                                                 : std::nullopt);
-    insertTransfer.bind(9, std::string_view(transfer.detail));
+    insertTransfer.bindBorrowed(9, std::string_view(transfer.detail));
     insertTransfer.bind(10, static_cast<std::int64_t>(transfer.bytes));
     insertTransfer.bind(11, transfer.durationMs);
     if (const int code = insertTransfer.run(); code != SQLITE_DONE)
@@ -197,11 +200,11 @@ HistoryResult<std::int64_t> HistoryStore::recordTransfer(const TransferRecord& t
     for (const FileRecord& file : files) {
         insertFile.bind(1, id);
         insertFile.bind(2, position++);
-        insertFile.bind(3, std::string_view(file.nameSent));
-        insertFile.bind(4, std::string_view(file.nameStored));
+        insertFile.bindBorrowed(3, std::string_view(file.nameSent));
+        insertFile.bindBorrowed(4, std::string_view(file.nameStored));
         insertFile.bind(5, static_cast<std::int64_t>(file.size));
         insertFile.bind(6, static_cast<std::int64_t>(file.bytesDone));
-        insertFile.bind(7, toText(file.result));
+        insertFile.bindBorrowed(7, toText(file.result));
         insertFile.bind(8, file.crc32 ? std::optional<std::int64_t>(*file.crc32) : std::nullopt);
         if (const int code = insertFile.run(); code != SQLITE_DONE)
             return inFile(errorOf(db, code, "recording a file"), m_path);
