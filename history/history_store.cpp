@@ -22,6 +22,8 @@ struct HistoryStore::Connection {
     std::optional<Statement> insertFile;
     std::optional<Statement> span;
     std::optional<Statement> prune;
+    // kFilesPerInsert files at once; prepared for the first transfer that has as many.
+    std::optional<Statement> insertFiles;
 };
 
 namespace {
@@ -60,6 +62,33 @@ constexpr const char* kInsertTransfer =
 constexpr const char* kInsertFile =
     "INSERT INTO files (transfer_id, position, name_sent, name_stored, size, bytes_done, result,"
     " crc32) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)";
+// A statement per file costs several times the file's own row: a transfer
+// of many small files is written this many files to a statement.
+constexpr int kFilesPerInsert = 20;
+constexpr int kFileColumns = 8;
+
+std::string insertFilesSql(int rows) {
+    std::string sql = "INSERT INTO files (transfer_id, position, name_sent, name_stored, size,"
+                      " bytes_done, result, crc32) VALUES ";
+    for (int row = 0; row < rows; ++row)
+        sql += row == 0 ? "(?, ?, ?, ?, ?, ?, ?, ?)" : ", (?, ?, ?, ?, ?, ?, ?, ?)";
+    return sql;
+}
+
+// Binds one file's row into the parameters after `before`.
+void bindFile(Statement& statement, int before, std::int64_t transferId, std::int64_t position,
+              const FileRecord& file) {
+    statement.bind(before + 1, transferId);
+    statement.bind(before + 2, position);
+    statement.bindBorrowed(before + 3, std::string_view(file.nameSent));
+    statement.bindBorrowed(before + 4, std::string_view(file.nameStored));
+    statement.bind(before + 5, static_cast<std::int64_t>(file.size));
+    statement.bind(before + 6, static_cast<std::int64_t>(file.bytesDone));
+    statement.bindBorrowed(before + 7, toText(file.result));
+    statement.bind(before + 8,
+                   file.crc32 ? std::optional<std::int64_t>(*file.crc32) : std::nullopt);
+}
+
 // At least the number of transfers (ids are distinct), found in two index
 // lookups: a history under its limit is not walked at every write.
 constexpr const char* kSpan = "SELECT max(id) - min(id) + 1 FROM transfers";
@@ -195,17 +224,24 @@ HistoryResult<std::int64_t> HistoryStore::recordTransfer(const TransferRecord& t
         return inFile(errorOf(db, code, "recording a transfer"), m_path);
     const std::int64_t id = sqlite3_last_insert_rowid(db);
 
+    std::size_t next = 0;
+    if (files.size() >= kFilesPerInsert && !m_connection->insertFiles) {
+        auto prepared = Statement::prepare(db, insertFilesSql(kFilesPerInsert));
+        if (!prepared)
+            return inFile(prepared.error(), m_path);
+        m_connection->insertFiles.emplace(std::move(prepared.value()));
+    }
+    for (; files.size() - next >= kFilesPerInsert; next += kFilesPerInsert) {
+        Statement& insertFiles = *m_connection->insertFiles;
+        for (int row = 0; row < kFilesPerInsert; ++row)
+            bindFile(insertFiles, row * kFileColumns, id, std::int64_t(next) + row,
+                     files[next + std::size_t(row)]);
+        if (const int code = insertFiles.run(); code != SQLITE_DONE)
+            return inFile(errorOf(db, code, "recording files"), m_path);
+    }
     Statement& insertFile = *m_connection->insertFile;
-    std::int64_t position = 0;
-    for (const FileRecord& file : files) {
-        insertFile.bind(1, id);
-        insertFile.bind(2, position++);
-        insertFile.bindBorrowed(3, std::string_view(file.nameSent));
-        insertFile.bindBorrowed(4, std::string_view(file.nameStored));
-        insertFile.bind(5, static_cast<std::int64_t>(file.size));
-        insertFile.bind(6, static_cast<std::int64_t>(file.bytesDone));
-        insertFile.bindBorrowed(7, toText(file.result));
-        insertFile.bind(8, file.crc32 ? std::optional<std::int64_t>(*file.crc32) : std::nullopt);
+    for (; next < files.size(); ++next) {
+        bindFile(insertFile, 0, id, std::int64_t(next), files[next]);
         if (const int code = insertFile.run(); code != SQLITE_DONE)
             return inFile(errorOf(db, code, "recording a file"), m_path);
     }

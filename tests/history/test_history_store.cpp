@@ -104,6 +104,46 @@ TEST(HistoryStore, RecordsEveryFieldAndReadsItBackAfterReopening) {
     expectSameFiles(gotFiles.value(), files);
 }
 
+// Many files are written several to a statement: every count around that
+// batch, each file in its place with its own fields, the next transfer's
+// files apart from them.
+TEST(HistoryStore, KeepsEveryFileOfTransfersOfManyFilesInOrder) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    auto store = HistoryStore::open(path);
+    ASSERT_TRUE(store) << store.error().text;
+    const FileResult results[] = {FileResult::Stored, FileResult::Refused, FileResult::Failed,
+                                  FileResult::SkippedUnreadable, FileResult::Aborted};
+    std::vector<std::pair<std::int64_t, std::vector<FileRecord>>> written;
+    for (const int count : {19, 20, 21, 40, 45, 100}) {
+        SCOPED_TRACE(count);
+        std::vector<FileRecord> files;
+        for (int i = 0; i < count; ++i) {
+            FileRecord f =
+                file("n" + std::to_string(count) + "-" + std::to_string(i), results[i % 5],
+                     i % 3 == 0 ? std::nullopt
+                                : std::optional<std::uint32_t>(0xFFFFFF00u + std::uint32_t(i)));
+            f.size = std::uint64_t(i) * 1000 + std::uint64_t(count);
+            f.bytesDone = f.size / 2;
+            files.push_back(std::move(f));
+        }
+        auto id = store.value().recordTransfer(sampleTransfer(), files);
+        ASSERT_TRUE(id) << id.error().text;
+        written.emplace_back(id.value(), std::move(files));
+    }
+    for (const auto& [id, files] : written) {
+        SCOPED_TRACE(files.size());
+        auto got = store.value().filesOf(id);
+        ASSERT_TRUE(got) << got.error().text;
+        expectSameFiles(got.value(), files);
+    }
+    auto recent = store.value().recentTransfers(1);
+    ASSERT_TRUE(recent);
+    ASSERT_EQ(recent.value().size(), 1u);
+    EXPECT_EQ(recent.value()[0].fileCount, 100);
+    EXPECT_EQ(recent.value()[0].failedFileCount, 80); // all but the stored fifth
+}
+
 TEST(HistoryStore, ListsNewestFirstAndPicksTheFilesToSendAgain) {
     TempDir dir;
     auto store = HistoryStore::open(dir.file("history.sqlite"));
