@@ -63,8 +63,9 @@ constexpr const char* kInsertFile =
     "INSERT INTO files (transfer_id, position, name_sent, name_stored, size, bytes_done, result,"
     " crc32) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)";
 // A statement per file costs several times the file's own row: a transfer
-// of many small files is written this many files to a statement.
-constexpr int kFilesPerInsert = 20;
+// of many small files is written this many files to a statement. More would
+// cost more to prepare, once in each process, than they save.
+constexpr int kFilesPerInsert = 10;
 constexpr int kFileColumns = 8;
 
 std::string insertFilesSql(int rows) {

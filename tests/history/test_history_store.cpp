@@ -115,7 +115,7 @@ TEST(HistoryStore, KeepsEveryFileOfTransfersOfManyFilesInOrder) {
     const FileResult results[] = {FileResult::Stored, FileResult::Refused, FileResult::Failed,
                                   FileResult::SkippedUnreadable, FileResult::Aborted};
     std::vector<std::pair<std::int64_t, std::vector<FileRecord>>> written;
-    for (const int count : {19, 20, 21, 40, 45, 100}) {
+    for (const int count : {1, 4, 5, 6, 9, 10, 11, 19, 20, 21, 45, 100}) {
         SCOPED_TRACE(count);
         std::vector<FileRecord> files;
         for (int i = 0; i < count; ++i) {
