@@ -92,9 +92,14 @@ void bindFile(Statement& statement, int before, std::int64_t transferId, std::in
 
 // At least the number of transfers (ids are distinct), found in two index
 // lookups: a history under its limit is not walked at every write.
-constexpr const char* kSpan = "SELECT max(id) - min(id) + 1 FROM transfers";
+// (Each in a query of its own: SQLite looks max() or min() up in the index
+// only when it is a query's one aggregate, and scans the table otherwise.)
+constexpr const char* kSpan =
+    "SELECT (SELECT max(id) FROM transfers) - (SELECT min(id) FROM transfers) + 1";
 // Keeps the newest ?1 transfers; their files go by the foreign key's cascade.
-// Walks the newest ?1 ids: run only when kSpan says there may be more.
+// Walks the newest ?1 ids, some milliseconds for a full history: run only
+// when kSpan says there may be more, and then down to a little under the
+// limit, so that a full history is not walked again at the next write.
 constexpr const char* kPrune =
     "DELETE FROM transfers WHERE id <= (SELECT id FROM transfers ORDER BY id DESC LIMIT 1"
     " OFFSET ?1)";
@@ -258,7 +263,8 @@ HistoryResult<std::int64_t> HistoryStore::recordTransfer(const TransferRecord& t
         span.reset();
         if (atMost > m_options.maxTransfers) {
             Statement& prune = *m_connection->prune;
-            prune.bind(1, static_cast<std::int64_t>(m_options.maxTransfers));
+            const int kept = m_options.maxTransfers - m_options.maxTransfers / 100;
+            prune.bind(1, static_cast<std::int64_t>(kept));
             if (const int code = prune.run(); code != SQLITE_DONE)
                 return inFile(errorOf(db, code, "removing old transfers"), m_path);
         }

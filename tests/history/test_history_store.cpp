@@ -214,6 +214,37 @@ TEST(HistoryStore, PrunesTheOldestTransfersWithTheirFiles) {
               "0");
 }
 
+// A full history is pruned a hundredth under its limit, so that the next
+// writes do not walk it again; it never holds more than the limit, and what
+// it keeps is always the newest.
+TEST(HistoryStore, PrunesAFullHistoryALittleUnderItsLimitAndNeverPastIt) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    HistoryOptions options;
+    options.maxTransfers = 200;
+    auto store = HistoryStore::open(path, options);
+    ASSERT_TRUE(store) << store.error().text;
+    std::vector<std::int64_t> counts;
+    std::int64_t newest = 0;
+    for (int i = 0; i < 260; ++i) {
+        auto id = store.value().recordTransfer(sampleTransfer(), {file("a", FileResult::Sent, 1u)});
+        ASSERT_TRUE(id) << id.error().text;
+        newest = id.value();
+        auto count = store.value().transferCount();
+        ASSERT_TRUE(count);
+        ASSERT_LE(count.value(), 200) << "after transfer " << i;
+        counts.push_back(count.value());
+    }
+    // 200 reached, then 201 pruned to 198, and so on.
+    EXPECT_EQ(counts[199], 200);
+    EXPECT_EQ(counts[200], 198);
+    EXPECT_EQ(counts[202], 200);
+    EXPECT_EQ(counts[203], 198);
+    EXPECT_EQ(queryText(path, "SELECT max(id) - min(id) + 1 = count(*) FROM transfers"), "1");
+    EXPECT_EQ(queryText(path, "SELECT max(id) FROM transfers"), std::to_string(newest));
+    EXPECT_EQ(queryText(path, "SELECT count(*) FROM files"), std::to_string(counts.back()));
+}
+
 // The write looks at the span of the ids before it prunes; ids with a gap
 // (transfers removed by hand) make the span larger than the count, and no
 // transfer of the newest five may go for it.
