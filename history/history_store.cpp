@@ -21,7 +21,7 @@ struct HistoryStore::Connection {
     std::optional<Statement> insertTransfer;
     std::optional<Statement> insertFile;
     std::optional<Statement> span;
-    std::optional<Statement> prune;
+    std::optional<Statement> prune; // prepared when a history first fills up
     // kFilesPerInsert files at once; prepared for the first transfer that has as many.
     std::optional<Statement> insertFiles;
 };
@@ -103,6 +103,19 @@ constexpr const char* kSpan =
 constexpr const char* kPrune =
     "DELETE FROM transfers WHERE id <= (SELECT id FROM transfers ORDER BY id DESC LIMIT 1"
     " OFFSET ?1)";
+
+// The statement kept in `slot`, prepared there on its first use: one a
+// process may never need is not prepared at every open.
+HistoryResult<Statement*> preparedIn(std::optional<Statement>& slot, sqlite3* db,
+                                     std::string_view sql) {
+    if (!slot) {
+        auto prepared = Statement::prepare(db, sql);
+        if (!prepared)
+            return prepared.error();
+        slot.emplace(std::move(prepared.value()));
+    }
+    return &*slot;
+}
 
 HistoryError unknownValue(std::string_view what, const std::string& text) {
     return {HistoryError::Kind::Corrupt,
@@ -196,8 +209,7 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
 
     for (auto [slot, sql] :
          {std::pair{&connection->insertTransfer, kInsertTransfer},
-          std::pair{&connection->insertFile, kInsertFile}, std::pair{&connection->span, kSpan},
-          std::pair{&connection->prune, kPrune}}) {
+          std::pair{&connection->insertFile, kInsertFile}, std::pair{&connection->span, kSpan}}) {
         auto prepared = Statement::prepare(db, sql);
         if (!prepared)
             return inFile(prepared.error(), path);
@@ -231,11 +243,10 @@ HistoryResult<std::int64_t> HistoryStore::recordTransfer(const TransferRecord& t
     const std::int64_t id = sqlite3_last_insert_rowid(db);
 
     std::size_t next = 0;
-    if (files.size() >= kFilesPerInsert && !m_connection->insertFiles) {
-        auto prepared = Statement::prepare(db, insertFilesSql(kFilesPerInsert));
+    if (files.size() >= kFilesPerInsert) {
+        auto prepared = preparedIn(m_connection->insertFiles, db, insertFilesSql(kFilesPerInsert));
         if (!prepared)
             return inFile(prepared.error(), m_path);
-        m_connection->insertFiles.emplace(std::move(prepared.value()));
     }
     for (; files.size() - next >= kFilesPerInsert; next += kFilesPerInsert) {
         Statement& insertFiles = *m_connection->insertFiles;
@@ -262,7 +273,10 @@ HistoryResult<std::int64_t> HistoryStore::recordTransfer(const TransferRecord& t
         const std::int64_t atMost = span.int64At(0);
         span.reset();
         if (atMost > m_options.maxTransfers) {
-            Statement& prune = *m_connection->prune;
+            auto pruneStatement = preparedIn(m_connection->prune, db, kPrune);
+            if (!pruneStatement)
+                return inFile(pruneStatement.error(), m_path);
+            Statement& prune = *pruneStatement.value();
             const int kept = m_options.maxTransfers - m_options.maxTransfers / 100;
             prune.bind(1, static_cast<std::int64_t>(kept));
             if (const int code = prune.run(); code != SQLITE_DONE)
