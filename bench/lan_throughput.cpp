@@ -18,8 +18,8 @@
 //   --dir         where the files live (default $TMPDIR or /tmp); /dev/shm
 //                 takes the disk out of the measurement
 //   --delay-link  the delay-link script; without it the delayed cases are skipped
-//   --history-only  only the recording case, which needs many alternated runs
-//                 to show a cost of a fraction of a millisecond
+//   --history-only  only the recording case, in --runs blocks of 16 rounds:
+//                 a cost of a fraction of a millisecond needs many of them
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -483,7 +483,8 @@ int main(int argc, char** argv) {
         const Peer recorded{{"env", "ZAPFER_HISTORY=on"}, "127.0.0.1"};
         const Peer unrecorded{{"env", "ZAPFER_HISTORY=off"}, "127.0.0.1"};
         std::vector<Timing> on, off;
-        for (int round = 0; round < 16; ++round) {
+        const int rounds = historyOnly ? 16 * runs : 16;
+        for (int round = 0; round < rounds; ++round) {
             for (const bool recording : {round % 2 == 0, round % 2 != 0}) {
                 const Peer& peer = recording ? recorded : unrecorded;
                 (recording ? on : off).push_back(timeZapfer(cli, peer, peer, small, dest));
