@@ -12,11 +12,14 @@
 // Each case runs as pairs (zapfer, then socat) and reports the median.
 //
 // Usage: lan_throughput [--size MIB] [--runs N] [--dir PATH] [--delay-link PATH]
+//                       [--history-only]
 //   --size        the large file, 1 to 2047 MiB (default 1024)
 //   --runs        pairs per case, 1 to 15 (default 3); the median is shown
 //   --dir         where the files live (default $TMPDIR or /tmp); /dev/shm
 //                 takes the disk out of the measurement
 //   --delay-link  the delay-link script; without it the delayed cases are skipped
+//   --history-only  only the recording case, in --runs blocks of 16 rounds:
+//                 a cost of a fraction of a millisecond needs many of them
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -375,6 +378,7 @@ int main(int argc, char** argv) {
     int runs = 3;
     std::string base;
     std::string delayLink;
+    bool historyOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--size" && i + 1 < argc) {
@@ -394,9 +398,11 @@ int main(int argc, char** argv) {
                 return fail("--dir must name an existing folder");
         } else if (arg == "--delay-link" && i + 1 < argc) {
             delayLink = argv[++i];
+        } else if (arg == "--history-only") {
+            historyOnly = true;
         } else {
             return fail("usage: lan_throughput [--size MIB] [--runs N] [--dir PATH] "
-                        "[--delay-link PATH]");
+                        "[--delay-link PATH] [--history-only]");
         }
     }
     const std::string cli = ZAPFER_CLI_PATH;
@@ -412,6 +418,8 @@ int main(int argc, char** argv) {
     // not the user's.
     const std::string data = dir.path() + "/data";
     ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    if (historyOnly)
+        mib = 1; // unused: the large file's cases are left out
     std::printf("writing a %llu MiB file and 100 files of 4 KiB in %s; %d pair(s) per case\n",
                 static_cast<unsigned long long>(mib), dir.path().c_str(), runs);
     std::fflush(stdout);
@@ -454,14 +462,14 @@ int main(int argc, char** argv) {
     };
 
     const Peer local{{}, "127.0.0.1"};
-    {
+    if (!historyOnly) {
         const auto [z, p] = pairs(local, local, {big}, runs);
         const std::string label = "127.0.0.1, " + std::to_string(mib) + " MiB";
         report(label, double(mib << 20), z, p);
         reportPaired(label + ", paired", double(mib << 20), pairedRuns(local, local, {big}, runs),
                      z);
     }
-    {
+    if (!historyOnly) {
         const auto [z, p] = pairs(local, local, small, runs);
         report("127.0.0.1, 100 files of 4 KiB", 100.0 * 4096, z, p);
         const Summary s = summarize(z);
@@ -475,7 +483,8 @@ int main(int argc, char** argv) {
         const Peer recorded{{"env", "ZAPFER_HISTORY=on"}, "127.0.0.1"};
         const Peer unrecorded{{"env", "ZAPFER_HISTORY=off"}, "127.0.0.1"};
         std::vector<Timing> on, off;
-        for (int round = 0; round < 16; ++round) {
+        const int rounds = historyOnly ? 16 * runs : 16;
+        for (int round = 0; round < rounds; ++round) {
             for (const bool recording : {round % 2 == 0, round % 2 != 0}) {
                 const Peer& peer = recording ? recorded : unrecorded;
                 (recording ? on : off).push_back(timeZapfer(cli, peer, peer, small, dest));
@@ -500,6 +509,8 @@ int main(int argc, char** argv) {
         }
         std::fflush(stdout);
     }
+    if (historyOnly)
+        return 0;
     if (delayLink.empty()) {
         std::printf("delayed links skipped: give --delay-link PATH (and run as root)\n");
         return 0;

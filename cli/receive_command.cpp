@@ -34,10 +34,10 @@ void printError(const std::string& text) {
 class ReceiveSession {
 public:
     // `context`: the link and, on a serial link, the device.
-    ReceiveSession(EventQueue& queue, Engine& engine, bool serial,
+    ReceiveSession(EventQueue& queue, Engine& engine, TransferHistory& history, bool serial,
                    recording::TransferContext context)
         : m_queue(queue), m_engine(engine), m_bar(stderr), m_serial(serial),
-          m_context(std::move(context)) {}
+          m_context(std::move(context)), m_history(history) {}
 
     // Until interrupted.
     void run();
@@ -64,14 +64,16 @@ private:
     bool m_portLost = false;
     recording::TransferContext m_context;
     recording::RefusalThrottle m_refusals;
-    TransferHistory m_history;
+    TransferHistory& m_history;
 };
 
 void ReceiveSession::tick() {
     if (m_serial)
         watchPort();
-    if (!m_inTransfer)
+    if (!m_inTransfer) {
+        m_history.sayFinished();
         return;
+    }
     m_bar.update(m_engine.progress());
     // A transfer whose end was not announced (the link dropped): once the
     // engine has been idle for a while, take the outcome anyway.
@@ -234,6 +236,9 @@ int runReceive(const CliOptions& options) {
 
     EventQueue queue;
     SignalWatcher signals(queue);
+    // Opened while the engine starts, before any peer can connect.
+    // After the watcher: its threads leave the signals to the watcher.
+    TransferHistory history;
     LinkConfig config;
     config.listenPort = options.port;
     config.pairedListenPort = options.pairedPort;
@@ -264,7 +269,7 @@ int runReceive(const CliOptions& options) {
         recording::TransferContext context;
         context.link = recording::linkNameOf(type);
         context.peer = serialDeviceFor(type, settings.serialDevices);
-        ReceiveSession(queue, engine, true, std::move(context)).run();
+        ReceiveSession(queue, engine, history, true, std::move(context)).run();
         engine.stop();
         return 0;
     }
@@ -296,7 +301,7 @@ int runReceive(const CliOptions& options) {
 
     recording::TransferContext context;
     context.link = recording::linkNameOf(CommType::Lan);
-    ReceiveSession(queue, engine, false, std::move(context)).run();
+    ReceiveSession(queue, engine, history, false, std::move(context)).run();
     engine.stop();
     return 0;
 }

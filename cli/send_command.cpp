@@ -97,9 +97,9 @@ std::optional<uint32_t> resolvePeer(const std::string& text) {
 class SendSession {
 public:
     SendSession(const CliOptions& options, EventQueue& queue, Engine& engine,
-                recording::TransferContext context)
+                TransferHistory& history, recording::TransferContext context)
         : m_options(options), m_queue(queue), m_engine(engine), m_handshake(engine), m_bar(stderr),
-          m_context(std::move(context)) {}
+          m_context(std::move(context)), m_history(history) {}
 
     int run(const std::vector<SendFile>& files);
 
@@ -121,7 +121,7 @@ private:
     SendHandshake m_handshake;
     ProgressBar m_bar;
     recording::TransferContext m_context;
-    TransferHistory m_history;
+    TransferHistory& m_history;
 };
 
 int SendSession::run(const std::vector<SendFile>& files) {
@@ -330,6 +330,9 @@ int runSend(const CliOptions& options) {
 
     EventQueue queue;
     SignalWatcher signals(queue);
+    // Before the engine: its write then overlaps the engine's shutdown.
+    // After the watcher: its threads leave the signals to the watcher.
+    TransferHistory history;
     LinkConfig config;
     // A sending zapfer-cli serves nobody: free ports keep it out of the way of
     // a receiver on the same machine.
@@ -371,7 +374,8 @@ int runSend(const CliOptions& options) {
         context.peer = recording::addressText(peerIp);
     }
     engine.start();
-    const int status = SendSession(options, queue, engine, std::move(context)).run(list.files);
+    const int status =
+        SendSession(options, queue, engine, history, std::move(context)).run(list.files);
     engine.stop();
     return status;
 }

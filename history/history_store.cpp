@@ -20,7 +20,10 @@ struct HistoryStore::Connection {
     DatabaseHandle db;
     std::optional<Statement> insertTransfer;
     std::optional<Statement> insertFile;
-    std::optional<Statement> prune;
+    std::optional<Statement> span;
+    std::optional<Statement> prune; // prepared when a history first fills up
+    // kFilesPerInsert files at once; prepared for the first transfer that has as many.
+    std::optional<Statement> insertFiles;
 };
 
 namespace {
@@ -59,10 +62,60 @@ constexpr const char* kInsertTransfer =
 constexpr const char* kInsertFile =
     "INSERT INTO files (transfer_id, position, name_sent, name_stored, size, bytes_done, result,"
     " crc32) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)";
+// A statement per file costs several times the file's own row: a transfer
+// of many small files is written this many files to a statement. More would
+// cost more to prepare, once in each process, than they save.
+constexpr int kFilesPerInsert = 10;
+constexpr int kFileColumns = 8;
+
+std::string insertFilesSql(int rows) {
+    std::string sql = "INSERT INTO files (transfer_id, position, name_sent, name_stored, size,"
+                      " bytes_done, result, crc32) VALUES ";
+    for (int row = 0; row < rows; ++row)
+        sql += row == 0 ? "(?, ?, ?, ?, ?, ?, ?, ?)" : ", (?, ?, ?, ?, ?, ?, ?, ?)";
+    return sql;
+}
+
+// Binds one file's row into the parameters after `before`.
+void bindFile(Statement& statement, int before, std::int64_t transferId, std::int64_t position,
+              const FileRecord& file) {
+    statement.bind(before + 1, transferId);
+    statement.bind(before + 2, position);
+    statement.bindBorrowed(before + 3, std::string_view(file.nameSent));
+    statement.bindBorrowed(before + 4, std::string_view(file.nameStored));
+    statement.bind(before + 5, static_cast<std::int64_t>(file.size));
+    statement.bind(before + 6, static_cast<std::int64_t>(file.bytesDone));
+    statement.bindBorrowed(before + 7, toText(file.result));
+    statement.bind(before + 8,
+                   file.crc32 ? std::optional<std::int64_t>(*file.crc32) : std::nullopt);
+}
+
+// At least the number of transfers (ids are distinct), found in two index
+// lookups: a history under its limit is not walked at every write.
+// (Each in a query of its own: SQLite looks max() or min() up in the index
+// only when it is a query's one aggregate, and scans the table otherwise.)
+constexpr const char* kSpan =
+    "SELECT (SELECT max(id) FROM transfers) - (SELECT min(id) FROM transfers) + 1";
 // Keeps the newest ?1 transfers; their files go by the foreign key's cascade.
+// Walks the newest ?1 ids, some milliseconds for a full history: run only
+// when kSpan says there may be more, and then down to a little under the
+// limit, so that a full history is not walked again at the next write.
 constexpr const char* kPrune =
     "DELETE FROM transfers WHERE id <= (SELECT id FROM transfers ORDER BY id DESC LIMIT 1"
     " OFFSET ?1)";
+
+// The statement kept in `slot`, prepared there on its first use: one a
+// process may never need is not prepared at every open.
+HistoryResult<Statement*> preparedIn(std::optional<Statement>& slot, sqlite3* db,
+                                     std::string_view sql) {
+    if (!slot) {
+        auto prepared = Statement::prepare(db, sql);
+        if (!prepared)
+            return prepared.error();
+        slot.emplace(std::move(prepared.value()));
+    }
+    return &*slot;
+}
 
 HistoryError unknownValue(std::string_view what, const std::string& text) {
     return {HistoryError::Kind::Corrupt,
@@ -124,8 +177,11 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
                                                    HistoryOptions options) {
     auto connection = std::make_unique<Connection>();
     sqlite3* raw = nullptr;
+    // No mutex of the connection's own: a store is used from one thread at a
+    // time, and each write would otherwise take it a few hundred times.
     const int code =
-        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        sqlite3_open_v2(path.c_str(), &raw,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     connection->db.reset(raw); // owned even when the open failed
     sqlite3* db = raw;
     if (code != SQLITE_OK)
@@ -153,7 +209,7 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
 
     for (auto [slot, sql] :
          {std::pair{&connection->insertTransfer, kInsertTransfer},
-          std::pair{&connection->insertFile, kInsertFile}, std::pair{&connection->prune, kPrune}}) {
+          std::pair{&connection->insertFile, kInsertFile}, std::pair{&connection->span, kSpan}}) {
         auto prepared = Statement::prepare(db, sql);
         if (!prepared)
             return inFile(prepared.error(), path);
@@ -172,40 +228,60 @@ HistoryResult<std::int64_t> HistoryStore::recordTransfer(const TransferRecord& t
     Statement& insertTransfer = *m_connection->insertTransfer;
     insertTransfer.bind(1, transfer.startedMs);
     insertTransfer.bind(2, transfer.endedMs);
-    insertTransfer.bind(3, toText(transfer.direction));
-    insertTransfer.bind(4, std::string_view(transfer.link));
-    insertTransfer.bind(5, std::string_view(transfer.peer));
-    insertTransfer.bind(6, std::string_view(transfer.peerName));
-    insertTransfer.bind(7, toText(transfer.outcome));
+    insertTransfer.bindBorrowed(3, toText(transfer.direction));
+    insertTransfer.bindBorrowed(4, std::string_view(transfer.link));
+    insertTransfer.bindBorrowed(5, std::string_view(transfer.peer));
+    insertTransfer.bindBorrowed(6, std::string_view(transfer.peerName));
+    insertTransfer.bindBorrowed(7, toText(transfer.outcome));
     insertTransfer.bind(8, transfer.refusalCode ? std::optional<std::int64_t>(*transfer.refusalCode)
                                                 : std::nullopt);
-    insertTransfer.bind(9, std::string_view(transfer.detail));
+    insertTransfer.bindBorrowed(9, std::string_view(transfer.detail));
     insertTransfer.bind(10, static_cast<std::int64_t>(transfer.bytes));
     insertTransfer.bind(11, transfer.durationMs);
     if (const int code = insertTransfer.run(); code != SQLITE_DONE)
         return inFile(errorOf(db, code, "recording a transfer"), m_path);
     const std::int64_t id = sqlite3_last_insert_rowid(db);
 
+    std::size_t next = 0;
+    if (files.size() >= kFilesPerInsert) {
+        auto prepared = preparedIn(m_connection->insertFiles, db, insertFilesSql(kFilesPerInsert));
+        if (!prepared)
+            return inFile(prepared.error(), m_path);
+    }
+    for (; files.size() - next >= kFilesPerInsert; next += kFilesPerInsert) {
+        Statement& insertFiles = *m_connection->insertFiles;
+        for (int row = 0; row < kFilesPerInsert; ++row)
+            bindFile(insertFiles, row * kFileColumns, id, std::int64_t(next) + row,
+                     files[next + std::size_t(row)]);
+        if (const int code = insertFiles.run(); code != SQLITE_DONE)
+            return inFile(errorOf(db, code, "recording files"), m_path);
+    }
     Statement& insertFile = *m_connection->insertFile;
-    std::int64_t position = 0;
-    for (const FileRecord& file : files) {
-        insertFile.bind(1, id);
-        insertFile.bind(2, position++);
-        insertFile.bind(3, std::string_view(file.nameSent));
-        insertFile.bind(4, std::string_view(file.nameStored));
-        insertFile.bind(5, static_cast<std::int64_t>(file.size));
-        insertFile.bind(6, static_cast<std::int64_t>(file.bytesDone));
-        insertFile.bind(7, toText(file.result));
-        insertFile.bind(8, file.crc32 ? std::optional<std::int64_t>(*file.crc32) : std::nullopt);
+    for (; next < files.size(); ++next) {
+        bindFile(insertFile, 0, id, std::int64_t(next), files[next]);
         if (const int code = insertFile.run(); code != SQLITE_DONE)
             return inFile(errorOf(db, code, "recording a file"), m_path);
     }
 
     if (m_options.maxTransfers > 0) {
-        Statement& prune = *m_connection->prune;
-        prune.bind(1, static_cast<std::int64_t>(m_options.maxTransfers));
-        if (const int code = prune.run(); code != SQLITE_DONE)
-            return inFile(errorOf(db, code, "removing old transfers"), m_path);
+        Statement& span = *m_connection->span;
+        if (const int code = span.step(); code != SQLITE_ROW) {
+            HistoryError error = errorOf(db, code, "counting the transfers");
+            span.reset();
+            return inFile(std::move(error), m_path);
+        }
+        const std::int64_t atMost = span.int64At(0);
+        span.reset();
+        if (atMost > m_options.maxTransfers) {
+            auto pruneStatement = preparedIn(m_connection->prune, db, kPrune);
+            if (!pruneStatement)
+                return inFile(pruneStatement.error(), m_path);
+            Statement& prune = *pruneStatement.value();
+            const int kept = m_options.maxTransfers - m_options.maxTransfers / 100;
+            prune.bind(1, static_cast<std::int64_t>(kept));
+            if (const int code = prune.run(); code != SQLITE_DONE)
+                return inFile(errorOf(db, code, "removing old transfers"), m_path);
+        }
     }
     if (auto committed = transaction.value().commit(); !committed)
         return inFile(committed.error(), m_path);

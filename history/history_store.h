@@ -23,7 +23,8 @@ namespace zapfer::history {
 class Statement;
 
 struct HistoryOptions {
-    // Past this many transfers the oldest go, with their files.
+    // Never more transfers than this: past it the oldest go, with their
+    // files, down to a hundredth under it.
     int maxTransfers = 10000;
     // How long a write waits for another writer before it gives up.
     int busyTimeoutMs = 5000;

@@ -70,6 +70,11 @@ void Statement::bind(int index, std::string_view text) {
                         SQLITE_UTF8);
 }
 
+void Statement::bindBorrowed(int index, std::string_view text) {
+    sqlite3_bind_text64(m_statement.get(), index, text.data(), text.size(), SQLITE_STATIC,
+                        SQLITE_UTF8);
+}
+
 void Statement::bind(int index, std::optional<std::int64_t> value) {
     if (value)
         bind(index, *value);

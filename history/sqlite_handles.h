@@ -36,6 +36,9 @@ public:
     // Bind indexes start at 1, as in SQLite.
     void bind(int index, std::int64_t value);
     void bind(int index, std::string_view text);
+    // Not copied: `text` must stay as it is until run() or reset(). For the
+    // history's writes, which bind a hundred names a transfer.
+    void bindBorrowed(int index, std::string_view text);
     void bind(int index, std::optional<std::int64_t> value);
 
     // SQLITE_ROW, SQLITE_DONE or an error code.

@@ -104,6 +104,46 @@ TEST(HistoryStore, RecordsEveryFieldAndReadsItBackAfterReopening) {
     expectSameFiles(gotFiles.value(), files);
 }
 
+// Many files are written several to a statement: every count around that
+// batch, each file in its place with its own fields, the next transfer's
+// files apart from them.
+TEST(HistoryStore, KeepsEveryFileOfTransfersOfManyFilesInOrder) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    auto store = HistoryStore::open(path);
+    ASSERT_TRUE(store) << store.error().text;
+    const FileResult results[] = {FileResult::Stored, FileResult::Refused, FileResult::Failed,
+                                  FileResult::SkippedUnreadable, FileResult::Aborted};
+    std::vector<std::pair<std::int64_t, std::vector<FileRecord>>> written;
+    for (const int count : {1, 4, 5, 6, 9, 10, 11, 19, 20, 21, 45, 100}) {
+        SCOPED_TRACE(count);
+        std::vector<FileRecord> files;
+        for (int i = 0; i < count; ++i) {
+            FileRecord f =
+                file("n" + std::to_string(count) + "-" + std::to_string(i), results[i % 5],
+                     i % 3 == 0 ? std::nullopt
+                                : std::optional<std::uint32_t>(0xFFFFFF00u + std::uint32_t(i)));
+            f.size = std::uint64_t(i) * 1000 + std::uint64_t(count);
+            f.bytesDone = f.size / 2;
+            files.push_back(std::move(f));
+        }
+        auto id = store.value().recordTransfer(sampleTransfer(), files);
+        ASSERT_TRUE(id) << id.error().text;
+        written.emplace_back(id.value(), std::move(files));
+    }
+    for (const auto& [id, files] : written) {
+        SCOPED_TRACE(files.size());
+        auto got = store.value().filesOf(id);
+        ASSERT_TRUE(got) << got.error().text;
+        expectSameFiles(got.value(), files);
+    }
+    auto recent = store.value().recentTransfers(1);
+    ASSERT_TRUE(recent);
+    ASSERT_EQ(recent.value().size(), 1u);
+    EXPECT_EQ(recent.value()[0].fileCount, 100);
+    EXPECT_EQ(recent.value()[0].failedFileCount, 80); // all but the stored fifth
+}
+
 TEST(HistoryStore, ListsNewestFirstAndPicksTheFilesToSendAgain) {
     TempDir dir;
     auto store = HistoryStore::open(dir.file("history.sqlite"));
@@ -172,6 +212,69 @@ TEST(HistoryStore, PrunesTheOldestTransfersWithTheirFiles) {
     EXPECT_EQ(queryText(path, "SELECT count(*) FROM files WHERE transfer_id NOT IN "
                               "(SELECT id FROM transfers)"),
               "0");
+}
+
+// A full history is pruned a hundredth under its limit, so that the next
+// writes do not walk it again; it never holds more than the limit, and what
+// it keeps is always the newest.
+TEST(HistoryStore, PrunesAFullHistoryALittleUnderItsLimitAndNeverPastIt) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    HistoryOptions options;
+    options.maxTransfers = 200;
+    auto store = HistoryStore::open(path, options);
+    ASSERT_TRUE(store) << store.error().text;
+    std::vector<std::int64_t> counts;
+    std::int64_t newest = 0;
+    for (int i = 0; i < 260; ++i) {
+        auto id = store.value().recordTransfer(sampleTransfer(), {file("a", FileResult::Sent, 1u)});
+        ASSERT_TRUE(id) << id.error().text;
+        newest = id.value();
+        auto count = store.value().transferCount();
+        ASSERT_TRUE(count);
+        ASSERT_LE(count.value(), 200) << "after transfer " << i;
+        counts.push_back(count.value());
+    }
+    // 200 reached, then 201 pruned to 198, and so on.
+    EXPECT_EQ(counts[199], 200);
+    EXPECT_EQ(counts[200], 198);
+    EXPECT_EQ(counts[202], 200);
+    EXPECT_EQ(counts[203], 198);
+    EXPECT_EQ(queryText(path, "SELECT max(id) - min(id) + 1 = count(*) FROM transfers"), "1");
+    EXPECT_EQ(queryText(path, "SELECT max(id) FROM transfers"), std::to_string(newest));
+    EXPECT_EQ(queryText(path, "SELECT count(*) FROM files"), std::to_string(counts.back()));
+}
+
+// The write looks at the span of the ids before it prunes; ids with a gap
+// (transfers removed by hand) make the span larger than the count, and no
+// transfer of the newest five may go for it.
+TEST(HistoryStore, PrunesByCountNotByTheSpanOfTheIds) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    HistoryOptions options;
+    options.maxTransfers = 5;
+    auto store = HistoryStore::open(path, options);
+    ASSERT_TRUE(store) << store.error().text;
+    const auto record = [&](int i) {
+        auto id = store.value().recordTransfer(sampleTransfer("peer " + std::to_string(i)),
+                                               {file("a", FileResult::Sent, 1u)});
+        EXPECT_TRUE(id) << id.error().text;
+    };
+    for (int i = 1; i <= 5; ++i)
+        record(i);
+    ASSERT_EQ(test::executeScript(path, "DELETE FROM files WHERE transfer_id IN (2, 3);"
+                                        " DELETE FROM transfers WHERE id IN (2, 3)"),
+              "");
+    record(6); // ids 1, 4, 5, 6: a span of six, four transfers
+    record(7); // five transfers
+    EXPECT_EQ(
+        queryText(path, "SELECT group_concat(id) FROM (SELECT id FROM transfers ORDER BY id)"),
+        "1,4,5,6,7");
+    record(8); // six: the oldest goes
+    EXPECT_EQ(
+        queryText(path, "SELECT group_concat(id) FROM (SELECT id FROM transfers ORDER BY id)"),
+        "4,5,6,7,8");
+    EXPECT_EQ(queryText(path, "SELECT count(*) FROM files"), "5");
 }
 
 TEST(HistoryStore, ADatabaseLockedPastTheTimeoutIsAnErrorAndTheNextWriteWorks) {
