@@ -14,6 +14,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -27,19 +28,40 @@ namespace {
 
 using namespace zapfer;
 
-const std::string& scratchFolder() {
-    static const std::string folder = [] {
+struct Scratch {
+    std::string folder;
+    int watch = -1; // inotify, for names made in the folder; -1 without it
+    // Every run leaves the folder empty: it goes with the process.
+    ~Scratch() {
+        if (watch >= 0)
+            ::close(watch);
+        ::rmdir(folder.c_str());
+    }
+};
+
+const Scratch& scratch() {
+    static const Scratch made = [] {
         // In memory where it can be: a file system that syncs to a disk
         // would make each run wait for it.
         char pattern[] = "/dev/shm/zapfer-fuzz-session-XXXXXX";
         char fallback[] = "/tmp/zapfer-fuzz-session-XXXXXX";
         if (::access("/dev/shm", W_OK) != 0)
             std::memcpy(pattern, fallback, sizeof fallback);
-        const char* made = ::mkdtemp(pattern);
-        FUZZ_CHECK(made != nullptr);
-        return std::string(made);
+        const char* folder = ::mkdtemp(pattern);
+        FUZZ_CHECK(folder != nullptr);
+        // Watched from before the first run can put a name there.
+        int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (watch >= 0 && ::inotify_add_watch(watch, folder, IN_CREATE | IN_MOVED_TO) < 0) {
+            ::close(watch);
+            watch = -1;
+        }
+        return Scratch{folder, watch};
     }();
-    return folder;
+    return made;
+}
+
+const std::string& scratchFolder() {
+    return scratch().folder;
 }
 
 // The names in the scratch folder, read with a buffer on the stack: an
@@ -67,6 +89,24 @@ std::vector<std::string> namesIn(const std::string& folder) {
     return names;
 }
 
+// Whether a name may have been made in the scratch folder since the last
+// call. A watch set up once tells so with one read that finds nothing, where
+// the listing takes three calls; without inotify, always. A run that made a
+// name leaves an event however the name came (created, linked in, renamed
+// in), so the listing still sees everything a run left.
+bool namesMayHaveAppeared() {
+    const int watch = scratch().watch;
+    if (watch < 0)
+        return true;
+    alignas(inotify_event) char events[4096];
+    bool any = false;
+    // Drained, so that the next run starts with no events; what a flood
+    // leaves beyond the bound only costs that run a listing.
+    for (int reads = 0; reads < 64 && ::read(watch, events, sizeof events) > 0; ++reads)
+        any = true;
+    return any;
+}
+
 class Observer : public SessionObserver {
 public:
     explicit Observer(bool overwrite) : m_overwrite(overwrite) {}
@@ -80,6 +120,10 @@ public:
         FUZZ_CHECK(isSafeReceivedName(name));
         FUZZ_CHECK(name[0] != '.');
     }
+    void fileEnded(const FileOutcome& file) override {
+        if (file.result == FileResult::Stored)
+            ++stored;
+    }
     void closeStatus() override {}
     void sound(Sound) override {}
     void abortTransfer() override { ++aborts; }
@@ -91,6 +135,7 @@ public:
 
     bool touched = false;
     int aborts = 0;
+    int stored = 0; // files kept under a name
 
 private:
     bool m_overwrite;
@@ -171,7 +216,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         session.end(true);
     }
     // Nothing half-written stays, and nothing hidden was ever made.
-    if (!observer.touched)
+    const bool appeared = observer.touched && namesMayHaveAppeared();
+    // A file kept is a name made: the watch must not miss it.
+    FUZZ_CHECK(appeared || observer.stored == 0);
+    if (!appeared)
         return 0;
     for (const std::string& name : namesIn(scratchFolder())) {
         FUZZ_CHECK(name[0] != '.');
