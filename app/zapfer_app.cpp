@@ -13,6 +13,8 @@
 #include <QScreen>
 #include <QSettings>
 
+#include <utility>
+
 namespace zapfer {
 
 ZapferApp::ZapferApp(LinkConfig link) : m_link(std::move(link)) {}
@@ -28,6 +30,7 @@ bool ZapferApp::start(const QStringList& files) {
     {
         QSettings store(QStringLiteral("Quorvel"), QStringLiteral("Zapfer"));
         m_settings = LoadSettings(store);
+        m_pairingKey = KeptPairingKey(m_settings, store);
     }
     const SerialDevices devices = FindPorts(m_settings.serialPorts);
     const std::string owner = ownerName();
@@ -57,6 +60,7 @@ bool ZapferApp::start(const QStringList& files) {
     engineSettings.ownerName = owner;
     engineSettings.serialDevices = devices;
     engineSettings.pairingCode = m_settings.pairingCode.toStdString();
+    engineSettings.pairingKey = std::exchange(m_pairingKey, std::nullopt);
     m_engine->setSettings(engineSettings);
     m_window->openLink();
     m_window->show();

@@ -38,6 +38,8 @@ public:
 private:
     const LinkConfig m_link;
     Settings m_settings;
+    // Read with the settings, handed to the engine once it exists.
+    std::optional<KnownPairingKey> m_pairingKey;
     bool m_wideScreen = false;
     bool m_started = false;
     std::unique_ptr<SingleInstance> m_instance;

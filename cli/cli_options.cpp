@@ -271,6 +271,7 @@ std::string applyStoredSettings(CliOptions& options, const std::set<std::string_
             return "the stored pairing code cannot be used (" + describePairingCodeProblem(parsed) +
                    "): make a new one with 'zapfer-cli pair', or give --pairing-code";
         options.pairingCode = parsed.code;
+        options.pairingCodeStored = true;
     }
     if (!seen.count("--accept-from") && !seen.count("--only-paired") && stored.acceptFrom &&
         options.command == CliCommand::Receive && *stored.acceptFrom == "paired") {

@@ -45,6 +45,9 @@ struct CliOptions {
     // both: the paired link. `pairingCode` is the code in force (the stored
     // one unless --pairing-code), 12 upper-case characters or empty.
     std::string pairingCode;
+    // The code is the stored one: its key may be kept on disk beside it. A
+    // code given for one run never is (nor anything made from it).
+    bool pairingCodeStored = false;
     uint16_t pairedPort = 1757;
     bool plain = false;      // send: the plain link even with a code (--plain)
     bool onlyPaired = false; // receive: the plain port is not listened on

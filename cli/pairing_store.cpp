@@ -1,6 +1,7 @@
 #include "pairing_store.h"
 
 #include "pairing_code.h"
+#include "pairing_key_file.h"
 #include "stored_settings.h"
 
 #include <fcntl.h>
@@ -129,10 +130,21 @@ int runPair() {
         std::fprintf(stderr, "zapfer-cli: %s\n", error.c_str());
         return 1;
     }
+    // The key is made now, while a person waits for the code anyway. Failing
+    // that, an old code's key must not stay beside the new code.
+    const std::string keyPath = pairingKeyFileBeside(path);
+    if (!keptPairingKey(keyPath, *code) || !readPairingKeyFile(keyPath, *code))
+        removePairingKeyFile(keyPath);
     std::printf("%s\n", formatPairingCode(*code).c_str());
     std::fprintf(stderr, "zapfer-cli: stored in %s; enter the same code on the other computer\n",
                  path.c_str());
     return 0;
+}
+
+std::optional<KnownPairingKey> storedPairingKey(const CliOptions& options) {
+    if (!options.pairingCodeStored || options.pairingCode.empty())
+        return std::nullopt;
+    return keptPairingKey(pairingKeyFileBeside(storedSettingsPath()), options.pairingCode);
 }
 
 } // namespace zapfer::cli

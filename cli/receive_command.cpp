@@ -3,6 +3,7 @@
 
 #include "conflict_names.h"
 #include "event_queue.h"
+#include "pairing_store.h"
 #include "progress_bar.h"
 #include "received_names.h"
 #include "refusal_throttle.h"
@@ -249,6 +250,8 @@ int runReceive(const CliOptions& options) {
     settings.nameConflict = options.nameConflict;
     settings.acceptFrom = options.acceptFrom;
     settings.pairingCode = options.pairingCode;
+    if (!options.serialType)
+        settings.pairingKey = storedPairingKey(options);
     if (options.onlyPaired)
         settings.acceptFrom.kind = AcceptFrom::PairedPeers;
     if (options.serialType)

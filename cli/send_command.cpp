@@ -2,6 +2,7 @@
 #include "link_error_text.h"
 
 #include "event_queue.h"
+#include "pairing_store.h"
 #include "progress_bar.h"
 #include "received_names.h"
 #include "send_handshake.h"
@@ -347,6 +348,8 @@ int runSend(const CliOptions& options) {
     settings.peerIp = peerIp;
     settings.pairingCode = options.pairingCode;
     settings.plainLink = options.plain;
+    if (!options.serialType && !options.plain)
+        settings.pairingKey = storedPairingKey(options);
     if (options.serialType)
         settings.serialDevices = serialDevicesOf(options);
     engine.setSettings(settings);

@@ -9,6 +9,7 @@
 #include "engine_events.h"
 #include "engine_state.h"
 #include "link_status.h"
+#include "pairing_key.h"
 #include "serial_devices.h"
 #include "socket_endpoint.h"
 #include "task_queue.h"
@@ -17,6 +18,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace zapfer {
@@ -32,6 +34,9 @@ struct EngineSettings {
     // The pairing code's 12 characters in upper case; empty: none. With a
     // code, LAN and WAN sends go on the paired link only.
     std::string pairingCode;
+    // The code's key when the front end has it already (kept on disk): the
+    // engine then skips the slow derivation. Used only for the code it names.
+    std::optional<KnownPairingKey> pairingKey;
     // Send on the plain link even with a code set (zapfer-cli --plain).
     bool plainLink = false;
 };

@@ -8,12 +8,16 @@ namespace {
 constexpr int64_t kWaitingPeerLimitMs = 2'000;
 } // namespace
 
-const PairingKey* PairingKeyCache::keyFor(const std::string& code) {
+const PairingKey* PairingKeyCache::keyFor(const EngineSettings& settings) {
+    const std::string& code = settings.pairingCode;
     if (code.empty())
         return nullptr;
     if (code != m_code) {
         m_code = code;
-        m_key = derivePairingKey(code);
+        if (settings.pairingKey && settings.pairingKey->code == code)
+            m_key = settings.pairingKey->key;
+        else
+            m_key = derivePairingKey(code);
     }
     return m_key ? &*m_key : nullptr;
 }
@@ -24,7 +28,7 @@ void PairedAcceptor::begin(UniqueFd connection, uint32_t peerAddress, PairingKey
     // and costs this machine no key exchange. Its failures were told already.
     if (m_limiter.blocked(peerAddress))
         return;
-    const PairingKey* key = keys.keyFor(m_core.settings().pairingCode);
+    const PairingKey* key = keys.keyFor(m_core.settings());
     if (key == nullptr)
         return; // the code was cleared since the listener opened
     m_link = std::make_unique<TlsLink>(std::move(connection), TlsRole::Server, *key,

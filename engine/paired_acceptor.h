@@ -19,11 +19,13 @@
 namespace zapfer {
 
 // The key of the code in force, derived once per code: scrypt is slow on
-// purpose, and the engine must not pay for it on every connection.
+// purpose, and the engine must not pay for it on every connection. A key the
+// front end passes for that very code is taken instead of deriving.
 class PairingKeyCache {
 public:
-    // Nothing when `code` is empty or not a valid code.
-    const PairingKey* keyFor(const std::string& code);
+    // The key of `settings.pairingCode`; nothing when it is empty or not a
+    // valid code.
+    const PairingKey* keyFor(const EngineSettings& settings);
 
 private:
     std::string m_code;

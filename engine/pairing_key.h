@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace zapfer {
@@ -25,6 +26,13 @@ public:
     ~PairingKey();
 
     std::array<uint8_t, 32> bytes{};
+};
+
+// A key with the code it was derived from, as kept on disk: whoever takes it
+// checks the code first, so a key can never stand in for another code's.
+struct KnownPairingKey {
+    std::string code; // the 12 characters in upper case
+    PairingKey key;
 };
 
 // scrypt(password = the code's 12 characters in upper case, salt = the label,

@@ -153,7 +153,7 @@ void SocketDriver::dial() {
     // With a code the send goes on the paired link or not at all: falling
     // back to the plain link on a failure would be a silent downgrade.
     const bool paired = !settings.pairingCode.empty() && !settings.plainLink;
-    const PairingKey* key = paired ? m_keys.keyFor(settings.pairingCode) : nullptr;
+    const PairingKey* key = paired ? m_keys.keyFor(settings) : nullptr;
     if (paired && key == nullptr) {
         failSend(SendFailure::PairingMismatch);
         return;

@@ -35,7 +35,7 @@ void SocketDriver::openEndpoint() {
     m_paired.drop();
     const EngineSettings settings = m_core.settings();
     const Listeners wanted = listenersFor(settings);
-    m_keys.keyFor(settings.pairingCode); // the slow derivation now, not with a peer waiting
+    m_keys.keyFor(settings); // the slow derivation now, not with a peer waiting
     m_wantPlain = wanted.plain;
     m_wantPaired = wanted.paired;
     m_core.endpoint.open(wanted.plain,
@@ -48,7 +48,7 @@ void SocketDriver::refreshListeners() {
     const EngineSettings settings = m_core.settings();
     const Listeners wanted = listenersFor(settings);
     if (wanted.paired)
-        m_keys.keyFor(settings.pairingCode);
+        m_keys.keyFor(settings);
     if (wanted.plain == m_wantPlain && wanted.paired == m_wantPaired)
         return;
     if (!wanted.paired)

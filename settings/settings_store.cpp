@@ -3,6 +3,7 @@
 #include "comm_type.h"
 #include "default_destination.h"
 #include "pairing_code.h"
+#include "pairing_key_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,6 +32,10 @@ void readNumber(QSettings& store, const QString& key, uint32_t* field) {
     const qulonglong number = value.toULongLong(&ok);
     if (ok && number <= 0xFFFFFFFFu)
         *field = uint32_t(number);
+}
+
+std::string pairingKeyFileOf(const QSettings& store) {
+    return pairingKeyFileBeside(QFile::encodeName(store.fileName()).toStdString());
 }
 
 void readText(QSettings& store, const QString& key, QString* field) {
@@ -106,6 +111,12 @@ QString defaultTransferDir() {
     return QFile::decodeName(QByteArray::fromStdString(defaultDestination()));
 }
 
+std::optional<KnownPairingKey> KeptPairingKey(const Settings& s, const QSettings& store) {
+    if (s.pairingCode.isEmpty())
+        return std::nullopt;
+    return readPairingKeyFile(pairingKeyFileOf(store), s.pairingCode.toStdString());
+}
+
 Settings LoadSettings(QSettings& store) {
     Settings s;
     s.curDir = defaultTransferDir();
@@ -160,6 +171,10 @@ void SaveSettings(const Settings& s, QSettings& store) {
     writeDevice(QStringLiteral("Com1Port"), s.serialPorts.com1);
     writeDevice(QStringLiteral("Com2Port"), s.serialPorts.com2);
     writeDevice(QStringLiteral("RawIrPort"), s.serialPorts.rawIr);
+    // A key kept for another code would only be ignored; a cleared code
+    // leaves nothing made from it behind.
+    if (s.pairingCode.isEmpty() || !KeptPairingKey(s, store))
+        removePairingKeyFile(pairingKeyFileOf(store));
     if (s.pairingCode.isEmpty()) {
         store.remove(QStringLiteral("PairingCode"));
     } else {

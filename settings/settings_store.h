@@ -2,11 +2,13 @@
 
 #include "accept_list.h"
 #include "conflict_names.h"
+#include "pairing_key.h"
 #include "serial_devices.h"
 
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 class QSettings;
 
@@ -61,7 +63,12 @@ QString defaultTransferDir();
 
 Settings LoadSettings(QSettings& store);
 // With a pairing code, the file is readable and writable by its owner only,
-// from before the code is first written.
+// from before the code is first written. The key file beside it (written by
+// zapfer-cli) goes when it is not for the code saved: cleared or replaced.
 void SaveSettings(const Settings& settings, QSettings& store);
+
+// The key of the stored code, when the key file beside the settings file
+// holds it; only read, never derived, so the window does not wait for it.
+std::optional<KnownPairingKey> KeptPairingKey(const Settings& settings, const QSettings& store);
 
 } // namespace zapfer

@@ -57,6 +57,11 @@ void SettingsCommand::apply(const Settings& chosen) {
         engineSettings.peerIp = m_settings.peerIp;
         engineSettings.serialDevices = FindPorts(m_settings.serialPorts);
         engineSettings.pairingCode = m_settings.pairingCode.toStdString();
+        {
+            // A new code's key may be kept already (zapfer-cli made it).
+            const QSettings store(QStringLiteral("Quorvel"), QStringLiteral("Zapfer"));
+            engineSettings.pairingKey = KeptPairingKey(m_settings, store);
+        }
         m_engine->setSettings(engineSettings);
         // A new device for the serial type in use counts as a change of link.
         const bool deviceChanged =

@@ -5,6 +5,7 @@
 #include "control_ids.h"
 #include "feedback_recorder.h"
 #include "main_window.h"
+#include "pairing_key_file.h"
 #include "settings_dialog.h"
 #include "window_start.h"
 #include "zapfer_app.h"
@@ -200,6 +201,36 @@ TEST_F(PairingWindow, NewCodeMakesValidCodesAndWanShowsThePairedLink) {
     EXPECT_EQ(stored("AcceptFrom").toString(), QString()) << "the choice is the user's";
     EXPECT_EQ(fileMode(), 0600);
     EXPECT_EQ(m_window->windowTitle(), QStringLiteral("Zapfer - WAN / Internet (paired)"));
+}
+
+TEST_F(PairingWindow, TheKeptKeyOfTheStoredCodeGoesToTheEngineAndLeavesWithTheCode) {
+    store("PairingCode", QStringLiteral("7KQ3M4XD2HVF"));
+    const std::string keyFile = pairingKeyFileBeside(QFile::encodeName(m_file).toStdString());
+    KnownPairingKey known{"7KQ3M4XD2HVF", {}};
+    known.key.bytes.fill(0x5A); // no code's key: only the file can have given it
+    ASSERT_TRUE(writePairingKeyFile(keyFile, known));
+    ASSERT_NO_FATAL_FAILURE(openCodeDialog());
+    const EngineSettings engine = m_app->engine()->settings();
+    ASSERT_TRUE(engine.pairingKey.has_value());
+    EXPECT_EQ(engine.pairingKey->code, "7KQ3M4XD2HVF");
+    EXPECT_EQ(engine.pairingKey->key.bytes, known.key.bytes);
+
+    // A new code: the old code's key is neither handed on nor left on disk.
+    QTest::mouseClick(control<QPushButton>(m_dialog, "NewPairingCode"), Qt::LeftButton);
+    ASSERT_TRUE(pressOkAndWaitClosed(m_window, m_dialog));
+    EXPECT_NE(m_app->engine()->settings().pairingCode, "7KQ3M4XD2HVF");
+    EXPECT_FALSE(m_app->engine()->settings().pairingKey.has_value());
+    EXPECT_FALSE(QFile::exists(QFile::decodeName(QByteArray::fromStdString(keyFile))));
+
+    // Kept again for the new code (as zapfer-cli would) and then cleared.
+    known.code = m_app->engine()->settings().pairingCode;
+    ASSERT_TRUE(writePairingKeyFile(keyFile, known));
+    m_dialog = openSettings(m_window);
+    ASSERT_TRUE(m_dialog);
+    control<QLineEdit>(m_dialog, "PairingCode")->clear();
+    ASSERT_TRUE(pressOkAndWaitClosed(m_window, m_dialog));
+    EXPECT_FALSE(stored("PairingCode").isValid());
+    EXPECT_FALSE(QFile::exists(QFile::decodeName(QByteArray::fromStdString(keyFile))));
 }
 
 // The engine ends a paired send it cannot make the way it ends a send to

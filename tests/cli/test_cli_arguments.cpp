@@ -292,3 +292,28 @@ TEST(CliStoredDefaults, OnlyPairedPeersFromTheWindowListensOnlyForThem) {
     parsed = parseArguments(2, receive, stored);
     EXPECT_FALSE(parsed.options);
 }
+
+TEST(CliStoredDefaults, OnlyTheStoredCodeMayHaveItsKeyKeptOnDisk) {
+    using namespace zapfer::cli;
+    StoredSettings stored;
+    stored.pairingCode = "7kq3-m4xd-2hvf";
+    const char* send[] = {"zapfer-cli", "send", "--to", "127.0.0.1", "a.txt"};
+    auto parsed = parseArguments(5, send, stored);
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->pairingCode, "7KQ3M4XD2HVF");
+    EXPECT_TRUE(parsed.options->pairingCodeStored);
+
+    // Given for one run, even the very code that is stored, it is not the
+    // stored one: nothing of it goes to disk.
+    for (const char* code : {"ABCD-EFGH-IJKL", "7KQ3-M4XD-2HVF"}) {
+        const char* given[] = {"zapfer-cli",     "send", "--to", "127.0.0.1",
+                               "--pairing-code", code,   "a.txt"};
+        parsed = parseArguments(7, given, stored);
+        ASSERT_TRUE(parsed.options) << parsed.error;
+        EXPECT_FALSE(parsed.options->pairingCodeStored) << code;
+    }
+    stored.pairingCode.reset();
+    parsed = parseArguments(5, send, stored);
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_FALSE(parsed.options->pairingCodeStored);
+}

@@ -2,6 +2,7 @@
 // form, a file nobody else may read, and no way for a damaged value to turn
 // paired transfers off or let anyone in.
 
+#include "pairing_key_file.h"
 #include "settings_store.h"
 
 #include <QDir>
@@ -155,6 +156,44 @@ TEST_F(PairingSettings, OnlyPairedPeersRoundTripsAndNeverLetsAnyoneIn) {
     // An address list is not taken for it.
     s.acceptFrom = QStringLiteral("198.18.0.7");
     EXPECT_FALSE(s.acceptsPairedPeersOnly());
+}
+
+TEST_F(PairingSettings, TheKeptKeyIsReadForItsCodeAndGoesWhenTheCodeIsClearedOrReplaced) {
+    Settings s;
+    s.pairingCode = QStringLiteral("7KQ3M4XD2HVF");
+    const QString path = newPath();
+    save(s, path);
+    const std::string keyFile = pairingKeyFileBeside(QFile::encodeName(path).toStdString());
+    EXPECT_EQ(keyFile, QFile::encodeName(QFileInfo(path).absolutePath()).toStdString() +
+                           "/Zapfer.pairing-key");
+    KnownPairingKey known{"7KQ3M4XD2HVF", {}};
+    known.key.bytes.fill(0x5A);
+    ASSERT_TRUE(writePairingKeyFile(keyFile, known));
+    {
+        QSettings store(path, QSettings::IniFormat);
+        const std::optional<KnownPairingKey> kept = KeptPairingKey(load(path), store);
+        ASSERT_TRUE(kept.has_value());
+        EXPECT_EQ(kept->code, "7KQ3M4XD2HVF");
+        EXPECT_EQ(kept->key.bytes, known.key.bytes);
+        Settings other = s;
+        other.pairingCode = QStringLiteral("ABCDEFGHIJKL");
+        EXPECT_FALSE(KeptPairingKey(other, store)) << "another code's key is never handed out";
+    }
+
+    // Saved again with the same code (every exit): the key stays.
+    save(s, path);
+    EXPECT_TRUE(readPairingKeyFile(keyFile, "7KQ3M4XD2HVF"));
+    // A new code: the old key goes with the old code.
+    s.pairingCode = QStringLiteral("ABCDEFGHIJKL");
+    save(s, path);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(keyFile)));
+    // Cleared: nothing made from a code is left.
+    known.code = "ABCDEFGHIJKL";
+    ASSERT_TRUE(writePairingKeyFile(keyFile, known));
+    s.pairingCode.clear();
+    save(s, path);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(keyFile)));
+    EXPECT_FALSE(stored(path, "PairingCode").isValid());
 }
 
 } // namespace
