@@ -28,7 +28,10 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
     connect(m_notifier, &QSocketNotifier::activated, this, [] {
         char byte = 0;
         [[maybe_unused]] const ssize_t ignored = ::read(g_signalPipe[1], &byte, 1);
-        QCoreApplication::quit();
+        // Queued, so that a signal met before the event loop runs (the window
+        // still starting) ends the loop as soon as it does.
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                                  Qt::QueuedConnection);
     });
     struct sigaction action {};
     action.sa_handler = onSignal;

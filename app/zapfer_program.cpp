@@ -17,12 +17,14 @@ int runZapfer(int argc, char** argv, const ProgramOptions& options) {
     QStringList files = QApplication::arguments();
     files.removeFirst();
 
+    // Before the window starts: a SIGTERM that comes while it does must still
+    // stop the engine and save the settings, not kill the process.
+    TerminationSignals terminationSignals;
     ZapferApp zapfer(options.link);
     if (!zapfer.start(files))
         return 0;
     if (options.started)
         options.started(zapfer);
-    TerminationSignals terminationSignals;
     const int code = QApplication::exec();
     zapfer.shutdown();
     return code;
