@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -91,12 +92,12 @@ std::string storePairingCode(const std::string& path, const std::string& code) {
 
     // Written beside the file and renamed over it: a crash leaves the old
     // settings or the new, and the code is never readable by others, not
-    // even for a moment.
-    const std::string temporary = path + ".zapfer-new";
-    ::unlink(temporary.c_str());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    // even for a moment. The name is unique (mkostemp makes the file 0600),
+    // so that two runs at once each rename a whole file of their own.
+    std::string temporary = path + ".zapfer-new-XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
-        return "cannot write " + temporary + ": " + std::strerror(errno);
+        return "cannot write " + path + ": " + std::strerror(errno);
     size_t written = 0;
     while (written < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);

@@ -229,3 +229,30 @@ TEST(PairingKeyFile, ACodeForOneRunLeavesNoKeyAndTheReceiverKeepsItsStoredOne) {
     EXPECT_EQ(readFile(stored.keyFile()), keyText("ABCDEFGHIJKL", kWrongHex));
     stop(third);
 }
+
+TEST(PairingKeyFile, PairRunsAtOnceEachStoreAWholeCodeAndLeaveNoTemporaryFile) {
+    // Four `pair` runs write the same settings file at the same moment, a few
+    // times over: each run must succeed, the file must hold one of their
+    // codes whole, and no half-written file may stay beside it.
+    Config config;
+    for (int round = 0; round < 4; ++round) {
+        std::vector<std::unique_ptr<ChildProcess>> runs;
+        for (int i = 0; i < 4; ++i)
+            runs.push_back(std::make_unique<ChildProcess>(cliCommand({"pair"}, config.env())));
+        std::vector<std::string> codes;
+        for (auto& run : runs) {
+            ASSERT_EQ(run->waitExit(60s), 0) << run->err();
+            codes.push_back(run->out().substr(0, 14));
+            codes.back().erase(std::remove(codes.back().begin(), codes.back().end(), '-'),
+                               codes.back().end());
+        }
+        const std::string settings = readFile(config.settings());
+        ASSERT_EQ(settings.rfind("[General]\nPairingCode=", 0), 0u) << settings;
+        const std::string stored = settings.substr(22, 12);
+        EXPECT_NE(std::find(codes.begin(), codes.end(), stored), codes.end()) << settings;
+        EXPECT_EQ(std::count(settings.begin(), settings.end(), '\n'), 2) << settings;
+        EXPECT_EQ(modeOf(config.settings()), mode_t(0600));
+        for (const std::string& name : listDir(config.dir.file("Quorvel")))
+            EXPECT_TRUE(name == "Zapfer.conf" || name == "Zapfer.pairing-key") << name;
+    }
+}
