@@ -161,7 +161,7 @@ void measure(CommType type, int64_t bytes, const fs::path& dir) {
     }
 
     const auto start = Clock::now();
-    if (!sender.beginSend({{file.string(), bytes}}) || !senderEvents.waitConnected()) {
+    if (sender.send({{file.string(), bytes}}) == kNoTransfer || !senderEvents.waitConnected()) {
         std::fprintf(stderr, "no link\n");
         std::exit(1);
     }

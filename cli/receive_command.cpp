@@ -75,7 +75,7 @@ void ReceiveSession::tick() {
         m_history.sayFinished();
         return;
     }
-    m_bar.update(m_engine.progress());
+    m_bar.update(m_engine.snapshot().progress);
     // A transfer whose end was not announced (the link dropped): once the
     // engine has been idle for a while, take the outcome anyway.
     const bool idle = m_engine.snapshot().linkState == LinkState::Listening;
@@ -146,7 +146,7 @@ void ReceiveSession::begin() {
     m_idleTicks = 0;
     m_context.startedMs = recording::nowMs();
     m_bar.restart();
-    const TransferProgress progress = m_engine.progress();
+    const TransferProgress progress = m_engine.snapshot().progress;
     m_bar.printLine(stdout, "incoming transfer of " + std::to_string(progress.fileCount) + " file" +
                                 (progress.fileCount == 1 ? "" : "s") + " (" +
                                 formatBytes(progress.totalBytes) + ")");
@@ -189,7 +189,7 @@ void ReceiveSession::recordRefusal(const RefusedReceive& refusal) {
 // A serial device that went away (an unplugged adapter) is opened again as
 // soon as it returns, as the window's once-a-second retry does.
 void ReceiveSession::watchPort() {
-    if (m_engine.canSend()) {
+    if (m_engine.snapshot().canSend) {
         m_portLost = false;
         return;
     }

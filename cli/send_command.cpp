@@ -218,7 +218,7 @@ SendSession::Ending SendSession::transfer() {
     Ending ending = Ending::Done;
     auto cancelledAt = Clock::time_point::max();
     auto lastMove = Clock::now();
-    TransferProgress last = m_engine.progress();
+    TransferProgress last = m_engine.snapshot().progress;
     int idleTicks = 0;
     for (;;) {
         const auto event = m_queue.wait(kTick);

@@ -49,14 +49,32 @@ void Engine::stop() {
     m_transfer.leaveLinks();
 }
 
+namespace {
+// The progress fields, read one by one: each is current, and the dialog
+// redraws often enough that a reading across a block boundary passes.
+TransferProgress progressOf(const EngineState& state) {
+    TransferProgress p;
+    p.fileIndex = state.TransferIndex;
+    p.fileCount = state.TransferFileCount;
+    p.filesDone = state.FilesDone;
+    p.blocksDone = state.BlocksDone;
+    p.fileBlocks = state.FileBlocks;
+    p.blockSize = state.BlockSize;
+    p.fileSize = state.CurrentFileSize;
+    p.bytesDone = state.BytesDone;
+    p.totalBytes = state.TransferTotalBytes;
+    return p;
+}
+} // namespace
+
 // --- sending ----------------------------------------------------------------------
 
-bool Engine::beginSend(const std::vector<SendFile>& files, SendRefused* why) {
+TransferId Engine::send(const std::vector<SendFile>& files, SendRefused* why) {
     auto refuse = [why](SendRefused::Reason reason, SendRefusal file = SendRefusal::None,
                         std::string path = {}) {
         if (why)
             *why = {reason, file, std::move(path)};
-        return false;
+        return kNoTransfer;
     };
     if (files.empty())
         return refuse(SendRefused::Reason::NoFiles);
@@ -87,7 +105,8 @@ bool Engine::beginSend(const std::vector<SendFile>& files, SendRefused* why) {
     }
     m_core.send.table = std::move(table);
     m_core.send.files = files;
-    m_core.sendId = m_core.nextId();
+    const TransferId id = m_core.nextId();
+    m_core.sendId = id;
 
     LinkState expected = LinkState::Listening;
     m_core.state.restart(int32_t(files.size()), total);
@@ -98,7 +117,7 @@ bool Engine::beginSend(const std::vector<SendFile>& files, SendRefused* why) {
         return refuse(SendRefused::Reason::Busy);
     m_core.state.ReceiveEnabled = 0;
     m_core.waker.wake();
-    return true;
+    return id;
 }
 
 void Engine::startSending() {
@@ -175,10 +194,6 @@ ReceiveOutcome Engine::finishReceive() {
     return *outcome;
 }
 
-TransferId Engine::send(const std::vector<SendFile>& files, SendRefused* why) {
-    return beginSend(files, why) ? m_core.sendId.load() : kNoTransfer;
-}
-
 EngineSnapshot Engine::snapshot() const {
     EngineSnapshot s;
     s.linkState = m_core.state.LinkState;
@@ -187,22 +202,8 @@ EngineSnapshot Engine::snapshot() const {
     s.canSend = m_core.status.canSend;
     s.sendId = m_core.sendId;
     s.receiveId = m_core.receiveId;
-    s.progress = progress();
+    s.progress = progressOf(m_core.state);
     return s;
-}
-
-TransferProgress Engine::progress() const {
-    TransferProgress p;
-    p.fileIndex = m_core.state.TransferIndex;
-    p.fileCount = m_core.state.TransferFileCount;
-    p.filesDone = m_core.state.FilesDone;
-    p.blocksDone = m_core.state.BlocksDone;
-    p.fileBlocks = m_core.state.FileBlocks;
-    p.blockSize = m_core.state.BlockSize;
-    p.fileSize = m_core.state.CurrentFileSize;
-    p.bytesDone = m_core.state.BytesDone;
-    p.totalBytes = m_core.state.TransferTotalBytes;
-    return p;
 }
 
 } // namespace zapfer

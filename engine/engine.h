@@ -77,7 +77,6 @@ public:
     // The once-a-second retry while a serial port cannot be opened; quiet.
     // Returns true when the port is (now) open.
     bool retrySerialPort();
-    bool canSend() const { return m_core.status.canSend; }
     // Why the serial port last failed to open or was lost; no fault while it
     // is open.
     LinkError linkError() const { return m_core.status.error(); }
@@ -96,12 +95,10 @@ public:
     void stop();
 
     // --- sending (front-end thread) ---
-    // Fills the file table and moves to Connecting. Refused (false, with the
-    // reason as a value) when the list is empty or over 100 files, a file
-    // cannot be sent (see checkSendable), or the engine is not idle.
-    bool beginSend(const std::vector<SendFile>& files, SendRefused* why = nullptr);
-    // Starts a send of `files` (the Connecting step); its id, or kNoTransfer
-    // with the reason when refused (see beginSend).
+    // Fills the file table and moves to Connecting: the send's id. Refused
+    // (kNoTransfer, with the reason as a value) when the list is empty or
+    // over 100 files, a file cannot be sent (see checkSendable), or the
+    // engine is not idle.
     TransferId send(const std::vector<SendFile>& files, SendRefused* why = nullptr);
     // The Connecting dialog closed with AbortFlag clear: the sender runs.
     void startSending();
@@ -116,7 +113,6 @@ public:
 
     // One consistent reading of what the front end may show or decide on.
     EngineSnapshot snapshot() const;
-    TransferProgress progress() const;
 
 private:
     EngineCore m_core;

@@ -240,7 +240,7 @@ void MainWindow::updateLinkDisplay() {
         link = loadString(str::PairedLinkFormat).arg(link);
     setWindowTitle(QStringLiteral("%1 - %2").arg(loadString(str::ProductName), link));
     // IRDA keeps Send pressable: it explains that infrared is not available.
-    m_commandButtons[2]->setEnabled(engine() && (engine()->canSend() || type == CommType::Irda));
+    m_commandButtons[2]->setEnabled(engine() && (engine()->snapshot().canSend || type == CommType::Irda));
 }
 
 // Once a second: the transfer progress, then the port monitor that opens a
@@ -251,7 +251,7 @@ void MainWindow::StatusRefresh() {
         return;
     m_transfers->refresh();
     const auto type = static_cast<CommType>(m_settings.commType);
-    if (isSerial(type) && !e->canSend()) {
+    if (isSerial(type) && !e->snapshot().canSend) {
         EngineSettings engineSettings = e->settings();
         engineSettings.serialDevices = FindPorts(m_settings.serialPorts);
         e->setSettings(engineSettings);

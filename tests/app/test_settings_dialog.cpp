@@ -146,7 +146,7 @@ TEST_F(SettingsDialogTest, SerialToLanClosesThePortAndOpensTheListener) {
     ASSERT_NE(window, nullptr);
     FeedbackRecorder feedback;
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Zapfer - COM1"));
-    ASSERT_TRUE(m_app->engine()->canSend()) << int(m_app->engine()->linkError().fault);
+    ASSERT_TRUE(m_app->engine()->snapshot().canSend) << int(m_app->engine()->linkError().fault);
     EXPECT_EQ(openCount(pty.path()), 1);
     EXPECT_EQ(m_app->engine()->listenPort(), 0);
 

@@ -209,7 +209,7 @@ TEST_F(WindowTransfers, SendCutOffOnTheThirdFileRemovesTheTopTwo) {
     };
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            const TransferProgress p = engine->progress();
+            const TransferProgress p = engine->snapshot().progress;
             return nameShown() && p.fileIndex == 2 && p.blocksDone > 0;
         },
         30000));
@@ -273,7 +273,10 @@ TEST_F(WindowTransfers, ReceiveCancelledInTheDialogLeavesNoPartialFile) {
 
     Engine* engine = m_app->engine();
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return transfersOf(*window).statusDialog() && engine->progress().blocksDone > 0; },
+        [&] {
+            return transfersOf(*window).statusDialog() &&
+                   engine->snapshot().progress.blocksDone > 0;
+        },
         30000));
     TransferStatusDialog* status = transfersOf(*window).statusDialog();
     transfersOf(*window).refresh();

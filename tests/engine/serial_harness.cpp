@@ -132,7 +132,7 @@ void LinkResponder::plugIn() {
 
 void LinkResponder::unplug() {
     m_pty.reset();
-    EXPECT_TRUE(events().waitUntil([&] { return !engine().canSend(); }));
+    EXPECT_TRUE(events().waitUntil([&] { return !engine().snapshot().canSend; }));
 }
 
 void LinkResponder::plugBackIn() {

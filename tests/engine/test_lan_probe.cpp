@@ -55,7 +55,7 @@ TEST(LanProbe, AnEngineIgnoresItsOwnProbeButAnswersOthers) {
 
     TempDir source;
     writeFile(source / "a", {1});
-    ASSERT_TRUE(engine.beginSend({{(source / "a").string(), 1}}));
+    ASSERT_NE(engine.send({{(source / "a").string(), 1}}), kNoTransfer);
     const auto probe = peer.receive(3000);
     ASSERT_TRUE(probe) << "the engine probes while connecting";
     EXPECT_EQ((*probe)[0], 0x66);
@@ -105,7 +105,7 @@ TEST(LanProbe, AnEngineWhosePortIsTakenStillProbesForAPeer) {
 
     TempDir source;
     writeFile(source / "a", {1});
-    ASSERT_TRUE(engine.beginSend({{(source / "a").string(), 1}}));
+    ASSERT_NE(engine.send({{(source / "a").string(), 1}}), kNoTransfer);
     const auto probe = peer.receive(3000);
     EXPECT_TRUE(probe) << "no probe went out while the listening port was taken";
     engine.cancel();

@@ -46,7 +46,7 @@ public:
         if (m_lineSender)
             return m_lineSender->beginAndConnect(files);
         SendRefused why;
-        if (!sender().beginSend(files, &why)) {
+        if (sender().send(files, &why) == kNoTransfer) {
             ADD_FAILURE() << int(why.reason) << " " << why.path;
             return false;
         }
@@ -120,7 +120,8 @@ TEST_P(LinkTransfer, FilesOfBoundarySizesArriveIdenticalAndNamesAreExchanged) {
         EXPECT_EQ(listNames(dest.path()).size(), files.size()) << "no temporary file left";
         EXPECT_EQ(line.receiverEvents().incoming, 1);
         EXPECT_EQ(line.receiverEvents().files.size(), files.size());
-        EXPECT_EQ(line.sender().progress().bytesDone, line.sender().progress().totalBytes);
+        EXPECT_EQ(line.sender().snapshot().progress.bytesDone,
+                  line.sender().snapshot().progress.totalBytes);
         EXPECT_TRUE(idle(line.sender()));
         EXPECT_EQ(line.sender().state().AbortFlag, 0);
         if (serial()) {

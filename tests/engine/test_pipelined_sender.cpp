@@ -143,7 +143,7 @@ TEST(PipelinedSender, AbortInTheMiddleOfAFullWindow) {
     slow.replyDelay = std::chrono::milliseconds(1); // keeps the window full
     LiteralResponder responder(slow);
     Sender sender(responder.port());
-    ASSERT_TRUE(sender.engine.beginSend({{file.string(), int64_t(fs::file_size(file))}}));
+    ASSERT_NE(sender.engine.send({{file.string(), int64_t(fs::file_size(file))}}), kNoTransfer);
     ASSERT_TRUE(sender.events.waitUntil([&] { return sender.events.connectingClosed > 0; }));
     sender.engine.startSending();
     ASSERT_TRUE(sender.events.waitUntil([&] { return sender.engine.state().BlocksDone > 16; }));

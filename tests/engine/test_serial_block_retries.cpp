@@ -185,7 +185,7 @@ TEST(SerialBlockRetries, EverySendingCountsAndTheAbortFollowsTheLast) {
     SerialEngine sender(CommType::Com1, pty.path, {}, "Initiator");
     WirePeer peer = WirePeer::pty(pty.master.get());
 
-    ASSERT_TRUE(sender.engine.beginSend({{(source / "r.bin").string(), 100}}));
+    ASSERT_NE(sender.engine.send({{(source / "r.bin").string(), 100}}), kNoTransfer);
     peer.answerDial("Refusing end");
     ASSERT_TRUE(sender.events.waitUntil([&] { return sender.events.connectingClosed > 0; }));
     sender.engine.startSending();

@@ -30,19 +30,19 @@ TEST(SerialLinkPort, BusyPortIsReportedOnceAndOpensByItselfWhenFree) {
     Engine engine(events);
     engine.setSettings(devicesAt(pty.path));
     EXPECT_FALSE(engine.selectCommType(CommType::Com1, true));
-    EXPECT_FALSE(engine.canSend());
+    EXPECT_FALSE(engine.snapshot().canSend);
     const LinkError busy{LinkFault::Busy, CommType::Com1, pty.path, EBUSY};
     EXPECT_EQ(events.linkErrors, std::vector<LinkError>{busy});
     EXPECT_EQ(engine.linkError(), busy);
     SendRefused why;
-    EXPECT_FALSE(engine.beginSend({{"/etc/hostname", 1}}, &why));
+    EXPECT_EQ(engine.send({{"/etc/hostname", 1}}, &why), kNoTransfer);
     EXPECT_EQ(why.reason, SendRefused::Reason::LinkClosed);
 
     engine.start();
     EXPECT_FALSE(engine.retrySerialPort()) << "still held";
     holder.reset();
     EXPECT_TRUE(engine.retrySerialPort());
-    EXPECT_TRUE(engine.canSend());
+    EXPECT_TRUE(engine.snapshot().canSend);
     EXPECT_FALSE(engine.linkError().failed());
     EXPECT_EQ(events.linkErrors.size(), 1u) << "the retry is quiet";
     engine.stop();
@@ -79,7 +79,7 @@ TEST(SerialLinkPort, VanishedDeviceIsClosedAndReopenedWhenItReturns) {
     engine.start();
 
     first.reset(); // the adapter is pulled: the responder sees the hang-up
-    ASSERT_TRUE(events.waitUntil([&] { return !engine.canSend(); }));
+    ASSERT_TRUE(events.waitUntil([&] { return !engine.snapshot().canSend; }));
     EXPECT_EQ(engine.linkError(),
               (LinkError{LinkFault::DeviceGone, CommType::Com1, device.string(), 0}));
     EXPECT_FALSE(engine.retrySerialPort());

@@ -31,7 +31,7 @@ TEST(SerialPeer, InitiatorSendsTheWorkedExampleBytes) {
     SerialEngine sender(CommType::Com1, pty.path, {}, "Initiator");
     WirePeer peer = WirePeer::pty(pty.master.get());
 
-    ASSERT_TRUE(sender.engine.beginSend({{(source / "ex.bin").string(), 8192}}));
+    ASSERT_NE(sender.engine.send({{(source / "ex.bin").string(), 8192}}), kNoTransfer);
     EXPECT_EQ(peer.answerDial("Answering end"), nameBlock("Initiator"));
     ASSERT_TRUE(sender.events.waitUntil([&] { return sender.events.connectingClosed > 0; }));
     EXPECT_EQ(sender.engine.state().LinkState, LinkState::Connected);
@@ -232,7 +232,7 @@ TEST(SerialPeer, UnansweredKeepAlivesDropTheLink) {
     SerialEngine sender(CommType::Com1, pty.path);
     sender.engine.state().KeepAliveRetries = 3;
     WirePeer peer = WirePeer::pty(pty.master.get());
-    ASSERT_TRUE(sender.engine.beginSend({{(source / "k.txt").string(), 1}}));
+    ASSERT_NE(sender.engine.send({{(source / "k.txt").string(), 1}}), kNoTransfer);
     peer.answerDial("Quiet end");
     // Two answered polls reset the count; then three go unanswered.
     for (int i = 0; i < 2; ++i) {

@@ -39,7 +39,7 @@ TEST(SocketTransfer, HundredFilesInOneTableAndTheHundredAndFirstRefused) {
     // One more than a table holds is refused before anything goes out.
     std::vector<SendFile> tooMany(101, SendFile{files[0].string(), 100});
     SendRefused why;
-    EXPECT_FALSE(sender.engine.beginSend(tooMany, &why));
+    EXPECT_EQ(sender.engine.send(tooMany, &why), kNoTransfer);
     EXPECT_EQ(why.reason, SendRefused::Reason::TooManyFiles);
     expectIdle(sender.engine);
 }
@@ -66,7 +66,7 @@ TEST(SocketTransfer, CancelWhileConnectingToNobody) {
     Sender sender(deadPort);
     TempDir source;
     const auto files = makeFiles(source, 1, 10);
-    ASSERT_TRUE(sender.engine.beginSend({{files[0].string(), 10}}));
+    ASSERT_NE(sender.engine.send({{files[0].string(), 10}}), kNoTransfer);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(sender.events.connectingClosed, 0);
     sender.engine.cancel();
