@@ -2,6 +2,7 @@
 #include "link_error_text.h"
 
 #include "conflict_names.h"
+#include "default_destination.h"
 #include "event_queue.h"
 #include "pairing_store.h"
 #include "progress_bar.h"
@@ -223,6 +224,9 @@ void ReceiveSession::cancelAndFinish() {
 
 int runReceive(const CliOptions& options) {
     std::error_code ec;
+    // The download folder is made when missing, as the window makes it.
+    if (!options.destDir.empty() && options.destDir == defaultDestinationPath())
+        defaultDestination();
     const std::filesystem::path dest =
         std::filesystem::absolute(options.destDir.empty() ? "." : options.destDir, ec)
             .lexically_normal();

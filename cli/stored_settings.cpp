@@ -141,9 +141,10 @@ StoredSettings readStoredSettings(const std::string& path) {
             stored.pairingCode = value;
     }
     // As in the window: with no folder chosen, files go to the download
-    // folder, never to wherever zapfer-cli happens to be started.
+    // folder, never to wherever zapfer-cli happens to be started. It is made
+    // only by a receive: a send or a look at the history leaves no folder.
     if (!stored.destDir)
-        stored.destDir = defaultDestination();
+        stored.destDir = defaultDestinationPath();
     return stored;
 }
 

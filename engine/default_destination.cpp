@@ -72,11 +72,15 @@ std::string downloadFolderFor(const std::string& home, const std::string& config
     return folder;
 }
 
-std::string defaultDestination() {
+std::string defaultDestinationPath() {
     const std::string home = homeFolder();
     const char* config = std::getenv("XDG_CONFIG_HOME");
     const std::string configHome = config && *config ? std::string(config) : home + "/.config";
-    const std::string folder = downloadFolderFor(home, configHome);
+    return downloadFolderFor(home, configHome);
+}
+
+std::string defaultDestination() {
+    const std::string folder = defaultDestinationPath();
     std::error_code ec;
     fs::create_directories(folder, ec); // a failure shows later as "not a folder"
     return folder;

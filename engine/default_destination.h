@@ -12,8 +12,9 @@ namespace zapfer {
 // shell profile must not be able to land beside the user's own.
 std::string downloadFolderFor(const std::string& home, const std::string& configHome);
 
-// downloadFolderFor() for $HOME and $XDG_CONFIG_HOME (~/.config when unset),
-// created when missing.
+// downloadFolderFor() for $HOME and $XDG_CONFIG_HOME (~/.config when unset).
+std::string defaultDestinationPath();
+// The same, created when missing: for the one about to store files there.
 std::string defaultDestination();
 
 } // namespace zapfer

@@ -72,6 +72,25 @@ TEST(CliReceivedNames, WithNoFolderChosenFilesGoToTheDownloadFolder) {
     EXPECT_TRUE(listDir(startedIn.path()).empty());
 }
 
+TEST(CliReceivedNames, OnlyAReceiveMakesTheDownloadFolder) {
+    // A send (here to a port nobody listens on) and a look at the history
+    // store nothing: they must not leave an empty download folder behind.
+    TempDir home;
+    TempDir source;
+    writeFile(source.file("a.txt"), "x");
+    const std::vector<std::string> prefix = {
+        "env", "-u", "XDG_CONFIG_HOME", "-u", "XDG_DATA_HOME", "HOME=" + home.path()};
+    const RunResult history = runToEnd(cliCommand({"history"}, prefix), 20s);
+    EXPECT_EQ(history.status, 0) << history.err;
+    // It keeps trying to reach the peer; a few seconds are enough here.
+    const RunResult send = runToEnd(
+        cliCommand({"send", "--to", "127.0.0.1", "--port", "1", "--plain", source.file("a.txt")},
+                   prefix),
+        3s);
+    EXPECT_NE(send.status, 0);
+    EXPECT_FALSE(std::filesystem::exists(home.file("Downloads"))) << send.err;
+}
+
 TEST(CliReceivedNames, NamesAreStoredAsUtf8InOneFormAndDeceptiveOnesRefused) {
     TempDir dest;
     Receiver receiver = startReceiver(dest.path());

@@ -51,6 +51,7 @@ TEST(CliStoredSettings, MissingFileOrValuesLeaveDefaults) {
     // With no folder stored, files go to the download folder, as in the window.
     ASSERT_TRUE(none.destDir);
     EXPECT_EQ(*none.destDir, zapfer::defaultDestination());
+    EXPECT_EQ(*none.destDir, zapfer::defaultDestinationPath());
     EXPECT_FALSE(none.commType);
     EXPECT_FALSE(none.overwriteFiles());
 
