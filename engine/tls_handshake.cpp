@@ -71,6 +71,9 @@ TlsLink::~TlsLink() {
         m_socket.appended(made);
         m_socket.mayWrite();
         m_socket.flush();
+        // Unread input (a peer's session tickets) would make the close a
+        // reset, which may cost the peer our last records.
+        m_socket.discardArrived();
     }
 }
 

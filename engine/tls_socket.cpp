@@ -90,6 +90,15 @@ void TlsSocket::close() {
     m_inStart = m_inEnd = 0;
 }
 
+void TlsSocket::discardArrived() {
+    uint8_t scrap[16 * 1024];
+    for (int round = 0; round < 64 && m_socket; ++round) {
+        const ssize_t n = ::recv(m_socket.get(), scrap, sizeof scrap, MSG_DONTWAIT);
+        if (n <= 0 && !(n < 0 && errno == EINTR))
+            break;
+    }
+}
+
 bool TlsSocket::outRoom() const {
     return outPending() < kOutLimit;
 }

@@ -32,6 +32,8 @@ public:
     bool open() const { return m_socket.valid(); }
     // The connection is dropped, with whatever waits either way.
     void close();
+    // Reads and drops what the kernel holds for this side.
+    void discardArrived();
 
     // Sends what waits for the kernel, as far as it takes it without
     // waiting; false once the socket failed.
