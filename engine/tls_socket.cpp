@@ -147,8 +147,9 @@ uint8_t* TlsSocket::appendSpace(size_t n) {
     // What the kernel has not taken yet goes first.
     const size_t pending = outPending();
     if (pending + n > m_outCapacity) {
-        // Grows to what one call of the link needs, once.
-        const size_t capacity = std::max(pending + n, kOutLimit + n);
+        // Grows once, to twice what one call of the link needs: the bytes
+        // still waiting move to the front only every other call or so.
+        const size_t capacity = 2 * std::max(pending + n, kOutLimit + n);
         auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity);
         if (pending > 0)
             std::memcpy(grown.get(), m_out.get() + m_outStart, pending);
