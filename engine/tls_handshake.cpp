@@ -20,15 +20,17 @@ namespace zapfer {
 namespace {
 using Clock = std::chrono::steady_clock;
 
-// The connection of `role`, offering or accepting `key`, on `socket`; null
-// when OpenSSL cannot set it up.
-SslPtr pairedConnection(TlsRole role, const PairingKey& key, TlsSocket& socket) {
+// The connection of `role`, offering or accepting `key`, on `socket`, its
+// traffic secrets going to `records`; null when OpenSSL cannot set it up.
+SslPtr pairedConnection(TlsRole role, const PairingKey& key, TlsSocket& socket,
+                        TlsRecords& records) {
     // The connection keeps its context alive; nothing else needs it.
     const SslContextPtr context = newPairedContext(role);
     if (!context)
         return nullptr;
+    catchTrafficSecrets(context.get());
     SslPtr ssl = newPairedSsl(context.get(), role, key);
-    if (!socket.attachTo(ssl.get()))
+    if (!ssl || !watchTrafficSecrets(ssl.get(), &records.secrets()) || !socket.attachTo(ssl.get()))
         return nullptr;
     return ssl;
 }
@@ -52,15 +54,26 @@ TlsLink::TlsLink(UniqueFd socket, TlsRole role, const PairingKey& key, int32_t b
     m_traits.dialect = Dialect::Stream;
     m_traits.blockSize = blockSize;
     m_traits.silenceLimitMs = 2000;
-    m_ssl = pairedConnection(role, m_key, m_socket);
+    m_ssl = pairedConnection(role, m_key, m_socket, m_records);
 }
 
 TlsLink::~TlsLink() {
     // A close_notify tells the peer the stream ended here and was not cut.
+    // It goes through the link's records: OpenSSL's sequence numbers stopped
+    // at the handshake.
     if (alive() && m_established) {
-        SSL_shutdown(m_ssl.get());
+        const uint8_t closeNotify[] = {1, 0}; // warning, close_notify
+        const iovec piece{const_cast<uint8_t*>(closeNotify), sizeof closeNotify};
+        uint8_t* out = m_socket.appendSpace(TlsRecords::sealedSize(sizeof closeNotify));
+        const size_t made =
+            out != nullptr ? m_records.seal({&piece, 1}, sizeof closeNotify, out, RecordType::Alert)
+                           : 0;
+        m_socket.appended(made);
         m_socket.mayWrite();
         m_socket.flush();
+        // Unread input (a peer's session tickets) would make the close a
+        // reset, which may cost the peer our last records.
+        m_socket.discardArrived();
     }
 }
 
@@ -103,6 +116,12 @@ std::optional<TlsOutcome> TlsLink::handshakeStep() {
     if (result == 1) {
         if (TlsOutcome checked = checkPairedHandshake(m_ssl.get()); !checked.ok())
             return handshakeFailed(std::move(checked));
+        // From here the records are the link's: OpenSSL must hold none of
+        // the peer's bytes (it reads a record's exact length while
+        // read-ahead is off).
+        const TlsRole role = SSL_is_server(m_ssl.get()) ? TlsRole::Server : TlsRole::Client;
+        if (SSL_has_pending(m_ssl.get()) || !m_records.start(role))
+            return handshakeFailed({TlsFailure::Setup, "no traffic keys from OpenSSL"});
         m_established = true;
         return TlsOutcome{};
     }

@@ -4,7 +4,6 @@
 #include "tls_link.h"
 
 #include <openssl/err.h>
-#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,9 +21,10 @@ constexpr auto kAbortingWriteLimit = std::chrono::seconds(1);
 // Plaintext taken by one call: sixteen full records, which leave in one
 // send, about what the kernel takes of a socket at once.
 constexpr size_t kWriteChunk = 256 * 1024;
-// Pieces up to this size are joined with their neighbours before they are
-// encrypted; a larger run of pieces end to end goes to OpenSSL as it is.
-constexpr size_t kRecordPlain = 16 * 1024;
+// A read ended with the peer's close_notify or the connection's end.
+constexpr int kEndOfStream = -1;
+// Records opened by one read at most: more than any reader's buffer holds.
+constexpr int kRecordsPerRead = 256;
 
 int millisecondsLeft(Clock::time_point deadline) {
     const auto left =
@@ -41,12 +41,11 @@ void TlsLink::fail() {
 }
 
 bool TlsLink::hasBuffered() const {
-    return m_ssl && (SSL_pending(m_ssl.get()) > 0 || m_socket.inPending() > 0);
+    return m_ssl && (m_records.hasLeftover() || m_socket.inPending() > 0);
 }
 
 bool TlsLink::readableWithoutSocket() const {
-    return SSL_pending(m_ssl.get()) > 0 || m_readError != SSL_ERROR_NONE ||
-           (!m_readBlocked && (m_socket.inPending() > 0 || SSL_has_pending(m_ssl.get())));
+    return m_records.hasLeftover() || m_readEnd != 0 || TlsRecords::wholeRecord(m_socket.input());
 }
 
 bool TlsLink::sendAll(std::span<const uint8_t> bytes, IoMode mode) {
@@ -127,50 +126,82 @@ ssize_t TlsLink::receiveSome(uint8_t* buffer, size_t max) {
         errno = ENOTCONN;
         return -1;
     }
+    if (max == 0) {
+        errno = EINVAL; // 0 would read as the peer's close
+        return -1;
+    }
     if (!m_socket.flush()) {
         fail();
         errno = EPIPE;
         return -1;
     }
     // As a socket's recv does, take all that has arrived, record by record.
-    // A failure after some bytes is kept for the next call.
+    // An end after some bytes is kept for the next call.
     // Once the bytes read ahead are used up, the call ends rather than ask
     // the socket again: that would most often find nothing, and the caller
     // waits for more anyway.
-    size_t total = 0;
-    int error = m_readError;
-    ERR_clear_error(); // a successful read adds nothing to the queue
-    for (int record = 0; record < 64 && total < max && error == SSL_ERROR_NONE; ++record) {
-        if (total > 0 && m_socket.inPending() == 0 && !SSL_has_pending(m_ssl.get()))
+    size_t total = m_records.takeLeftover(buffer, max);
+    int end = m_readEnd;
+    for (int record = 0; record < kRecordsPerRead && total < max && end == 0; ++record) {
+        const TlsRecords::OpenResult opened =
+            m_records.open(m_socket.input(), buffer + total, max - total);
+        m_socket.consume(opened.consumed);
+        switch (opened.kind) {
+        case TlsRecords::Opened::Data:
+        case TlsRecords::Opened::Control:
+            total += opened.given;
+            continue;
+        case TlsRecords::Opened::End:
+            end = kEndOfStream;
+            continue;
+        case TlsRecords::Opened::Failed:
+            end = opened.error;
+            continue;
+        case TlsRecords::Opened::Incomplete:
             break;
-        size_t got = 0;
-        const int result = SSL_read_ex(m_ssl.get(), buffer + total, max - total, &got);
-        if (result == 1)
-            total += got;
-        else
-            error = SSL_get_error(m_ssl.get(), result);
+        }
+        if (total > 0)
+            break;
+        const TlsSocket::Filled filled = m_socket.fill();
+        if (filled == TlsSocket::Filled::WouldBlock)
+            break;
+        if (filled == TlsSocket::Filled::Closed)
+            end = kEndOfStream; // a cut message is caught by the protocol's lengths
+        else if (filled == TlsSocket::Filled::Failed)
+            end = m_socket.error();
     }
-    const bool wouldBlock = error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE;
-    m_readBlocked = wouldBlock;
+    if (m_records.owesKeyUpdate() && end == 0 && !answerKeyUpdate()) {
+        errno = EPIPE;
+        return -1;
+    }
     if (total > 0) {
-        m_readError = wouldBlock ? SSL_ERROR_NONE : error;
-        m_socket.flush(); // a key update read may call for an answer
+        m_readEnd = end;
         return ssize_t(total);
     }
-    if (wouldBlock) {
+    if (end == 0) {
         errno = EAGAIN;
         return -1;
     }
     // close_notify, or the connection ended without one: either way the
-    // peer is gone, and a cut message is caught by the protocol's lengths.
-    if (error == SSL_ERROR_ZERO_RETURN || m_socket.peerClosed()) {
-        fail();
+    // peer is gone. Anything else (a record that does not authenticate)
+    // ends the link with its cause.
+    fail();
+    if (end == kEndOfStream)
         return 0;
-    }
-    const int cause = m_socket.error() != 0 ? m_socket.error() : EPROTO;
-    fail(); // a record that does not authenticate ends the link
-    errno = cause;
+    errno = end;
     return -1;
+}
+
+bool TlsLink::answerKeyUpdate() {
+    uint8_t* out = m_socket.appendSpace(TlsRecords::sealedSize(TlsRecords::kKeyUpdateSize));
+    const size_t made = out != nullptr ? m_records.sealKeyUpdate(out) : 0;
+    if (made == 0) {
+        fail();
+        return false;
+    }
+    m_socket.appended(made);
+    m_socket.flush();
+    return true;
 }
 
 bool TlsLink::readyToSend() {
@@ -196,48 +227,35 @@ ssize_t TlsLink::sendSome(const uint8_t* bytes, size_t n) {
         return -1;
     if (n == 0)
         return 0;
-    return writeRecords(bytes, std::min(n, kWriteChunk));
+    const iovec piece{const_cast<uint8_t*>(bytes), n};
+    return writeRecords({&piece, 1}, std::min(n, kWriteChunk));
 }
 
 ssize_t TlsLink::sendSomeOf(std::span<const iovec> pieces) {
     if (!readyToSend())
         return -1;
-    size_t first = 0;
-    while (first < pieces.size() && pieces[first].iov_len == 0)
-        ++first;
-    if (first == pieces.size())
+    // The pieces are sealed where they lie, a block's short header in the
+    // same record as its data.
+    size_t n = 0;
+    for (size_t i = 0; i < pieces.size() && n < kWriteChunk; ++i)
+        n += std::min(pieces[i].iov_len, kWriteChunk - n);
+    if (n == 0)
         return 0;
-    // Pieces that lie end to end in memory (the sender's blocks do) are
-    // encrypted where they are; only scattered small ones are joined, since
-    // a block's header alone would make a record of a few bytes.
-    const auto* start = static_cast<const uint8_t*>(pieces[first].iov_base);
-    size_t contiguous = 0;
-    for (size_t i = first; i < pieces.size() && contiguous < kWriteChunk; ++i) {
-        if (pieces[i].iov_base != start + contiguous)
-            break;
-        contiguous += pieces[i].iov_len;
-    }
-    if (contiguous > kRecordPlain)
-        return writeRecords(start, std::min(contiguous, kWriteChunk));
-    m_joined.clear();
-    for (size_t i = first; i < pieces.size() && m_joined.size() < kWriteChunk; ++i) {
-        const auto* bytes = static_cast<const uint8_t*>(pieces[i].iov_base);
-        const size_t take = std::min(pieces[i].iov_len, kWriteChunk - m_joined.size());
-        m_joined.insert(m_joined.end(), bytes, bytes + take);
-    }
-    return writeRecords(m_joined.data(), m_joined.size());
+    return writeRecords(pieces, n);
 }
 
-ssize_t TlsLink::writeRecords(const uint8_t* bytes, size_t n) {
-    ERR_clear_error();
-    size_t written = 0;
-    if (SSL_write_ex(m_ssl.get(), bytes, n, &written) != 1 || !m_socket.flush()) {
-        const int cause = m_socket.error() != 0 ? m_socket.error() : EPIPE;
+ssize_t TlsLink::writeRecords(std::span<const iovec> pieces, size_t n) {
+    uint8_t* out = m_socket.appendSpace(TlsRecords::sealedSize(n));
+    const size_t made = out != nullptr ? m_records.seal(pieces, n, out) : 0;
+    if (made > 0)
+        m_socket.appended(made);
+    if (made == 0 || !m_socket.flush()) {
+        const int cause = m_socket.error() != 0 ? m_socket.error() : EIO;
         fail();
         errno = cause;
         return -1;
     }
-    return ssize_t(written);
+    return ssize_t(n);
 }
 
 bool TlsLink::waitReady(bool forWrite, int timeoutMs) {
@@ -282,10 +300,8 @@ short TlsLink::waitDirections(bool forWrite, int timeoutMs) {
                                       : m_context.waker.waitEvents(m_socket.fd(), asked,
                                                                    millisecondsLeft(deadline));
         short ready = known;
-        if (came & POLLIN) {
-            m_readBlocked = false; // data, or the end of the connection
-            ready |= POLLIN;
-        }
+        if (came & POLLIN)
+            ready |= POLLIN; // data, or the end of the connection
         if (came & POLLOUT) {
             m_socket.mayWrite();
             if (!m_socket.flush()) {

@@ -9,13 +9,15 @@
 // yet waits in this link and leaves with the next call or wait, so sendSome
 // either takes bytes or takes none (EAGAIN), as a socket does.
 //
-// Every record costs OpenSSL a fixed amount and every system call the kernel
-// another, so a run of pieces (a window of blocks with their headers) is
-// made into full records, and the records of one call leave in one send.
+// OpenSSL runs the handshake; the records after it are the link's own (see
+// tls_records.h). Every record and every system call has a fixed cost, so a
+// run of pieces (a window of blocks with their headers) is made into full
+// records, and the records of one call leave in one send.
 
 #include "link.h"
 #include "pairing_key.h"
 #include "tls_pairing.h"
+#include "tls_records.h"
 #include "tls_socket.h"
 #include "unique_fd.h"
 #include "waker.h"
@@ -25,7 +27,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace zapfer {
 
@@ -75,11 +76,14 @@ private:
     // The link is up and has room for more: else false with errno set
     // (ENOTCONN, the socket's error after failing the link, or EAGAIN).
     bool readyToSend();
-    // Encrypts `n` bytes and hands the records to the socket: the bytes
-    // taken, or -1 with errno once the link failed (it is closed then).
-    ssize_t writeRecords(const uint8_t* bytes, size_t n);
-    // Input that needs no socket: decrypted bytes, read-ahead bytes not yet
-    // tried, or a failure still to report.
+    // Seals the first `n` bytes of `pieces` and hands the records to the
+    // socket: the bytes taken, or -1 with errno once the link failed (it is
+    // closed then).
+    ssize_t writeRecords(std::span<const iovec> pieces, size_t n);
+    // Our KeyUpdate, when the peer asked for one; false once the link failed.
+    bool answerKeyUpdate();
+    // Input that needs no socket: decrypted bytes, a whole record read
+    // ahead, or an end still to report.
     bool readableWithoutSocket() const;
 
     TlsSocket m_socket;
@@ -87,15 +91,13 @@ private:
     PairingKey m_key;
     LinkTraits m_traits;
     LinkContext m_context;
+    // Declared before m_ssl: the handshake fills its secrets.
+    TlsRecords m_records;
     SslPtr m_ssl;
     bool m_established = false;
-    // The last read wanted more from the socket: read-ahead bytes alone
-    // cannot make a record, so waits go to the socket.
-    bool m_readBlocked = false;
-    // How a read failed after it had bytes to give: the next read reports it.
-    int m_readError = SSL_ERROR_NONE;
-    // Scattered pieces joined for one write; kept to spare an allocation.
-    std::vector<uint8_t> m_joined;
+    // How a read ended after it had bytes to give, for the next read to
+    // report: an errno, or kEndOfStream.
+    int m_readEnd = 0;
 };
 
 } // namespace zapfer

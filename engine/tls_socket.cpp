@@ -86,9 +86,17 @@ bool TlsSocket::attachTo(SSL* ssl) {
 
 void TlsSocket::close() {
     m_socket.reset();
-    m_out.clear();
-    m_outStart = 0;
+    m_outStart = m_outEnd = 0;
     m_inStart = m_inEnd = 0;
+}
+
+void TlsSocket::discardArrived() {
+    uint8_t scrap[16 * 1024];
+    for (int round = 0; round < 64 && m_socket; ++round) {
+        const ssize_t n = ::recv(m_socket.get(), scrap, sizeof scrap, MSG_DONTWAIT);
+        if (n <= 0 && !(n < 0 && errno == EINTR))
+            break;
+    }
 }
 
 bool TlsSocket::outRoom() const {
@@ -122,66 +130,100 @@ bool TlsSocket::flush() {
     if (!m_socket)
         return false;
     if (outPending() > 0 && !m_sendBlocked) {
-        m_outStart += sendRaw(m_out.data() + m_outStart, outPending());
+        m_outStart += sendRaw(m_out.get() + m_outStart, outPending());
         // The rest moves to the front when more is queued, where it is at
         // most kOutLimit bytes.
-        if (m_outStart == m_out.size()) {
-            m_out.clear();
-            m_outStart = 0;
-        }
+        if (m_outStart == m_outEnd)
+            m_outStart = m_outEnd = 0;
     }
     return m_error == 0;
 }
 
-bool TlsSocket::queue(const uint8_t* bytes, size_t n) {
+uint8_t* TlsSocket::appendSpace(size_t n) {
     if (m_error != 0)
-        return false;
-    if (m_outStart > 0) { // what the kernel has not taken yet goes first
-        m_out.erase(m_out.begin(), m_out.begin() + ptrdiff_t(m_outStart));
-        m_outStart = 0;
+        return nullptr;
+    if (m_outEnd + n <= m_outCapacity)
+        return m_out.get() + m_outEnd;
+    // What the kernel has not taken yet goes first.
+    const size_t pending = outPending();
+    if (pending + n > m_outCapacity) {
+        // Grows once, to twice what one call of the link needs: the bytes
+        // still waiting move to the front only every other call or so.
+        const size_t capacity = 2 * std::max(pending + n, kOutLimit + n);
+        auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+        if (pending > 0)
+            std::memcpy(grown.get(), m_out.get() + m_outStart, pending);
+        m_out = std::move(grown);
+        m_outCapacity = capacity;
+    } else if (pending > 0) {
+        std::memmove(m_out.get(), m_out.get() + m_outStart, pending);
     }
+    m_outStart = 0;
+    m_outEnd = pending;
+    return m_out.get() + m_outEnd;
+}
+
+bool TlsSocket::queue(const uint8_t* bytes, size_t n) {
+    uint8_t* space = appendSpace(n);
+    if (space == nullptr)
+        return false;
     // The records of one write leave together, in one system call, when
     // the link next flushes.
-    m_out.insert(m_out.end(), bytes, bytes + n);
+    std::memcpy(space, bytes, n);
+    appended(n);
     return true;
+}
+
+void TlsSocket::consume(size_t n) {
+    m_inStart += std::min(n, m_inEnd - m_inStart);
+    if (m_inStart == m_inEnd)
+        m_inStart = m_inEnd = 0;
+}
+
+TlsSocket::Filled TlsSocket::fill() {
+    if (!m_in)
+        m_in = std::make_unique_for_overwrite<uint8_t[]>(kInputSpan);
+    // The unused bytes are at most a record's start: moving them is cheap.
+    if (m_inStart > 0) {
+        std::memmove(m_in.get(), m_in.get() + m_inStart, m_inEnd - m_inStart);
+        m_inEnd -= m_inStart;
+        m_inStart = 0;
+    }
+    if (m_inEnd == kInputSpan)
+        return Filled::Some; // full already: the caller has enough to work on
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const ssize_t n =
+            ::recv(m_socket.get(), m_in.get() + m_inEnd, kInputSpan - m_inEnd, MSG_DONTWAIT);
+        if (n > 0) {
+            m_inEnd += size_t(n);
+            return Filled::Some;
+        }
+        if (n == 0) {
+            m_peerClosed = true;
+            return Filled::Closed;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return Filled::WouldBlock;
+        m_error = errno;
+        return Filled::Failed;
+    }
+    return Filled::WouldBlock;
 }
 
 size_t TlsSocket::read(uint8_t* out, size_t size, bool& wouldBlock) {
     wouldBlock = false;
-    if (inPending() > 0) {
-        const size_t take = std::min(size, inPending());
-        std::memcpy(out, m_in.data() + m_inStart, take);
-        m_inStart += take;
-        return take;
-    }
-    m_inStart = 0;
-    m_inEnd = 0;
-    if (m_in.empty())
-        m_in.resize(kInputSpan);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const ssize_t n = ::recv(m_socket.get(), m_in.data(), m_in.size(), MSG_DONTWAIT);
-        if (n > 0) {
-            const size_t take = std::min(size, size_t(n));
-            std::memcpy(out, m_in.data(), take);
-            m_inStart = take;
-            m_inEnd = size_t(n);
-            return take;
-        }
-        if (n == 0) {
-            m_peerClosed = true;
+    if (inPending() == 0) {
+        const Filled filled = fill();
+        wouldBlock = filled == Filled::WouldBlock;
+        if (filled != Filled::Some)
             return 0;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            wouldBlock = true;
-            return 0;
-        }
-        m_error = errno;
-        return 0;
     }
-    wouldBlock = true;
-    return 0;
+    const size_t take = std::min(size, inPending());
+    std::memcpy(out, m_in.get() + m_inStart, take);
+    consume(take);
+    return take;
 }
 
 } // namespace zapfer
