@@ -3,6 +3,7 @@
 #include "history_path.h"
 #include "history_schema.h"
 #include "sqlite_handles.h"
+#include "wal_upkeep.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -207,6 +208,8 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
     }
     if (auto migrated = migrateToCurrent(db); !migrated)
         return inFile(migrated.error(), path);
+    keepLogAtClose(db);
+    foldLogIfLarge(db, path, options.busyTimeoutMs);
 
     // Ready for the first write, which then has only its own rows to do.
     auto prepared = Statement::prepare(db, kInsertTransfer);
