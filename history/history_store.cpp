@@ -1,5 +1,6 @@
 #include "history_store.h"
 
+#include "busy_wait.h"
 #include "history_path.h"
 #include "history_schema.h"
 #include "sqlite_handles.h"
@@ -18,6 +19,7 @@ namespace zapfer::history {
 
 // Statements are declared after the database: they are finalized first.
 struct HistoryStore::Connection {
+    BusyWait busy; // the database's busy handler: outlives it
     DatabaseHandle db;
     std::optional<Statement> insertTransfer;
     // Each of these is prepared on its first use: a process that never
@@ -189,7 +191,7 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
     if (code != SQLITE_OK)
         return inFile(errorOf(db, code, "opening"), path);
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, options.busyTimeoutMs);
+    connection->busy.install(db, options.busyTimeoutMs);
 
     // Look before any pragma writes: switching to WAL rewrites the header of
     // a database that may belong to a newer Zapfer.
@@ -209,7 +211,8 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
     if (auto migrated = migrateToCurrent(db); !migrated)
         return inFile(migrated.error(), path);
     keepLogAtClose(db);
-    foldLogIfLarge(db, path, options.busyTimeoutMs);
+    foldLogIfLarge(db, path);
+    connection->busy.install(db, options.busyTimeoutMs);
 
     // Ready for the first write, which then has only its own rows to do.
     auto prepared = Statement::prepare(db, kInsertTransfer);

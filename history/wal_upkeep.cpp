@@ -8,8 +8,7 @@ void keepLogAtClose(sqlite3* db) {
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
 }
 
-void foldLogIfLarge(sqlite3* db, const std::string& path, int busyTimeoutMs,
-                    std::int64_t limitBytes) {
+void foldLogIfLarge(sqlite3* db, const std::string& path, std::int64_t limitBytes) {
     struct stat log {};
     if (::stat((path + "-wal").c_str(), &log) != 0 || log.st_size <= limitBytes)
         return;
@@ -17,9 +16,8 @@ void foldLogIfLarge(sqlite3* db, const std::string& path, int busyTimeoutMs,
     // at, and a log left at its old length would be folded again at each one.
     // No wait for a writer or reader of another process: this open's own
     // transfer must not stand behind it.
-    sqlite3_busy_timeout(db, 0);
+    sqlite3_busy_handler(db, nullptr, nullptr);
     sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-    sqlite3_busy_timeout(db, busyTimeoutMs);
 }
 
 } // namespace zapfer::history

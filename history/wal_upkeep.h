@@ -30,9 +30,8 @@ void keepLogAtClose(sqlite3* db);
 // Folds the log of the database at `path` into it and empties it when it
 // has grown past `limitBytes`. Best effort, without waiting: a log another
 // connection is using is left for a later open, and a failure here shows
-// again at the next write. `busyTimeoutMs` is the connection's wait, given
-// back to it afterwards.
-void foldLogIfLarge(sqlite3* db, const std::string& path, int busyTimeoutMs,
-                    std::int64_t limitBytes = kFoldLogBytes);
+// again at the next write. Leaves `db` without a busy handler: the caller
+// sets its own again.
+void foldLogIfLarge(sqlite3* db, const std::string& path, std::int64_t limitBytes = kFoldLogBytes);
 
 } // namespace zapfer::history
