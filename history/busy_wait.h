@@ -6,8 +6,8 @@
 // SQLite's own timed wait sleeps 1, 2, 5, 10 ms and longer between tries; a
 // zapfer-cli sender and its receiver write their histories at the same
 // moment, the end of the transfer, and the other's write holds the lock for a
-// fraction of a millisecond. Those sleeps were most of what recording added
-// to a short transfer. This one tries again after a few tens of
+// fraction of a millisecond, after which the second slept a millisecond or
+// more before its end of the transfer could finish. This one tries again after a few tens of
 // microseconds, then less often, never more than a millisecond apart, until
 // the time-out.
 
