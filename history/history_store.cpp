@@ -1,8 +1,10 @@
 #include "history_store.h"
 
+#include "busy_wait.h"
 #include "history_path.h"
 #include "history_schema.h"
 #include "sqlite_handles.h"
+#include "wal_upkeep.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,12 +19,16 @@ namespace zapfer::history {
 
 // Statements are declared after the database: they are finalized first.
 struct HistoryStore::Connection {
+    BusyWait busy; // the database's busy handler: outlives it
     DatabaseHandle db;
     std::optional<Statement> insertTransfer;
+    // Each of these is prepared on its first use: a process that never
+    // needs it does not parse it.
     std::optional<Statement> insertFile;
-    std::optional<Statement> span;
-    std::optional<Statement> prune; // prepared when a history first fills up
-    // kFilesPerInsert files at once; prepared for the first transfer that has as many.
+    std::optional<Statement> oldest;     // once the ids pass the limit
+    std::optional<Statement> pruneFiles; // when a history first fills up
+    std::optional<Statement> prune;
+    // kFilesPerInsert files at once, for a transfer that has as many.
     std::optional<Statement> insertFiles;
 };
 
@@ -90,16 +96,21 @@ void bindFile(Statement& statement, int before, std::int64_t transferId, std::in
                    file.crc32 ? std::optional<std::int64_t>(*file.crc32) : std::nullopt);
 }
 
-// At least the number of transfers (ids are distinct), found in two index
-// lookups: a history under its limit is not walked at every write.
-// (Each in a query of its own: SQLite looks max() or min() up in the index
-// only when it is a query's one aggregate, and scans the table otherwise.)
-constexpr const char* kSpan =
-    "SELECT (SELECT max(id) FROM transfers) - (SELECT min(id) FROM transfers) + 1";
-// Keeps the newest ?1 transfers; their files go by the foreign key's cascade.
-// Walks the newest ?1 ids, some milliseconds for a full history: run only
-// when kSpan says there may be more, and then down to a little under the
-// limit, so that a full history is not walked again at the next write.
+// The newest id less this, plus one, is at least the number of transfers
+// (ids are distinct): one index lookup instead of a count. Zapfer never
+// chooses an id, so they start at 1 and a history whose newest id is within
+// the limit needs not even that.
+constexpr const char* kOldest = "SELECT min(id) FROM transfers";
+// Keeps the newest ?1 transfers, their files first. Not by the foreign key's
+// cascade: enforcing it costs a lookup of the transfer at every file written,
+// for the sake of a prune that comes once in a hundred writes of a full
+// history. Each walks the newest ?1 ids, some milliseconds for a full
+// history: run only when kOldest says there may be more, and then down to a
+// little under the limit, so that a full history is not walked again at the
+// next write.
+constexpr const char* kPruneFiles =
+    "DELETE FROM files WHERE transfer_id <= (SELECT id FROM transfers ORDER BY id DESC LIMIT 1"
+    " OFFSET ?1)";
 constexpr const char* kPrune =
     "DELETE FROM transfers WHERE id <= (SELECT id FROM transfers ORDER BY id DESC LIMIT 1"
     " OFFSET ?1)";
@@ -187,7 +198,7 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
     if (code != SQLITE_OK)
         return inFile(errorOf(db, code, "opening"), path);
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, options.busyTimeoutMs);
+    connection->busy.install(db, options.busyTimeoutMs);
 
     // Look before any pragma writes: switching to WAL rewrites the header of
     // a database that may belong to a newer Zapfer.
@@ -198,23 +209,23 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
         return inFile(newerVersionError(version.value()), path);
 
     // NORMAL is safe in WAL mode against a crashed process; a power cut may
-    // lose the last transfers, not the database.
-    for (const char* pragma :
-         {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL", "PRAGMA foreign_keys = ON"}) {
+    // lose the last transfers, not the database. Foreign keys stay off: the
+    // prune removes the files of the transfers it removes (kPruneFiles).
+    for (const char* pragma : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL"}) {
         if (auto set = executeWaiting(db, pragma, "setting up", options.busyTimeoutMs); !set)
             return inFile(set.error(), path);
     }
     if (auto migrated = migrateToCurrent(db); !migrated)
         return inFile(migrated.error(), path);
+    keepLogAtClose(db);
+    foldLogIfLarge(db, path);
+    connection->busy.install(db, options.busyTimeoutMs);
 
-    for (auto [slot, sql] :
-         {std::pair{&connection->insertTransfer, kInsertTransfer},
-          std::pair{&connection->insertFile, kInsertFile}, std::pair{&connection->span, kSpan}}) {
-        auto prepared = Statement::prepare(db, sql);
-        if (!prepared)
-            return inFile(prepared.error(), path);
-        slot->emplace(std::move(prepared.value()));
-    }
+    // Ready for the first write, which then has only its own rows to do.
+    auto prepared = Statement::prepare(db, kInsertTransfer);
+    if (!prepared)
+        return inFile(prepared.error(), path);
+    connection->insertTransfer.emplace(std::move(prepared.value()));
     return HistoryStore(std::move(connection), path, options);
 }
 
@@ -256,31 +267,42 @@ HistoryResult<std::int64_t> HistoryStore::recordTransfer(const TransferRecord& t
         if (const int code = insertFiles.run(); code != SQLITE_DONE)
             return inFile(errorOf(db, code, "recording files"), m_path);
     }
-    Statement& insertFile = *m_connection->insertFile;
+    if (next < files.size()) {
+        auto prepared = preparedIn(m_connection->insertFile, db, kInsertFile);
+        if (!prepared)
+            return inFile(prepared.error(), m_path);
+    }
     for (; next < files.size(); ++next) {
+        Statement& insertFile = *m_connection->insertFile;
         bindFile(insertFile, 0, id, std::int64_t(next), files[next]);
         if (const int code = insertFile.run(); code != SQLITE_DONE)
             return inFile(errorOf(db, code, "recording a file"), m_path);
     }
 
-    if (m_options.maxTransfers > 0) {
-        Statement& span = *m_connection->span;
-        if (const int code = span.step(); code != SQLITE_ROW) {
+    if (m_options.maxTransfers > 0 && id > m_options.maxTransfers) {
+        auto oldestStatement = preparedIn(m_connection->oldest, db, kOldest);
+        if (!oldestStatement)
+            return inFile(oldestStatement.error(), m_path);
+        Statement& oldest = *oldestStatement.value();
+        if (const int code = oldest.step(); code != SQLITE_ROW) {
             HistoryError error = errorOf(db, code, "counting the transfers");
-            span.reset();
+            oldest.reset();
             return inFile(std::move(error), m_path);
         }
-        const std::int64_t atMost = span.int64At(0);
-        span.reset();
+        const std::int64_t atMost = id - oldest.int64At(0) + 1;
+        oldest.reset();
         if (atMost > m_options.maxTransfers) {
-            auto pruneStatement = preparedIn(m_connection->prune, db, kPrune);
-            if (!pruneStatement)
-                return inFile(pruneStatement.error(), m_path);
-            Statement& prune = *pruneStatement.value();
             const int kept = m_options.maxTransfers - m_options.maxTransfers / 100;
-            prune.bind(1, static_cast<std::int64_t>(kept));
-            if (const int code = prune.run(); code != SQLITE_DONE)
-                return inFile(errorOf(db, code, "removing old transfers"), m_path);
+            for (auto [slot, sql] : {std::pair{&m_connection->pruneFiles, kPruneFiles},
+                                     std::pair{&m_connection->prune, kPrune}}) {
+                auto pruneStatement = preparedIn(*slot, db, sql);
+                if (!pruneStatement)
+                    return inFile(pruneStatement.error(), m_path);
+                Statement& prune = *pruneStatement.value();
+                prune.bind(1, static_cast<std::int64_t>(kept));
+                if (const int code = prune.run(); code != SQLITE_DONE)
+                    return inFile(errorOf(db, code, "removing old transfers"), m_path);
+            }
         }
     }
     if (auto committed = transaction.value().commit(); !committed)

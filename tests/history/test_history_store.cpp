@@ -9,7 +9,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 namespace zapfer::history {
 namespace {
@@ -298,6 +300,39 @@ TEST(HistoryStore, ADatabaseLockedPastTheTimeoutIsAnErrorAndTheNextWriteWorks) {
     auto later = store.value().recordTransfer(sampleTransfer(), {file("a", FileResult::Sent, 1u)});
     ASSERT_TRUE(later) << later.error().text;
     EXPECT_EQ(store.value().transferCount().value(), 1);
+}
+
+// The other writer lets go well within the time-out: the write waits for it,
+// however many times it tries in between, and goes through after it.
+TEST(HistoryStore, AWriteWaitsForALockLetGoWithinTheTimeout) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    auto store = HistoryStore::open(path);
+    ASSERT_TRUE(store) << store.error().text;
+
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder,
+                           "INSERT INTO transfers (started_ms, ended_ms, direction, link, peer,"
+                           " peer_name, outcome, bytes, duration_ms) VALUES (1, 2, 'sent', 'lan',"
+                           " '10.0.0.1', 'other', 'completed', 0, 1)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    std::thread letGo([holder] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    auto written =
+        store.value().recordTransfer(sampleTransfer(), {file("a", FileResult::Sent, 1u)});
+    letGo.join();
+    sqlite3_close_v2(holder);
+    ASSERT_TRUE(written) << written.error().text;
+    auto recent = store.value().recentTransfers(-1);
+    ASSERT_TRUE(recent) << recent.error().text;
+    ASSERT_EQ(recent.value().size(), 2u);
+    EXPECT_EQ(recent.value()[0].id, written.value());
+    EXPECT_EQ(recent.value()[1].record.peerName, "other");
 }
 
 // Sets an environment variable for one scope, restoring the old value.

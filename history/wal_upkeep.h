@@ -1,0 +1,37 @@
+#pragma once
+
+// When the history's write-ahead log is folded back into the database.
+// Private to history/.
+//
+// Not at each close: the last connection to close would copy the log into
+// the database and delete it, with a sync of each, and the next write would
+// then start a new log with a sync of its header. Every zapfer-cli run is
+// such a last connection, and those syncs fell on the end of its transfer.
+// Instead the log is kept across runs and folded in by an open that finds it
+// grown past kFoldLogBytes; an open runs while the transfer does. A log left
+// by a process that was killed, or by one that simply ended, is read back by
+// the next open as usual.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+
+namespace zapfer::history {
+
+// Small enough that the next open that is alone with the database, which
+// reads the whole log to rebuild its index, does little; large enough that
+// the syncs of folding it in come once in many transfers.
+constexpr std::int64_t kFoldLogBytes = 128 * 1024;
+
+// For every connection of the store, before its first write.
+void keepLogAtClose(sqlite3* db);
+
+// Folds the log of the database at `path` into it and empties it when it
+// has grown past `limitBytes`. Best effort, without waiting: a log another
+// connection is using is left for a later open, and a failure here shows
+// again at the next write. Leaves `db` without a busy handler: the caller
+// sets its own again.
+void foldLogIfLarge(sqlite3* db, const std::string& path, std::int64_t limitBytes = kFoldLogBytes);
+
+} // namespace zapfer::history
