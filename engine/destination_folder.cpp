@@ -25,9 +25,11 @@ bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool nameExists(int dirFd, const std::string& name) {
+NameHolds whatNameHolds(int dirFd, const std::string& name) {
     struct stat st;
-    return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return NameHolds::Nothing;
+    return S_ISDIR(st.st_mode) ? NameHolds::Folder : NameHolds::SomethingElse;
 }
 
 namespace {
@@ -82,11 +84,6 @@ void removeLeftovers(int dirFd) {
             ::unlinkat(dirFd, name.c_str(), 0);
     }
     ::closedir(dir);
-}
-
-bool isFolder(int dirFd, const std::string& name) {
-    struct stat st;
-    return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
 }
 
 int64_t freeBytes(int dirFd) {

@@ -10,15 +10,18 @@
 
 namespace zapfer {
 
-// True when something named `name` exists in `dirFd` (a link counts, even a
-// dangling one).
-bool nameExists(int dirFd, const std::string& name);
+// What the name `name` in `dirFd` holds, by one look at it (links not
+// followed: a link, even a dangling one, is something else).
+enum class NameHolds {
+    Nothing,
+    Folder,
+    SomethingElse,
+};
+NameHolds whatNameHolds(int dirFd, const std::string& name);
 // Removes the temporary files of receivers that have gone (killed, or cut off
 // by a power loss) from the folder `dirFd`: those no running receiver holds
 // locked. A folder is swept at most once a minute.
 void removeLeftovers(int dirFd);
-// True when `name` in `dirFd` is a folder (not a link to one).
-bool isFolder(int dirFd, const std::string& name);
 // Bytes free for this user on the file system of `dirFd`; -1 when unknown.
 int64_t freeBytes(int dirFd);
 // Leftover temporary files of an interrupted run are hidden names with this prefix.

@@ -3,6 +3,7 @@
 
 #include "incoming_table.h"
 
+#include "destination_folder.h"
 #include "protocol.h"
 #include "received_names.h"
 #include "sender_common.h"
@@ -21,6 +22,7 @@ void IncomingTable::begin(uint8_t count) {
 uint8_t IncomingTable::check(std::span<const uint8_t> entries) {
     m_policy = m_context.observer.policy();
     int64_t total = 0; // 64 bits: sizes that wrap 32 bits must not pass the space check
+    m_ledger.entries().reserve(m_ledger.entries().size() + entries.size() / kEntrySize);
     for (size_t at = 0; at + kEntrySize <= entries.size(); at += kEntrySize) {
         const TransferEntry entry = DecodeTransferEntry(entries.data() + at);
         // Only plain names are created, and only in the destination folder.
@@ -52,19 +54,18 @@ uint8_t IncomingTable::check(std::span<const uint8_t> entries) {
     if (!m_destDir || ::faccessat(m_destDir.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
         return CMD_CANNOT_CREATE;
     removeLeftovers(m_destDir.get());
-    // Keep both stores beside anything, a folder included.
+    // Keep both stores beside anything, a folder included. Otherwise a
+    // folder of that name is never replaced, so the file would be thrown
+    // away at its close: refused now, even when replacing. Refusing refuses
+    // any name that is taken. One look at each name tells both.
     const NameConflict conflict = m_policy.nameConflict;
     if (conflict != NameConflict::KeepBoth) {
-        // A folder of that name is never replaced, so the file would be
-        // thrown away at its close: refused now, even when replacing.
-        for (const FileOutcome& entry : m_ledger.entries())
-            if (isFolder(m_destDir.get(), entry.nameAsStored))
+        for (const FileOutcome& entry : m_ledger.entries()) {
+            const NameHolds holds = whatNameHolds(m_destDir.get(), entry.nameAsStored);
+            if (holds == NameHolds::Folder ||
+                (holds != NameHolds::Nothing && conflict == NameConflict::Refuse))
                 return CMD_NAME_CONFLICT;
-    }
-    if (conflict == NameConflict::Refuse) {
-        for (const FileOutcome& entry : m_ledger.entries())
-            if (nameExists(m_destDir.get(), entry.nameAsStored))
-                return CMD_NAME_CONFLICT;
+        }
     }
     const int64_t available = freeBytes(m_destDir.get());
     if (available >= 0 && available < total)

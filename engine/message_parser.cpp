@@ -3,22 +3,35 @@
 #include "protocol.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace zapfer {
 
 namespace {
-constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
-// A serial read ends 1000 + n ms after it began, whatever the gaps.
-constexpr int64_t kLineReadBaseMs = 1000;
-// On a stream what follows a command frame must also be complete within 2 s
-// plus its length at 10 KiB/s, so that a peer trickling a byte now and then,
-// each within the silence limit, cannot hold the receiver.
-constexpr int64_t kStreamMessageBaseMs = 2000;
-constexpr int64_t kStreamSlowestBytesPerS = 10 * 1024;
+// How many bytes at the front of `bytes` are whole frames that the dialect
+// ignores: a frame is a command, the start of a realignment (a stream) or a
+// reason to purge (a serial line) only when it holds a marker, and on a
+// serial line an end byte. Between messages a peer out of step may send long
+// runs of such frames; they are passed over with one scan instead of frame by
+// frame.
+size_t ignoredFrames(Dialect dialect, std::span<const uint8_t> bytes) {
+    if (bytes.size() < kFrameSize) // nothing whole; an empty span may have no data
+        return 0;
+    const auto* start = bytes.data();
+    const auto* marker =
+        static_cast<const uint8_t*>(std::memchr(start, kFrameMarker, bytes.size()));
+    size_t first = marker ? size_t(marker - start) : bytes.size();
+    if (dialect == Dialect::Line) {
+        const auto* end = static_cast<const uint8_t*>(std::memchr(start, kFrameEnd, first));
+        if (end)
+            first = size_t(end - start);
+    }
+    return first - first % kFrameSize;
+}
 } // namespace
 
 MessageParser::MessageParser(const LinkTraits& traits, MessageHandler& handler, ReplySink& sink)
-    : m_traits(traits), m_handler(handler), m_sink(sink) {}
+    : m_traits(traits), m_handler(handler), m_sink(sink), m_clock(traits) {}
 
 size_t MessageParser::need() const {
     switch (m_step) {
@@ -46,13 +59,23 @@ size_t MessageParser::need() const {
 
 void MessageParser::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
     // Bytes that come after their message's time is over do not complete it.
-    if (m_traits.dialect == Dialect::Stream && nowMs >= m_deadline)
+    if (m_traits.dialect == Dialect::Stream && nowMs >= m_clock.deadline())
         tick(nowMs);
     if (!m_handler.reading())
         return;
     if (!bytes.empty())
-        m_lastByteMs = nowMs;
+        m_clock.byteArrived(nowMs);
     while (m_handler.reading()) {
+        if (m_step == Step::Command && m_pending.empty()) {
+            // What serving the ignored frames one by one would leave behind.
+            if (const size_t ignored = ignoredFrames(m_traits.dialect, bytes)) {
+                std::copy_n(bytes.begin() + long(ignored - kFrameSize), kFrameSize,
+                            m_held.frame.begin());
+                m_clock.frameBegun(nowMs);
+                m_clock.stepBegun(nowMs, 0);
+                bytes = bytes.subspan(ignored);
+            }
+        }
         const size_t n = need();
         if (!m_pending.empty()) {
             // Complete the piece begun by an earlier feed.
@@ -74,7 +97,7 @@ void MessageParser::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
         } else if (bytes.size() >= n) {
             // The common case: the whole piece is in this feed, taken in place.
             if (m_step == Step::Command)
-                m_frameStartMs = nowMs;
+                m_clock.frameBegun(nowMs);
             const uint8_t* at = bytes.data();
             bytes = bytes.subspan(n);
             const bool purgedBefore = m_purged;
@@ -83,7 +106,7 @@ void MessageParser::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
                 bytes = {};
         } else {
             if (m_step == Step::Command)
-                m_frameStartMs = nowMs;
+                m_clock.frameBegun(nowMs);
             m_pending.assign(bytes.begin(), bytes.end());
             break;
         }
@@ -91,48 +114,26 @@ void MessageParser::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
     }
     m_purged = false;
     m_handler.inputServed(); // before the next feed reuses the piece buffers
-    updateDeadline();
+    m_clock.update(!midMessage(), inFrame(), need(), m_pending.size());
 }
 
 void MessageParser::tick(int64_t nowMs) {
-    if (m_deadline == kNever || nowMs < m_deadline)
+    if (m_clock.deadline() == MessageClock::kNever || nowMs < m_clock.deadline())
         return;
     giveUpStep();
-    updateDeadline();
-}
-
-void MessageParser::updateDeadline() {
-    if (m_step == Step::Command && m_pending.empty()) {
-        m_deadline = kNever;
-        return;
-    }
-    const int64_t from = std::max(m_lastByteMs, m_stepStartMs);
-    if (m_traits.dialect == Dialect::Stream) {
-        m_deadline = from + m_traits.silenceLimitMs;
-        if (m_step != Step::Command && m_step != Step::FrameCompletion)
-            m_deadline =
-                std::min(m_deadline, m_messageStartMs + kStreamMessageBaseMs +
-                                         int64_t(m_messageBytes) * 1000 / kStreamSlowestBytesPerS);
-        return;
-    }
-    const int64_t total = m_stepStartMs + kLineReadBaseMs + int64_t(need());
-    m_deadline = m_pending.empty() ? total : std::min(total, from + m_traits.silenceLimitMs);
+    m_clock.update(!midMessage(), inFrame(), need(), m_pending.size());
 }
 
 int64_t MessageParser::messageDeadline() const {
     if (m_traits.dialect != Dialect::Stream || !midMessage())
-        return kNever;
-    const bool inFrame = m_step == Step::Command || m_step == Step::FrameCompletion;
-    const int64_t start = inFrame ? m_frameStartMs : m_messageFirstByteMs;
-    const size_t bytes = kFrameSize + (inFrame ? 0 : m_messageBytes);
-    return start + kStreamMessageBaseMs + int64_t(bytes) * 1000 / kStreamSlowestBytesPerS;
+        return MessageClock::kNever;
+    return m_clock.messageDeadline(inFrame());
 }
 
 void MessageParser::startStep(Step step, size_t bytes, int64_t nowMs) {
     m_step = step;
     m_stepBytes = bytes;
-    m_stepStartMs = nowMs;
-    m_messageBytes += need();
+    m_clock.stepBegun(nowMs, need());
     static const uint8_t nothing = 0; // never null: a CRC of no bytes needs a buffer
     if (need() == 0)                  // nothing more to read: served at once
         finishStep(&nothing, nowMs);
@@ -150,7 +151,7 @@ void MessageParser::giveUpStep() {
     const Step step = m_step;
     m_pending.clear();
     m_step = Step::Command;
-    m_stepStartMs = m_lastByteMs;
+    m_clock.stepGivenUp();
     if (m_traits.dialect == Dialect::Stream && step != Step::Command &&
         step != Step::FrameCompletion) {
         m_handler.unfinished(Unfinished::StreamMessage);
@@ -175,7 +176,7 @@ void MessageParser::giveUpStep() {
 void MessageParser::finishStep(const uint8_t* bytes, int64_t nowMs) {
     const Step step = m_step;
     m_step = Step::Command;
-    m_stepStartMs = nowMs;
+    m_clock.stepBegun(nowMs, 0);
     switch (step) {
     case Step::Command:
         frame(bytes, nowMs);
@@ -183,19 +184,19 @@ void MessageParser::finishStep(const uint8_t* bytes, int64_t nowMs) {
     case Step::FrameCompletion: {
         uint8_t completed[kFrameSize];
         const size_t kept = kFrameSize - m_stepBytes;
-        std::copy_n(m_frame.begin() + long(m_frame.size() - kept), kept, completed);
+        std::copy_n(m_held.frame.begin() + long(m_held.frame.size() - kept), kept, completed);
         std::copy_n(bytes, m_stepBytes, completed + kept);
         if (const uint8_t code = FrameCommand(completed))
             command(code, nowMs);
         break;
     }
     case Step::TableHeader:
-        m_tableCount = bytes[0];
-        m_tableCrc = getLe32(bytes + 1);
-        startStep(Step::TableEntries, size_t(m_tableCount) * kEntrySize, nowMs);
+        m_held.tableCount = bytes[0];
+        m_held.tableCrc = getLe32(bytes + 1);
+        startStep(Step::TableEntries, size_t(m_held.tableCount) * kEntrySize, nowMs);
         break;
     case Step::TableEntries:
-        m_handler.table(m_tableCount, m_tableCrc, {bytes, m_stepBytes});
+        m_handler.table(m_held.tableCount, m_held.tableCrc, {bytes, m_stepBytes});
         break;
     case Step::OpenIndex:
         m_handler.open(bytes[0]);
@@ -206,14 +207,14 @@ void MessageParser::finishStep(const uint8_t* bytes, int64_t nowMs) {
             startStep(Step::BlockData, *length, nowMs);
         break;
     case Step::LineBlockIndex:
-        m_lineBlockIndex = int32_t(getLe32(bytes));
+        m_held.lineBlockIndex = int32_t(getLe32(bytes));
         if (m_traits.crcWaitMs > 0)
             m_sink.pace(m_traits.crcWaitMs);
         startStep(Step::LineBlockCrc, 4, nowMs);
         break;
     case Step::LineBlockCrc:
         if (const std::optional<size_t> length =
-                m_handler.blockHeader(m_lineBlockIndex, getLe32(bytes)))
+                m_handler.blockHeader(m_held.lineBlockIndex, getLe32(bytes)))
             startStep(Step::BlockData, *length, nowMs);
         break;
     case Step::BlockData:
@@ -234,7 +235,7 @@ void MessageParser::frame(const uint8_t* b, int64_t nowMs) {
         command(code, nowMs);
         return;
     }
-    std::copy_n(b, kFrameSize, m_frame.begin());
+    std::copy_n(b, kFrameSize, m_held.frame.begin());
     if (m_traits.dialect == Dialect::Line) {
         // A garbled frame that holds a marker: start clean with the next one.
         if (std::any_of(b, b + kFrameSize,
@@ -254,10 +255,7 @@ void MessageParser::frame(const uint8_t* b, int64_t nowMs) {
 
 // The command is served first; then the arguments it takes are read.
 void MessageParser::command(uint8_t code, int64_t nowMs) {
-    m_lastCommandMs = nowMs;
-    m_messageFirstByteMs = std::min(m_frameStartMs, nowMs);
-    m_messageStartMs = nowMs; // what follows the frame is timed from here
-    m_messageBytes = 0;
+    m_clock.commandRead(nowMs);
     m_handler.command(code);
     const bool line = m_traits.dialect == Dialect::Line;
     switch (code) {

@@ -6,6 +6,7 @@
 // to a MessageHandler (the receive session).
 
 #include "link.h"
+#include "message_clock.h"
 #include "reply_sink.h"
 
 #include <array>
@@ -60,10 +61,10 @@ public:
     // bytes being fed too.
     void purge();
 
-    int64_t deadline() const { return m_deadline; }
+    int64_t deadline() const { return m_clock.deadline(); }
     int64_t messageDeadline() const;
     bool midMessage() const { return m_step != Step::Command || !m_pending.empty(); }
-    int64_t lastCommandMs() const { return m_lastCommandMs; }
+    int64_t lastCommandMs() const { return m_clock.lastCommandMs(); }
 
 private:
     enum class Step {
@@ -85,7 +86,7 @@ private:
     void startStep(Step step, size_t bytes, int64_t nowMs);
     void finishStep(const uint8_t* bytes, int64_t nowMs);
     void giveUpStep();
-    void updateDeadline();
+    bool inFrame() const { return m_step == Step::Command || m_step == Step::FrameCompletion; }
     void frame(const uint8_t* bytes, int64_t nowMs);
     void command(uint8_t code, int64_t nowMs);
 
@@ -97,19 +98,15 @@ private:
     std::vector<uint8_t> m_piece;   // a completed piece being served
     Step m_step = Step::Command;
     size_t m_stepBytes = 0;
-    int64_t m_stepStartMs = 0;
-    int64_t m_frameStartMs = 0;       // the first byte of the frame under way
-    int64_t m_messageFirstByteMs = 0; // ... of the frame of the message under way
-    int64_t m_messageStartMs = 0;     // the command frame of the message under way
-    size_t m_messageBytes = 0;        // its bytes after that frame, as known so far
-    int64_t m_lastByteMs = 0;
-    int64_t m_deadline = std::numeric_limits<int64_t>::max();
-    int64_t m_lastCommandMs = 0;
+    MessageClock m_clock;
     bool m_purged = false; // the input was thrown away while serving a piece
-    std::array<uint8_t, 4> m_frame{};
-    uint8_t m_tableCount = 0;
-    uint32_t m_tableCrc = 0;
-    int32_t m_lineBlockIndex = 0;
+    // What the steps so far of the message under way read.
+    struct Held {
+        std::array<uint8_t, 4> frame{}; // the last frame that was not a command
+        uint8_t tableCount = 0;
+        uint32_t tableCrc = 0;
+        int32_t lineBlockIndex = 0;
+    } m_held;
 };
 
 } // namespace zapfer

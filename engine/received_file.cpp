@@ -19,15 +19,32 @@
 namespace zapfer {
 
 namespace {
-// Space is reserved as the data comes, this far ahead of it: enough that a
-// full disk shows before the writes fail, never so much that a peer sending
-// nothing takes the disk from every other program.
-constexpr int64_t kReserveAhead = int64_t(64) << 20;
 std::string randomSuffix() {
     static thread_local std::mt19937_64 random{std::random_device{}()};
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(random()));
     return text;
+}
+
+// Gives the file behind `fd`, which has no name, the name `name` in the
+// folder `dirFd`; false (errno set) when that name exists or the link fails.
+bool linkAs(int fd, int dirFd, const std::string& name) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    if (errno != ENOENT)
+        return false;
+    // No /proc: the descriptor itself, where this process may link by it.
+    return ::linkat(fd, "", dirFd, name.c_str(), AT_EMPTY_PATH) == 0;
+}
+
+// True while `name` in `dirFd` is the very file behind `fd`.
+bool namesFile(int dirFd, const std::string& name, int fd) {
+    struct stat written;
+    struct stat named;
+    return ::fstat(fd, &written) == 0 &&
+           ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(named.st_mode) && sameFile(written, named);
 }
 } // namespace
 
@@ -36,7 +53,8 @@ std::unique_ptr<ReceivedFile> ReceivedFile::create(int dirFd, const std::string&
     UniqueFd fd(::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0644));
     if (!fd) // a file system without unnamed files
         return createNamed(dirFd, name, size, blocks, reason);
-    ::flock(fd.get(), LOCK_EX); // replacing a file names it for a moment: marked live
+    // Locked only once it is to be given a temporary name (see commit): a
+    // file with no name is no leftover to any sweep.
     return std::make_unique<ReceivedFile>(Key{}, dirFd, name, std::string(), std::move(fd), size,
                                           blocks);
 }
@@ -68,27 +86,10 @@ std::unique_ptr<ReceivedFile> ReceivedFile::createNamed(int dirFd, const std::st
 ReceivedFile::ReceivedFile(Key, int dirFd, std::string name, std::string tempName, UniqueFd fd,
                            int64_t size, int32_t blocks)
     : m_dirFd(dirFd), m_name(std::move(name)), m_tempName(std::move(tempName)), m_fd(std::move(fd)),
-      m_size(size), m_blocks(size_t(blocks > 0 ? blocks : 0), false) {}
+      m_space(size), m_blocks(blocks) {}
 
 ReceivedFile::~ReceivedFile() {
     discard();
-}
-
-bool ReceivedFile::reserveFor(int64_t offset, size_t length) {
-    const int64_t end = offset + int64_t(length);
-    // Only data that follows on from the reserved part moves the reservation:
-    // a block far ahead of it reserves nothing beyond its own bytes.
-    if (end <= m_reservedTo || offset > m_reservedTo)
-        return true;
-    const int64_t ahead = std::max(end, std::min(m_size, end + kReserveAhead));
-    int err = ::posix_fallocate(m_fd.get(), m_reservedTo, ahead - m_reservedTo);
-    if (err == ENOSPC && ahead > end) // no room ahead: at least this block's bytes
-        err = ::posix_fallocate(m_fd.get(), m_reservedTo, end - m_reservedTo);
-    if (err == ENOSPC || err == EFBIG)
-        return false;
-    // Other errors: a file system that cannot reserve; the writes will tell.
-    m_reservedTo = err == 0 ? ahead : end;
-    return true;
 }
 
 bool ReceivedFile::storeBlock(int32_t k, int64_t offset, const uint8_t* data, size_t length) {
@@ -97,72 +98,20 @@ bool ReceivedFile::storeBlock(int32_t k, int64_t offset, const uint8_t* data, si
 }
 
 size_t ReceivedFile::storeRun(int32_t first, int64_t offset, std::span<const iovec> blocks) {
-    if (m_done || first < 0 || size_t(first) >= m_blocks.size() ||
-        blocks.size() > m_blocks.size() - size_t(first))
+    if (m_done || first < 0 || size_t(first) >= m_blocks.total() ||
+        blocks.size() > m_blocks.total() - size_t(first))
         return 0;
     // Reserved block by block, as the blocks would be one at a time: on a
     // disk that fills up part-way, the blocks before the full one are kept.
     size_t reserved = 0;
     int64_t end = offset;
-    while (reserved < blocks.size() && reserveFor(end, blocks[reserved].iov_len))
+    while (reserved < blocks.size() &&
+           m_space.reserveFor(m_fd.get(), end, blocks[reserved].iov_len))
         end += int64_t(blocks[reserved++].iov_len);
-    const size_t stored = writeAll(blocks.first(reserved), offset);
-    for (size_t i = 0; i < stored; ++i) {
-        const size_t k = size_t(first) + i;
-        if (!m_blocks[k]) {
-            m_blocks[k] = true;
-            ++m_blocksStored;
-        }
-    }
+    const size_t stored = writeAllAt(m_fd.get(), blocks.first(reserved), offset);
+    for (size_t i = 0; i < stored; ++i)
+        m_blocks.mark(size_t(first) + i);
     return stored;
-}
-
-size_t ReceivedFile::writeAll(std::span<const iovec> pieces, int64_t offset) {
-    // A short write moves on through a copy of the pieces, whose first one
-    // is cut down to what is left of it.
-    std::vector<iovec> left(pieces.begin(), pieces.end());
-    size_t done = 0; // pieces written whole
-    for (;;) {
-        while (done < left.size() && left[done].iov_len == 0)
-            ++done;
-        if (done == left.size())
-            return done;
-        const int count = int(std::min<size_t>(left.size() - done, IOV_MAX));
-        const ssize_t n = ::pwritev(m_fd.get(), left.data() + done, count, offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return done; // the piece under way failed, whatever part of it was written
-        offset += n;
-        auto rest = size_t(n);
-        while (rest > 0) {
-            iovec& piece = left[done];
-            const size_t taken = std::min(rest, piece.iov_len);
-            piece.iov_base = static_cast<uint8_t*>(piece.iov_base) + taken;
-            piece.iov_len -= taken;
-            rest -= taken;
-            if (piece.iov_len == 0)
-                ++done;
-        }
-    }
-}
-
-bool ReceivedFile::linkAs(const std::string& name) {
-    const std::string self = "/proc/self/fd/" + std::to_string(m_fd.get());
-    if (::linkat(AT_FDCWD, self.c_str(), m_dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
-        return true;
-    if (errno != ENOENT)
-        return false;
-    // No /proc: the descriptor itself, where this process may link by it.
-    return ::linkat(m_fd.get(), "", m_dirFd, name.c_str(), AT_EMPTY_PATH) == 0;
-}
-
-bool ReceivedFile::tempNameIsOurs() const {
-    struct stat written;
-    struct stat named;
-    return ::fstat(m_fd.get(), &written) == 0 &&
-           ::fstatat(m_dirFd, m_tempName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-           S_ISREG(named.st_mode) && sameFile(written, named);
 }
 
 bool ReceivedFile::commit(bool replace) {
@@ -175,15 +124,18 @@ bool ReceivedFile::commit(bool replace) {
     if (m_tempName.empty()) {
         // A link never replaces an existing name: that is the no-replace case.
         if (!replace) {
-            const bool linked = linkAs(m_name);
+            const bool linked = linkAs(m_fd.get(), m_dirFd, m_name);
             m_fd.reset();
             m_done = true;
             return linked;
         }
-        // Replacing takes a rename, and a rename takes a name.
+        // Replacing takes a rename, and a rename takes a name. The lock
+        // tells a receiver sweeping this folder meanwhile that the file is
+        // live: it is taken before the file has a name to be found by.
+        ::flock(m_fd.get(), LOCK_EX);
         for (int attempt = 0; attempt < 8 && m_tempName.empty(); ++attempt) {
             const std::string candidate = kTempPrefix + randomSuffix();
-            if (linkAs(candidate))
+            if (linkAs(m_fd.get(), m_dirFd, candidate))
                 m_tempName = candidate;
             else if (errno != EEXIST)
                 break;
@@ -195,7 +147,7 @@ bool ReceivedFile::commit(bool replace) {
     }
     // Someone who can write to the folder may have put another file, or a
     // link, in the temporary name's place: only our own file goes further.
-    if (!tempNameIsOurs()) {
+    if (!namesFile(m_dirFd, m_tempName, m_fd.get())) {
         m_tempName.clear(); // not ours to remove
         discard();
         return false;
@@ -230,7 +182,7 @@ bool ReceivedFile::readyToCommit() {
         discard();
         return false;
     }
-    if (!m_tempName.empty() && !tempNameIsOurs()) {
+    if (!m_tempName.empty() && !namesFile(m_dirFd, m_tempName, m_fd.get())) {
         m_tempName.clear(); // not ours to remove
         discard();
         return false;
@@ -240,10 +192,10 @@ bool ReceivedFile::readyToCommit() {
 
 bool ReceivedFile::placeWithoutReplacing(const std::string& name) {
     if (m_tempName.empty())
-        return linkAs(name); // a link never replaces an existing name
+        return linkAs(m_fd.get(), m_dirFd, name); // a link never replaces an existing name
     // Checked again for every number: the temporary name could have been
     // swapped since the last attempt.
-    if (!tempNameIsOurs()) {
+    if (!namesFile(m_dirFd, m_tempName, m_fd.get())) {
         errno = ESTALE;
         return false;
     }
@@ -274,7 +226,7 @@ void ReceivedFile::discard() {
     if (m_done)
         return;
     // A temporary name is removed only while it still names our file.
-    if (!m_tempName.empty() && m_fd && tempNameIsOurs())
+    if (!m_tempName.empty() && m_fd && namesFile(m_dirFd, m_tempName, m_fd.get()))
         ::unlinkat(m_dirFd, m_tempName.c_str(), 0);
     m_fd.reset(); // an unnamed file goes with its last descriptor
     m_done = true;

@@ -12,6 +12,7 @@
 // file written.
 
 #include "destination_folder.h"
+#include "received_file_parts.h"
 #include "unique_fd.h"
 
 #include <sys/uio.h>
@@ -56,8 +57,8 @@ public:
     // from the first, were stored whole: fewer than all when the disk failed,
     // and the block after those is the one that failed.
     size_t storeRun(int32_t first, int64_t offset, std::span<const iovec> blocks);
-    bool complete() const { return m_blocksStored == m_blocks.size(); }
-    size_t blocksStored() const { return m_blocksStored; }
+    bool complete() const { return m_blocks.complete(); }
+    size_t blocksStored() const { return m_blocks.count(); }
     const std::string& name() const { return m_name; }
     // The temporary name; empty while the file has none.
     const std::string& tempName() const { return m_tempName; }
@@ -77,29 +78,18 @@ public:
     void discard();
 
 private:
-    // Gives the unnamed file the name `name` in the folder; false (errno set)
-    // when that name exists or the link fails.
-    bool linkAs(const std::string& name);
     // Syncs and, for a named temporary file, checks it is still ours;
     // discards the file and returns false otherwise.
     bool readyToCommit();
     // Puts the file under `name` without replacing; errno set on failure.
     bool placeWithoutReplacing(const std::string& name);
-    bool reserveFor(int64_t offset, size_t length);
-    // Writes all of `pieces` from `offset`, again after a short write; the
-    // number of pieces written whole.
-    size_t writeAll(std::span<const iovec> pieces, int64_t offset);
-    // True while `m_tempName` is the very file behind the descriptor.
-    bool tempNameIsOurs() const;
 
     int m_dirFd;
     std::string m_name;
     std::string m_tempName;
     UniqueFd m_fd;
-    int64_t m_size = 0;
-    int64_t m_reservedTo = 0; // space reserved from the start of the file
-    std::vector<bool> m_blocks;
-    size_t m_blocksStored = 0;
+    SpaceReservation m_space;
+    StoredBlocks m_blocks;
     bool m_done = false;
 };
 

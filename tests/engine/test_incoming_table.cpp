@@ -130,6 +130,25 @@ TEST(IncomingTable, NamesTakenInTheFolderAreCheckedAsThePolicySays) {
                       conflict == NameConflict::Refuse ? CMD_NAME_CONFLICT : CMD_OK);
             EXPECT_FALSE(desk.table.peerRefused());
         }
+        // Links are names of their own, never followed: a dangling one is
+        // taken, and one to a folder is no folder. Every entry is looked at,
+        // not only the first.
+        for (const char* name : {"dangling", "to-folder"}) {
+            SCOPED_TRACE(name);
+            Desk desk(conflict);
+            std::filesystem::create_directory(desk.dest / "folder");
+            std::filesystem::create_directory_symlink(desk.dest / "folder",
+                                                      desk.dest / "to-folder");
+            std::filesystem::create_symlink(desk.dest / "gone", desk.dest / "dangling");
+            EXPECT_EQ(desk.check({{"free.txt", 5}, {name, 5}}),
+                      conflict == NameConflict::Refuse ? CMD_NAME_CONFLICT : CMD_OK);
+        }
+        {
+            Desk desk(conflict);
+            std::filesystem::create_directory(desk.dest / "folder");
+            EXPECT_EQ(desk.check({{"free.txt", 5}, {"folder", 5}}),
+                      conflict == NameConflict::KeepBoth ? CMD_OK : CMD_NAME_CONFLICT);
+        }
     }
     Desk desk(NameConflict::Refuse);
     EXPECT_EQ(desk.check({{"fine.txt", 5}, {"report\xE2\x80\xAEtxt.exe", 5}}), CMD_CANNOT_CREATE)

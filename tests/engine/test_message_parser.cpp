@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -163,6 +165,139 @@ TEST(MessageParser, AStreamMessageCutOffPastItsTimeIsUnfinished) {
     parser.tick(parser.deadline());
     EXPECT_EQ(recorder.log.back(), "unfinished 3");
     EXPECT_FALSE(parser.midMessage());
+}
+
+// A peer out of step between messages sends frames that are neither commands
+// nor worth realigning on: bytes with no marker (and, on a serial line, no
+// end byte). Read together, such runs are passed over in one go; the
+// messages, the realignments and the times left behind must be those of the
+// same bytes read a byte at a time, frame by frame.
+struct Parsed {
+    std::vector<std::string> log;
+    bool midMessage = false;
+    int64_t deadline = 0;
+    int64_t messageDeadline = 0;
+    bool operator==(const Parsed&) const = default;
+    friend void PrintTo(const Parsed& parsed, std::ostream* out) {
+        for (const std::string& line : parsed.log)
+            *out << line << "; ";
+        *out << "mid " << parsed.midMessage << ", deadline " << parsed.deadline << ", message "
+             << parsed.messageDeadline;
+    }
+};
+
+Parsed parsedAt(Dialect dialect, const std::vector<uint8_t>& bytes,
+                const std::vector<size_t>& cuts) {
+    Recorder recorder;
+    recorder.blockLength = 10;
+    LinkTraits traits;
+    traits.dialect = dialect;
+    MessageParser parser(traits, recorder, recorder);
+    size_t at = 0;
+    int64_t now = 1000;
+    // The time moves only between the pieces the whole input is cut into
+    // in every case, so that all cuts see the same times.
+    for (size_t cut : cuts) {
+        parser.feed(std::span<const uint8_t>(bytes).subspan(at, cut - at), now);
+        at = cut;
+        if (cut % 64 == 0)
+            now += 7;
+    }
+    parser.feed(std::span<const uint8_t>(bytes).subspan(at), now);
+    return {recorder.log, parser.midMessage(), parser.deadline(), parser.messageDeadline()};
+}
+
+// Cuts at every 64th byte, and within those pieces at `step` bytes (0: none).
+std::vector<size_t> cutsEvery(size_t size, size_t step) {
+    std::vector<size_t> cuts;
+    for (size_t at = 1; at < size; ++at)
+        if (at % 64 == 0 || (step != 0 && at % step == 0))
+            cuts.push_back(at);
+    return cuts;
+}
+
+// Garbage free of markers, with commands, lone markers and partial frames at
+// random places in it. `inStep`: for a serial line, free of end bytes too,
+// with only whole frames and commands that take no arguments, so that every
+// frame stays in step.
+std::vector<uint8_t> outOfStep(std::mt19937& random, bool inStep) {
+    std::vector<uint8_t> bytes;
+    const bool noEnds = inStep;
+    const bool aligned = inStep;
+    const uint8_t commands[] = {CMD_PING, CMD_CLOSE_FILE, CMD_ABORT, CMD_BLOCK, CMD_OPEN_FILE};
+    const size_t kinds = inStep ? 3 : std::size(commands);
+    for (int piece = 0; piece < 40; ++piece) {
+        const size_t run = (random() % 60) * (aligned ? 4 : 1) + (aligned ? 0 : random() % 4);
+        for (size_t i = 0; i < run; ++i) {
+            uint8_t byte = uint8_t(random() % 254);
+            if (byte == kFrameEnd && noEnds)
+                byte = 0x12;
+            bytes.push_back(byte);
+        }
+        const Frame frame = BuildFrame(commands[random() % kinds]);
+        switch (aligned ? 0 : random() % 3) {
+        case 0:
+            append(bytes, frame);
+            break;
+        case 1: // a frame cut at its front: the stream realigns on it
+            append(bytes, std::span<const uint8_t>(frame).subspan(1 + random() % 3));
+            append(bytes, frame);
+            break;
+        default:
+            bytes.push_back(kFrameMarker);
+            break;
+        }
+    }
+    return bytes;
+}
+
+TEST(MessageParser, FramesOutOfStepArePassedOverAsReadFrameByFrame) {
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // A stream, anywhere out of step.
+        const std::vector<uint8_t> stream = outOfStep(random, false);
+        const Parsed byByte = parsedAt(Dialect::Stream, stream, cutsEvery(stream.size(), 1));
+        EXPECT_GT(byByte.log.size(), 10u);
+        EXPECT_EQ(parsedAt(Dialect::Stream, stream, cutsEvery(stream.size(), 0)), byByte);
+        EXPECT_EQ(parsedAt(Dialect::Stream, stream, cutsEvery(stream.size(), 3)), byByte);
+        EXPECT_EQ(parsedAt(Dialect::Stream, stream, cutsEvery(stream.size(), 5 + round)), byByte);
+        // A serial line, with garbage frames between the commands: no frame
+        // that would purge, as a purge drops the rest of its read.
+        const std::vector<uint8_t> line = outOfStep(random, true);
+        const Parsed lineByByte = parsedAt(Dialect::Line, line, cutsEvery(line.size(), 1));
+        EXPECT_GT(lineByByte.log.size(), 10u);
+        EXPECT_EQ(parsedAt(Dialect::Line, line, cutsEvery(line.size(), 0)), lineByByte);
+        EXPECT_EQ(parsedAt(Dialect::Line, line, cutsEvery(line.size(), 6 + round)), lineByByte);
+    }
+}
+
+TEST(MessageParser, AFrameAfterGarbageIsTimedFromItsOwnRead) {
+    // Garbage read at 1000 ms, then more of it and half a frame at 5000 ms:
+    // the half frame is timed from that read, not from the garbage's.
+    for (const Dialect dialect : {Dialect::Stream, Dialect::Line}) {
+        SCOPED_TRACE(dialect == Dialect::Stream ? "stream" : "serial line");
+        Recorder recorder;
+        LinkTraits traits;
+        traits.dialect = dialect;
+        traits.silenceLimitMs = 300;
+        MessageParser parser(traits, recorder, recorder);
+        parser.feed(std::vector<uint8_t>(4000, 0x20), 1000);
+        EXPECT_FALSE(parser.midMessage());
+        EXPECT_EQ(parser.deadline(), std::numeric_limits<int64_t>::max());
+        const Frame ping = BuildFrame(CMD_PING);
+        std::vector<uint8_t> more(4002, 0x20);
+        std::copy_n(ping.begin(), 2, more.begin() + 4000);
+        parser.feed(more, 5000);
+        EXPECT_TRUE(parser.midMessage());
+        EXPECT_EQ(parser.deadline(), 5300);
+        if (dialect == Dialect::Stream) {
+            EXPECT_EQ(parser.messageDeadline(), 7000);
+        }
+        parser.feed(std::span<const uint8_t>(ping).subspan(2), 5100);
+        EXPECT_EQ(recorder.log, std::vector<std::string>{"cmd " + std::to_string(CMD_PING)});
+        EXPECT_FALSE(parser.midMessage());
+    }
 }
 
 } // namespace
