@@ -498,14 +498,22 @@ int main(int argc, char** argv) {
         // What recording each transfer in the history costs: runs with it and
         // without alternate, so that the machine's load falls on both alike.
         // The CPU time of both ends says it too, less swayed by that load.
-        const Peer recorded{{"env", "ZAPFER_HISTORY=on"}, "127.0.0.1"};
-        const Peer unrecorded{{"env", "ZAPFER_HISTORY=off"}, "127.0.0.1"};
+        // Each end keeps a history of its own, as two machines do: one file
+        // for both would make each end wait for the other's write.
+        auto end = [&](const char* history, const char* side) {
+            return Peer{{"env", history, "XDG_DATA_HOME=" + data + "/" + side}, "127.0.0.1"};
+        };
+        const Peer recordedReceiver = end("ZAPFER_HISTORY=on", "receiver");
+        const Peer recordedSender = end("ZAPFER_HISTORY=on", "sender");
+        const Peer unrecordedReceiver = end("ZAPFER_HISTORY=off", "receiver");
+        const Peer unrecordedSender = end("ZAPFER_HISTORY=off", "sender");
         std::vector<Timing> on, off;
         const int rounds = historyOnly ? 16 * runs : 16;
         for (int round = 0; round < rounds; ++round) {
             for (const bool recording : {round % 2 == 0, round % 2 != 0}) {
-                const Peer& peer = recording ? recorded : unrecorded;
-                (recording ? on : off).push_back(timeZapfer(cli, peer, peer, small, dest));
+                const Peer& receiver = recording ? recordedReceiver : unrecordedReceiver;
+                const Peer& sender = recording ? recordedSender : unrecordedSender;
+                (recording ? on : off).push_back(timeZapfer(cli, receiver, sender, small, dest));
                 clearDest();
             }
         }
