@@ -5,6 +5,7 @@
 #include <unicode/unorm2.h>
 #include <unicode/ustring.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <vector>
@@ -121,6 +122,11 @@ bool hasDeceptiveControl(std::string_view text) {
 }
 
 std::string toNfc(std::string_view text) {
+    // ASCII is its own NFC, and almost every name is ASCII: no trip through
+    // UTF-16 for it.
+    if (std::all_of(text.begin(), text.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(text);
     UErrorCode status = U_ZERO_ERROR;
     const UNormalizer2* nfc = unorm2_getNFCInstance(&status);
     if (U_FAILURE(status))
