@@ -1,5 +1,6 @@
 #include "pairing_key_file.h"
 
+#include "hex_bytes.h"
 #include "pairing_code.h"
 #include "unique_fd.h"
 
@@ -30,14 +31,6 @@ public:
 private:
     std::string m_text;
 };
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1; // upper case too: the file is only ever written in lower case
-}
 
 std::string fileText(const KnownPairingKey& known) {
     std::string text;
@@ -109,14 +102,10 @@ std::optional<KnownPairingKey> readPairingKeyFile(const std::string& path, std::
         return std::nullopt;
     KnownPairingKey known;
     known.code = parsed.code;
-    const char* hex = text.data() + expectedHead.size();
-    for (size_t i = 0; i < known.key.bytes.size(); ++i) {
-        const int high = hexValue(hex[2 * i]);
-        const int low = hexValue(hex[2 * i + 1]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        known.key.bytes[i] = uint8_t(high << 4 | low);
-    }
+    // Lower case only: the file is only ever written so.
+    const std::string_view hex(text.data() + expectedHead.size(), kKeyHexLength);
+    if (!decodeHex(hex, known.key.bytes, HexCase::LowerOnly))
+        return std::nullopt;
     return known;
 }
 

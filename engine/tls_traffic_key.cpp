@@ -1,5 +1,7 @@
 #include "tls_traffic_key.h"
 
+#include "hex_bytes.h"
+
 #include <openssl/crypto.h>
 #include <openssl/hmac.h>
 
@@ -16,30 +18,6 @@ int secretsIndex() {
     return index;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// `hex` is exactly the secret's size in hexadecimal.
-bool readSecret(std::string_view hex, std::array<uint8_t, kTrafficSecretSize>& secret) {
-    if (hex.size() != 2 * secret.size())
-        return false;
-    for (size_t i = 0; i < secret.size(); ++i) {
-        const int high = hexDigit(hex[2 * i]);
-        const int low = hexDigit(hex[2 * i + 1]);
-        if (high < 0 || low < 0)
-            return false;
-        secret[i] = uint8_t(high << 4 | low);
-    }
-    return true;
-}
-
 // A key log line: "LABEL <client random> <secret>". Only the two secrets of
 // the application data are wanted; the handshake's own stay with OpenSSL.
 void takeLogLine(const SSL* ssl, const char* line) {
@@ -54,9 +32,9 @@ void takeLogLine(const SSL* ssl, const char* line) {
     const std::string_view label = text.substr(0, firstSpace);
     const std::string_view hex = text.substr(secondSpace + 1);
     if (label == "CLIENT_TRAFFIC_SECRET_0")
-        secrets->haveClient = readSecret(hex, secrets->client);
+        secrets->haveClient = decodeHex(hex, secrets->client, HexCase::Either);
     else if (label == "SERVER_TRAFFIC_SECRET_0")
-        secrets->haveServer = readSecret(hex, secrets->server);
+        secrets->haveServer = decodeHex(hex, secrets->server, HexCase::Either);
 }
 } // namespace
 
