@@ -5,7 +5,21 @@
 //
 // Input: a flags byte (bit 0: serial line, bit 1: overwrite, bit 2: start
 // with a proper table and open of one file, so that blocks and closes are
-// reached), then chunks of [length byte][pause in 10 ms units][bytes].
+// reached; bits 3-4: the block size, the dialect's own or 2048, 8192 or 256
+// bytes, so that whole blocks and files are reached by small inputs too),
+// then chunks of [length byte][pause in 10 ms units][bytes].
+//
+// A run's cost grows with what it does, not with its bytes: every chunk is a
+// feed and a tick, every table a round of folder checks, every open a file
+// made. The fuzzer keeps inputs that do one more of something, so unbounded
+// they grow into hundreds of each and slow every later run, while more than a
+// hundred of a kind finds nothing fewer do not (libFuzzer counts the hits of
+// an edge in buckets that end at 128). So a run takes at most kMaxChunks
+// chunks, the rest of the input following in pieces with no pause between
+// them; it stops feeding once kMaxFiles files were made; and after
+// kMaxConsults consultations of the policy (tables, name requests) the peer is
+// no longer one files are taken from, which also reaches the refusal of a
+// peer.
 
 #include "crc.h"
 #include "fuzz_check.h"
@@ -27,6 +41,11 @@
 namespace {
 
 using namespace zapfer;
+
+constexpr int kMaxChunks = 128;
+constexpr size_t kRestPiece = 255; // as long as a chunk can be
+constexpr int kMaxFiles = 32;
+constexpr int kMaxConsults = 16;
 
 struct Scratch {
     std::string folder;
@@ -112,13 +131,16 @@ public:
     explicit Observer(bool overwrite) : m_overwrite(overwrite) {}
     ReceivePolicy policy() override {
         touched = true; // a table reached the folder checks
+        ++consults;
         return {scratchFolder(),
-                m_overwrite ? zapfer::NameConflict::Replace : zapfer::NameConflict::Refuse, "Fuzz"};
+                m_overwrite ? zapfer::NameConflict::Replace : zapfer::NameConflict::Refuse, "Fuzz",
+                consults <= kMaxConsults};
     }
     void incoming() override {}
     void fileStarted(const std::string& name) override {
         FUZZ_CHECK(isSafeReceivedName(name));
         FUZZ_CHECK(name[0] != '.');
+        ++files;
     }
     void fileEnded(const FileOutcome& file) override {
         if (file.result == FileResult::Stored)
@@ -134,6 +156,8 @@ public:
     }
 
     bool touched = false;
+    int consults = 0;
+    int files = 0; // made, kept or not
     int aborts = 0;
     int stored = 0; // files kept under a name
 
@@ -177,9 +201,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     const uint8_t flags = data[0];
     LinkTraits traits;
-    traits.dialect = (flags & 1) ? Dialect::Line : Dialect::Stream;
-    traits.blockSize = (flags & 1) ? 4096 : 32768;
-    traits.silenceLimitMs = (flags & 1) ? 100 : 2000;
+    const bool line = (flags & 1) != 0;
+    traits.dialect = line ? Dialect::Line : Dialect::Stream;
+    constexpr int32_t kOtherBlockSizes[] = {2048, 8192, 256};
+    const unsigned sizeChoice = (flags >> 3) & 3;
+    traits.blockSize = sizeChoice == 0 ? (line ? 4096 : 32768) : kOtherBlockSizes[sizeChoice - 1];
+    traits.silenceLimitMs = line ? 100 : 2000;
     TransferCounters counters;
     Observer observer((flags & 2) != 0);
     Sink sink;
@@ -190,12 +217,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             session.feed(properStart(), now);
         }
         size_t at = 1;
-        while (at + 2 <= size) {
-            const size_t length = data[at];
-            now += int64_t(data[at + 1]) * 10;
-            at += 2;
+        for (int chunk = 1; at < size && observer.files < kMaxFiles; ++chunk) {
+            size_t length = kRestPiece;
+            if (chunk <= kMaxChunks) {
+                if (at + 2 > size)
+                    break;
+                length = data[at];
+                now += int64_t(data[at + 1]) * 10;
+                at += 2;
+            }
             const size_t take = std::min(length, size - at);
-            const bool endedBefore = session.linkEnded();
+            const bool endedBefore = session.linkEnded() || session.peerRefused();
             const size_t repliesBefore = sink.replies;
             session.tick(now);
             session.feed(std::span<const uint8_t>(data + at, take), now);
@@ -204,6 +236,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // told, and nothing after it is ever served.
             FUZZ_CHECK(!session.linkEnded() || traits.dialect == Dialect::Stream);
             FUZZ_CHECK(!session.linkEnded() || observer.aborts > 0);
+            // Nor is anything served to a peer refused.
             if (endedBefore)
                 FUZZ_CHECK(sink.replies == repliesBefore);
             // Between messages nothing waits on time.
