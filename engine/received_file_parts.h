@@ -13,13 +13,18 @@
 namespace zapfer {
 
 // Which blocks of the file are stored; a block stored again counts once.
+// Kept up to the furthest block stored: the size a peer announces costs
+// nothing until its blocks come.
 class StoredBlocks {
 public:
-    explicit StoredBlocks(int32_t blocks) : m_stored(size_t(blocks > 0 ? blocks : 0), false) {}
-    size_t total() const { return m_stored.size(); }
+    explicit StoredBlocks(int32_t blocks) : m_total(size_t(blocks > 0 ? blocks : 0)) {}
+    size_t total() const { return m_total; }
     size_t count() const { return m_count; }
-    bool complete() const { return m_count == m_stored.size(); }
+    bool complete() const { return m_count == m_total; }
+    // `k` below total().
     void mark(size_t k) {
+        if (k >= m_stored.size())
+            m_stored.resize(k + 1, false);
         if (!m_stored[k]) {
             m_stored[k] = true;
             ++m_count;
@@ -27,6 +32,7 @@ public:
     }
 
 private:
+    size_t m_total;
     std::vector<bool> m_stored;
     size_t m_count = 0;
 };

@@ -8,13 +8,16 @@ namespace zapfer {
 static_assert(sizeof(z_off_t) >= 8);
 
 void WholeFileCrc::reset(int32_t blocks) {
-    m_blocks.assign(blocks > 0 ? size_t(blocks) : 0, Block{});
+    m_blocks.clear();
+    m_total = blocks > 0 ? size_t(blocks) : 0;
     m_known = 0;
 }
 
 void WholeFileCrc::setBlock(int32_t index, uint32_t blockCrc, uint32_t length) {
-    if (index < 0 || size_t(index) >= m_blocks.size())
+    if (index < 0 || size_t(index) >= m_total)
         return;
+    if (size_t(index) >= m_blocks.size())
+        m_blocks.resize(size_t(index) + 1);
     Block& block = m_blocks[size_t(index)];
     if (!block.known)
         ++m_known;

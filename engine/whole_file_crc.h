@@ -21,7 +21,7 @@ public:
     // Block `index` of `length` bytes has the block CRC `blockCrc` (as
     // BlockCrc computes it). An index outside the file is ignored.
     void setBlock(int32_t index, uint32_t blockCrc, uint32_t length);
-    bool complete() const { return m_known == m_blocks.size(); }
+    bool complete() const { return m_known == m_total; }
     // The ordinary CRC-32 of the file's bytes (zlib's crc32), once every
     // block is known; 0 for a file of no blocks or no bytes.
     std::optional<uint32_t> value() const;
@@ -32,7 +32,10 @@ private:
         uint32_t length = 0;
         bool known = false;
     };
+    // Up to the furthest block known: the size a peer announces costs
+    // nothing until its blocks come.
     std::vector<Block> m_blocks;
+    size_t m_total = 0;
     size_t m_known = 0;
 };
 

@@ -3,6 +3,7 @@
 // never reaches the final name.
 
 #include "engine_harness.h"
+#include "protocol.h"
 #include "received_file.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <limits>
 
 using namespace zapfer;
 using namespace zapfer::test;
@@ -104,4 +106,42 @@ TEST(ReceivedFile, ANamedTemporaryLeftAloneIsCommittedAndIncompleteOnesRemoved) 
         EXPECT_FALSE(partial->commit(true));
     }
     EXPECT_EQ(listNames(folder.root.path()), std::vector<std::string>{"done.txt"});
+}
+
+// A peer may announce the largest file and send little of it, in any order:
+// the book kept follows the blocks stored.
+TEST(ReceivedFile, TheLargestAnnouncedFileCountsOnlyTheBlocksStored) {
+    StoredBlocks stored(std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(stored.total(), size_t(std::numeric_limits<int32_t>::max()));
+    stored.mark(7);
+    stored.mark(7);
+    stored.mark(0);
+    EXPECT_EQ(stored.count(), 2u);
+    EXPECT_FALSE(stored.complete());
+
+    StoredBlocks three(3);
+    for (const size_t k : {2, 0, 2}) {
+        three.mark(k);
+        EXPECT_FALSE(three.complete());
+    }
+    three.mark(1);
+    EXPECT_TRUE(three.complete());
+    EXPECT_EQ(three.count(), 3u);
+    EXPECT_TRUE(StoredBlocks(0).complete());
+    EXPECT_EQ(StoredBlocks(-5).total(), 0u);
+
+    // A file of the largest size in blocks of 64 bytes, a few stored far
+    // apart: it is not complete, so it is never committed.
+    Folder folder;
+    const int32_t blocks = FileBlocks(Dialect::Stream, kMaxFileSize, 64);
+    auto file = ReceivedFile::create(folder.fd.get(), "huge.bin", kMaxFileSize, blocks);
+    ASSERT_TRUE(file);
+    const std::vector<uint8_t> block(64, 0x5a);
+    EXPECT_TRUE(file->storeBlock(1000, 1000 * 64, block.data(), block.size()));
+    EXPECT_TRUE(file->storeBlock(0, 0, block.data(), block.size()));
+    EXPECT_FALSE(file->storeBlock(blocks, int64_t(blocks) * 64, block.data(), block.size()));
+    EXPECT_EQ(file->blocksStored(), 2u);
+    EXPECT_FALSE(file->complete());
+    EXPECT_FALSE(file->commit(false));
+    EXPECT_FALSE(fs::exists(folder / "huge.bin"));
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -161,4 +162,45 @@ TEST(WholeFileCrc, SenderAndReceiverOutcomesCarryTheFilesCrc) {
         EXPECT_EQ(received.files[i].crc32, expected[i]);
         EXPECT_EQ(zlibCrc(readFile(dest / files[i].filename().string())), expected[i]);
     }
+}
+
+// A peer may announce the largest file and send little of it: the blocks
+// kept follow those that came, and only all of them complete the file.
+TEST(WholeFileCrc, TheLargestAnnouncedFileHoldsOnlyTheBlocksThatCame) {
+    WholeFileCrc crc(std::numeric_limits<int32_t>::max());
+    crc.setBlock(5, 1, 4096);
+    crc.setBlock(0, 2, 4096);
+    crc.setBlock(5, 3, 4096); // the same block again counts once
+    crc.setBlock(-1, 4, 4096);
+    EXPECT_FALSE(crc.complete());
+    EXPECT_EQ(crc.value(), std::nullopt);
+}
+
+TEST(WholeFileCrc, BlocksOutsideTheFileAreIgnoredAndAResetForgetsTheLastFile) {
+    std::mt19937 random(11);
+    const auto bytes = randomBytes(random, 3 * 4096 + 100);
+    const int32_t blocks = FileBlocks(Dialect::Stream, int64_t(bytes.size()), 4096);
+    ASSERT_EQ(blocks, 4);
+    WholeFileCrc crc(blocks);
+    crc.setBlock(4, 9, 4096); // past the end
+    crc.setBlock(-1, 9, 4096);
+    feedAll(crc, bytes, 4096, {3, 0, 2});
+    EXPECT_FALSE(crc.complete());
+    feedAll(crc, bytes, 4096, {1});
+    ASSERT_TRUE(crc.complete());
+    EXPECT_EQ(crc.value(), zlibCrc(bytes));
+
+    // The next file, of two blocks, starts with nothing known.
+    const auto next = randomBytes(random, 4096 + 1);
+    crc.reset(2);
+    EXPECT_FALSE(crc.complete());
+    feedAll(crc, next, 4096, {1});
+    EXPECT_FALSE(crc.complete());
+    feedAll(crc, next, 4096, {0});
+    ASSERT_TRUE(crc.complete());
+    EXPECT_EQ(crc.value(), zlibCrc(next));
+
+    crc.reset(0);
+    EXPECT_TRUE(crc.complete());
+    EXPECT_EQ(crc.value(), 0u);
 }
