@@ -9,7 +9,7 @@ uint8_t* ByteQueue::space(size_t n, size_t grownCapacity) {
     if (m_bytes && m_end + n <= m_capacity)
         return m_bytes.get() + m_end;
     const size_t waiting = size();
-    if (waiting + n > m_capacity) {
+    if (!m_bytes || waiting + n > m_capacity) {
         const size_t capacity = std::max(grownCapacity, waiting + n);
         auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity);
         if (waiting > 0)

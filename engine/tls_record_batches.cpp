@@ -156,6 +156,10 @@ TlsRecords::Batch TlsRecords::openBatch(std::span<const uint8_t> input, uint8_t*
                                         size_t room) {
     if (m_helper == nullptr)
         return {};
+    if (m_alone > 0) {
+        --m_alone; // the caller opens a record on its own instead
+        return {};
+    }
     std::array<Sealed, kMaxBatchRecords> records;
     size_t count = 0;
     for (size_t at = 0, to = 0;
@@ -192,6 +196,11 @@ TlsRecords::Batch TlsRecords::openBatch(std::span<const uint8_t> input, uint8_t*
         batch.given += records[taken].body - kContentType - kRecordTagSize;
     }
     m_read.advance(taken);
+    // The records opened in vain are opened again one at a time, and a few
+    // after them too: a peer that pads or interleaves control records does
+    // not make every record cost a batch.
+    if (taken < count)
+        m_alone = kMaxBatchRecords;
     return batch;
 }
 

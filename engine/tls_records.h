@@ -114,6 +114,8 @@ private:
     size_t m_leftStart = 0;
     size_t m_leftEnd = 0;
     RecordHelper* m_helper = nullptr;
+    // Reads to open one record at a time before the next batch.
+    size_t m_alone = 0;
 };
 
 } // namespace zapfer
