@@ -1,8 +1,4 @@
-// The paired link's setting up: the construction's OpenSSL connection over
-// the link's own socket, and the handshake with its failures sorted into
-// what a person can be told.
-
-#include "tls_link.h"
+#include "tls_handshake.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -10,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -18,8 +13,6 @@
 namespace zapfer {
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
 // The connection of `role`, offering or accepting `key`, on `socket`, its
 // traffic secrets going to `records`; null when OpenSSL cannot set it up.
 SslPtr pairedConnection(TlsRole role, const PairingKey& key, TlsSocket& socket,
@@ -30,7 +23,8 @@ SslPtr pairedConnection(TlsRole role, const PairingKey& key, TlsSocket& socket,
         return nullptr;
     catchTrafficSecrets(context.get());
     SslPtr ssl = newPairedSsl(context.get(), role, key);
-    if (!ssl || !watchTrafficSecrets(ssl.get(), &records.secrets()) || !socket.attachTo(ssl.get()))
+    if (!ssl || !watchTrafficSecrets(ssl.get(), &records.secrets()) ||
+        !attachSocketBio(ssl.get(), socket))
         return nullptr;
     return ssl;
 }
@@ -48,57 +42,16 @@ TlsOutcome failureOf(int sslError, int socketError) {
 }
 } // namespace
 
-TlsLink::TlsLink(UniqueFd socket, TlsRole role, const PairingKey& key, int32_t blockSize,
-                 LinkContext context)
-    : m_socket(std::move(socket)), m_key(key), m_context(context) {
-    m_traits.dialect = Dialect::Stream;
-    m_traits.blockSize = blockSize;
-    m_traits.silenceLimitMs = 2000;
-    m_ssl = pairedConnection(role, m_key, m_socket, m_records);
-}
+TlsHandshake::TlsHandshake(TlsRole role, const PairingKey& key, TlsSocket& socket,
+                           TlsRecords& records)
+    : m_socket(socket), m_records(records), m_key(key),
+      m_ssl(pairedConnection(role, m_key, m_socket, m_records)) {}
 
-TlsLink::~TlsLink() {
-    // A close_notify tells the peer the stream ended here and was not cut.
-    // It goes through the link's records: OpenSSL's sequence numbers stopped
-    // at the handshake.
-    if (alive() && m_established) {
-        const uint8_t closeNotify[] = {1, 0}; // warning, close_notify
-        const iovec piece{const_cast<uint8_t*>(closeNotify), sizeof closeNotify};
-        uint8_t* out = m_socket.appendSpace(TlsRecords::sealedSize(sizeof closeNotify));
-        const size_t made =
-            out != nullptr ? m_records.seal({&piece, 1}, sizeof closeNotify, out, RecordType::Alert)
-                           : 0;
-        m_socket.appended(made);
-        m_socket.mayWrite();
-        m_socket.flush();
-        // Unread input (a peer's session tickets) would make the close a
-        // reset, which may cost the peer our last records.
-        m_socket.discardArrived();
-    }
-}
-
-TlsOutcome TlsLink::handshake(int limitMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-    for (int round = 0; round < 100'000; ++round) {
-        if (m_context.abortFlag && m_ssl && m_socket.open())
-            return giveUp(TlsFailure::Aborted);
-        if (std::optional<TlsOutcome> outcome = handshakeStep())
-            return std::move(*outcome);
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return giveUp(TlsFailure::TimedOut);
-        m_context.waker.waitFor(m_socket.fd(), handshakeEvents(),
-                                int(std::min<int64_t>(left, 100)));
-    }
-    return giveUp(TlsFailure::TimedOut);
-}
-
-short TlsLink::handshakeEvents() const {
+short TlsHandshake::events() const {
     return short(POLLIN | (m_socket.outPending() > 0 ? POLLOUT : 0));
 }
 
-std::optional<TlsOutcome> TlsLink::handshakeStep() {
+std::optional<TlsOutcome> TlsHandshake::step() {
     if (!m_ssl)
         return TlsOutcome{TlsFailure::Setup, "OpenSSL could not be set up"};
     if (!m_socket.open())
@@ -115,26 +68,26 @@ std::optional<TlsOutcome> TlsLink::handshakeStep() {
     m_socket.flush();
     if (result == 1) {
         if (TlsOutcome checked = checkPairedHandshake(m_ssl.get()); !checked.ok())
-            return handshakeFailed(std::move(checked));
+            return failed(std::move(checked));
         // From here the records are the link's: OpenSSL must hold none of
         // the peer's bytes (it reads a record's exact length while
         // read-ahead is off).
         const TlsRole role = SSL_is_server(m_ssl.get()) ? TlsRole::Server : TlsRole::Client;
         if (SSL_has_pending(m_ssl.get()) || !m_records.start(role))
-            return handshakeFailed({TlsFailure::Setup, "no traffic keys from OpenSSL"});
+            return failed({TlsFailure::Setup, "no traffic keys from OpenSSL"});
         m_established = true;
         return TlsOutcome{};
     }
     if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
-        return handshakeFailed(failureOf(error, m_socket.error()));
+        return failed(failureOf(error, m_socket.error()));
     if (m_socket.error() != 0)
-        return handshakeFailed({TlsFailure::PeerClosed, std::strerror(m_socket.error())});
+        return failed({TlsFailure::PeerClosed, std::strerror(m_socket.error())});
     if (m_socket.peerClosed())
-        return handshakeFailed({TlsFailure::PeerClosed, "closed by the peer"});
+        return failed({TlsFailure::PeerClosed, "closed by the peer"});
     return std::nullopt;
 }
 
-TlsOutcome TlsLink::handshakeFailed(TlsOutcome outcome) {
+TlsOutcome TlsHandshake::failed(TlsOutcome outcome) {
     m_socket.close();
     ERR_clear_error();
     return outcome;

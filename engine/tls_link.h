@@ -9,24 +9,20 @@
 // yet waits in this link and leaves with the next call or wait, so sendSome
 // either takes bytes or takes none (EAGAIN), as a socket does.
 //
-// OpenSSL runs the handshake; the records after it are the link's own (see
-// tls_records.h). Every record and every system call has a fixed cost, so a
-// run of pieces (a window of blocks with their headers) is made into full
-// records, and the records of one call leave in one send.
+// OpenSSL runs the handshake (tls_handshake.h); the records after it are the
+// link's own (tls_stream.h). Every record and every system call has a fixed
+// cost, so a run of pieces (a window of blocks with their headers) is made
+// into full records, and the records of one call leave in one send.
 
 #include "link.h"
 #include "pairing_key.h"
+#include "tls_handshake.h"
 #include "tls_pairing.h"
-#include "tls_records.h"
-#include "tls_socket.h"
+#include "tls_stream.h"
 #include "unique_fd.h"
 #include "waker.h"
 
-#include <openssl/ssl.h>
-
-#include <memory>
 #include <optional>
-#include <string>
 
 namespace zapfer {
 
@@ -38,8 +34,6 @@ public:
     TlsLink(UniqueFd socket, TlsRole role, const PairingKey& key, int32_t blockSize,
             LinkContext context);
     ~TlsLink() override;
-    TlsLink(const TlsLink&) = delete;
-    TlsLink& operator=(const TlsLink&) = delete;
 
     // Runs the whole handshake, at most `limitMs`, giving way to an abort.
     // The link carries data only after it succeeded; after a failure it is
@@ -50,11 +44,11 @@ public:
     // meanwhile: moves it on as far as the bytes at hand allow. Nothing:
     // it needs the peer (wait for handshakeEvents() on socketFd()).
     // The caller keeps the time limit; failed() closes the link.
-    std::optional<TlsOutcome> handshakeStep();
-    int socketFd() const { return m_socket.fd(); }
-    short handshakeEvents() const;
+    std::optional<TlsOutcome> handshakeStep() { return m_handshake.step(); }
+    int socketFd() const { return m_stream.socket().fd(); }
+    short handshakeEvents() const { return m_handshake.events(); }
     // Ends a handshake the caller gave up on (time, abort).
-    TlsOutcome giveUp(TlsFailure why) { return handshakeFailed({why, {}}); }
+    TlsOutcome giveUp(TlsFailure why) { return m_handshake.failed({why, {}}); }
 
     const LinkTraits& traits() const override { return m_traits; }
     bool sendAll(std::span<const uint8_t> bytes, IoMode mode = IoMode::Normal) override;
@@ -67,37 +61,20 @@ public:
     short waitDirections(bool forWrite, int timeoutMs) override;
     bool hasBuffered() const override;
     void drainInput() override;
-    bool alive() const override { return m_socket.open() && m_ssl != nullptr; }
+    bool alive() const override { return m_stream.socket().open() && m_handshake.usable(); }
 
 private:
-    TlsOutcome handshakeFailed(TlsOutcome outcome);
     // The connection is gone: the transfer on it is over.
     void fail();
     // The link is up and has room for more: else false with errno set
     // (ENOTCONN, the socket's error after failing the link, or EAGAIN).
     bool readyToSend();
-    // Seals the first `n` bytes of `pieces` and hands the records to the
-    // socket: the bytes taken, or -1 with errno once the link failed (it is
-    // closed then).
-    ssize_t writeRecords(std::span<const iovec> pieces, size_t n);
-    // Our KeyUpdate, when the peer asked for one; false once the link failed.
-    bool answerKeyUpdate();
-    // Input that needs no socket: decrypted bytes, a whole record read
-    // ahead, or an end still to report.
-    bool readableWithoutSocket() const;
 
-    TlsSocket m_socket;
-    // OpenSSL's callbacks read it for as long as m_ssl lives.
-    PairingKey m_key;
+    TlsStream m_stream;
+    // After the stream: OpenSSL's connection uses its socket and records.
+    TlsHandshake m_handshake;
     LinkTraits m_traits;
     LinkContext m_context;
-    // Declared before m_ssl: the handshake fills its secrets.
-    TlsRecords m_records;
-    SslPtr m_ssl;
-    bool m_established = false;
-    // How a read ended after it had bytes to give, for the next read to
-    // report: an errno, or kEndOfStream.
-    int m_readEnd = 0;
 };
 
 } // namespace zapfer

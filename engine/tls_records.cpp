@@ -8,7 +8,6 @@ namespace zapfer {
 
 namespace {
 constexpr uint8_t kContentType = 1; // the inner type byte after the data
-constexpr size_t kRecordOverhead = kRecordHeaderSize + kContentType + kRecordTagSize;
 // The decrypted body of the largest record, inner type and padding included.
 constexpr size_t kMaxInnerPlain = kMaxRecordBody - kRecordTagSize;
 
@@ -16,12 +15,12 @@ constexpr uint8_t kNewSessionTicket = 4;
 constexpr uint8_t kKeyUpdate = 24;
 constexpr uint8_t kCloseNotify = 0;
 
-void writeHeader(uint8_t* out, size_t bodyLength) {
-    out[0] = uint8_t(RecordType::ApplicationData); // the outer type of every sealed record
-    out[1] = 0x03;
-    out[2] = 0x03;
-    out[3] = uint8_t(bodyLength >> 8);
-    out[4] = uint8_t(bodyLength & 0xFF);
+TlsRecords::OpenResult failed(int error, size_t consumed = 0) {
+    TlsRecords::OpenResult result;
+    result.kind = TlsRecords::Opened::Failed;
+    result.error = error;
+    result.consumed = consumed;
+    return result;
 }
 } // namespace
 
@@ -42,50 +41,6 @@ size_t TlsRecords::sealedSize(size_t plain) {
     return plain + records * kRecordOverhead;
 }
 
-size_t TlsRecords::seal(std::span<const iovec> pieces, size_t n, uint8_t* out, RecordType type) {
-    EVP_CIPHER_CTX* cipher = m_write.cipher();
-    const uint8_t innerType = uint8_t(type);
-    uint8_t* at = out;
-    size_t piece = 0;
-    size_t offset = 0; // into pieces[piece]
-    while (n > 0) {
-        const size_t take = std::min(n, kMaxRecordPlain);
-        const size_t body = take + kContentType + kRecordTagSize;
-        writeHeader(at, body);
-        int length = 0;
-        if (!m_write.beginRecord() ||
-            EVP_EncryptUpdate(cipher, nullptr, &length, at, int(kRecordHeaderSize)) != 1)
-            return 0;
-        uint8_t* sealed = at + kRecordHeaderSize;
-        for (size_t left = take; left > 0;) {
-            while (piece < pieces.size() && offset == pieces[piece].iov_len) {
-                ++piece;
-                offset = 0;
-            }
-            if (piece == pieces.size())
-                return 0; // fewer bytes than promised
-            const size_t part = std::min(left, pieces[piece].iov_len - offset);
-            const auto* bytes = static_cast<const uint8_t*>(pieces[piece].iov_base) + offset;
-            if (EVP_EncryptUpdate(cipher, sealed, &length, bytes, int(part)) != 1)
-                return 0;
-            sealed += length;
-            offset += part;
-            left -= part;
-        }
-        if (EVP_EncryptUpdate(cipher, sealed, &length, &innerType, kContentType) != 1)
-            return 0;
-        sealed += length;
-        if (EVP_EncryptFinal_ex(cipher, sealed, &length) != 1)
-            return 0;
-        sealed += length;
-        if (EVP_CIPHER_CTX_ctrl(cipher, EVP_CTRL_GCM_GET_TAG, int(kRecordTagSize), sealed) != 1)
-            return 0;
-        at = sealed + kRecordTagSize;
-        n -= take;
-    }
-    return size_t(at - out);
-}
-
 bool TlsRecords::wholeRecord(std::span<const uint8_t> input) {
     if (input.size() < kRecordHeaderSize)
         return false;
@@ -93,14 +48,6 @@ bool TlsRecords::wholeRecord(std::span<const uint8_t> input) {
     // An oversized record is "whole" as soon as its header is: reading it
     // fails at once.
     return body > kMaxRecordBody || input.size() >= kRecordHeaderSize + body;
-}
-
-TlsRecords::OpenResult TlsRecords::failed(int error, size_t consumed) {
-    OpenResult result;
-    result.kind = Opened::Failed;
-    result.error = error;
-    result.consumed = consumed;
-    return result;
 }
 
 TlsRecords::OpenResult TlsRecords::open(std::span<const uint8_t> input, uint8_t* dest,

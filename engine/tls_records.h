@@ -10,7 +10,12 @@
 // After the handshake the peer may also send NewSessionTicket (skipped),
 // KeyUpdate (honoured, answered when asked) and close_notify (the end of the
 // stream). Anything else ends the link.
+//
+// With a helper thread, a batch of full records (a window of blocks, or a
+// large span read from the socket) is sealed or opened in two halves at
+// once; the bytes on the wire are the same either way.
 
+#include "record_helper.h"
 #include "tls_pairing.h"
 #include "tls_traffic_key.h"
 
@@ -27,6 +32,8 @@ inline constexpr size_t kRecordHeaderSize = 5;
 inline constexpr size_t kMaxRecordPlain = 16384;
 // The largest record body a peer may send (RFC 8446 5.2).
 inline constexpr size_t kMaxRecordBody = kMaxRecordPlain + 256;
+// What sealing adds to the data of a record: header, inner type, tag.
+inline constexpr size_t kRecordOverhead = kRecordHeaderSize + 1 + kRecordTagSize;
 
 enum class RecordType : uint8_t {
     Alert = 21,
@@ -37,8 +44,9 @@ enum class RecordType : uint8_t {
 class TlsRecords {
 public:
     TlsRecords();
-    TlsRecords(const TlsRecords&) = delete;
-    TlsRecords& operator=(const TlsRecords&) = delete;
+    // Batches are shared with `helper` from here on (null: none), which
+    // must outlive this.
+    void useHelper(RecordHelper* helper) { m_helper = helper; }
 
     // Where the handshake leaves the traffic secrets.
     TrafficSecrets& secrets() { return m_secrets; }
@@ -70,6 +78,16 @@ public:
     // Opens the record at the start of `input`, its data to `dest` (room
     // for `room` > 0 bytes); what does not fit is kept for takeLeftover.
     OpenResult open(std::span<const uint8_t> input, uint8_t* dest, size_t room);
+    // Opens the whole records at the start of `input` that carry data and
+    // fit `room` together, half of them on the helper thread, and stops
+    // before any other record (a control record, padding, a bad tag: open()
+    // deals with those one at a time). Nothing when there are too few to
+    // share or no helper.
+    struct Batch {
+        size_t consumed = 0;
+        size_t given = 0;
+    };
+    Batch openBatch(std::span<const uint8_t> input, uint8_t* dest, size_t room);
     // Whether `input` starts with a whole record.
     static bool wholeRecord(std::span<const uint8_t> input);
     // Data of an opened record that did not fit the reader's buffer.
@@ -84,7 +102,6 @@ public:
     static constexpr size_t kKeyUpdateSize = 5;
 
 private:
-    OpenResult failed(int error, size_t consumed = 0);
     // The handshake messages of a record after the handshake.
     bool takeHandshakeMessages(const uint8_t* bytes, size_t n);
 
@@ -96,6 +113,9 @@ private:
     std::unique_ptr<uint8_t[]> m_left;
     size_t m_leftStart = 0;
     size_t m_leftEnd = 0;
+    RecordHelper* m_helper = nullptr;
+    // Reads to open one record at a time before the next batch.
+    size_t m_alone = 0;
 };
 
 } // namespace zapfer

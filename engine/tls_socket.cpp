@@ -26,19 +26,34 @@ TlsSocket* socketOf(BIO* bio) {
 
 int bioWrite(BIO* bio, const char* data, size_t size, size_t* written) {
     BIO_clear_retry_flags(bio);
-    if (!socketOf(bio)->queue(reinterpret_cast<const uint8_t*>(data), size))
+    TlsSocket* socket = socketOf(bio);
+    uint8_t* space = socket->appendSpace(size);
+    if (space == nullptr)
         return 0;
+    // The records of one write leave together, in one system call, when
+    // the link next flushes.
+    std::memcpy(space, data, size);
+    socket->appended(size);
     *written = size;
     return 1;
 }
 
 int bioRead(BIO* bio, char* out, size_t size, size_t* readBytes) {
     BIO_clear_retry_flags(bio);
-    bool wouldBlock = false;
-    *readBytes = socketOf(bio)->read(reinterpret_cast<uint8_t*>(out), size, wouldBlock);
-    if (wouldBlock)
-        BIO_set_retry_read(bio);
-    return *readBytes > 0 ? 1 : 0;
+    TlsSocket* socket = socketOf(bio);
+    *readBytes = 0;
+    if (socket->inPending() == 0) {
+        const TlsSocket::Filled filled = socket->fill();
+        if (filled == TlsSocket::Filled::WouldBlock)
+            BIO_set_retry_read(bio);
+        if (filled != TlsSocket::Filled::Some)
+            return 0;
+    }
+    const size_t take = std::min(size, socket->inPending());
+    std::memcpy(out, socket->input().data(), take);
+    socket->consume(take);
+    *readBytes = take;
+    return take > 0 ? 1 : 0;
 }
 
 long bioControl(BIO* bio, int command, long, void*) {
@@ -67,27 +82,56 @@ const BIO_METHOD* socketMethod() {
     }();
     return method.get();
 }
+
+struct Sent {
+    size_t count = 0;
+    bool blocked = false; // the socket's buffer is full
+    int error = 0;
+};
+
+// Moves bytes to the socket without waiting.
+Sent sendNow(int fd, const uint8_t* bytes, size_t n) {
+    Sent sent;
+    for (int attempt = 0; attempt < 1000 && sent.count < n && sent.error == 0; ++attempt) {
+        const ssize_t got =
+            ::send(fd, bytes + sent.count, n - sent.count, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (got > 0) {
+            sent.count += size_t(got);
+            sent.blocked = sent.count < n;
+            if (sent.blocked)
+                break;
+        } else if (got < 0 && errno == EINTR) {
+            continue;
+        } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            sent.blocked = true;
+            break;
+        } else {
+            sent.error = got < 0 ? errno : EPIPE;
+        }
+    }
+    return sent;
+}
 } // namespace
 
-TlsSocket::TlsSocket(UniqueFd socket) : m_socket(std::move(socket)) {}
-
-bool TlsSocket::attachTo(SSL* ssl) {
+bool attachSocketBio(SSL* ssl, TlsSocket& socket) {
     const BIO_METHOD* method = socketMethod();
     if (ssl == nullptr || method == nullptr)
         return false;
     BIO* bio = BIO_new(method);
     if (bio == nullptr)
         return false;
-    BIO_set_data(bio, this);
+    BIO_set_data(bio, &socket);
     BIO_set_init(bio, 1);
     SSL_set_bio(ssl, bio, bio);
     return true;
 }
 
+TlsSocket::TlsSocket(UniqueFd socket) : m_socket(std::move(socket)) {}
+
 void TlsSocket::close() {
     m_socket.reset();
-    m_outStart = m_outEnd = 0;
-    m_inStart = m_inEnd = 0;
+    m_out.clear();
+    m_in.clear();
 }
 
 void TlsSocket::discardArrived() {
@@ -103,38 +147,17 @@ bool TlsSocket::outRoom() const {
     return outPending() < kOutLimit;
 }
 
-size_t TlsSocket::sendRaw(const uint8_t* bytes, size_t n) {
-    size_t sent = 0;
-    for (int attempt = 0; attempt < 1000 && sent < n && m_error == 0; ++attempt) {
-        const ssize_t got =
-            ::send(m_socket.get(), bytes + sent, n - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (got > 0) {
-            sent += size_t(got);
-            m_bytesOnWire += uint64_t(got);
-            m_sendBlocked = sent < n; // the socket's buffer is full
-            if (m_sendBlocked)
-                break;
-        } else if (got < 0 && errno == EINTR) {
-            continue;
-        } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            m_sendBlocked = true;
-            break;
-        } else {
-            m_error = got < 0 ? errno : EPIPE;
-        }
-    }
-    return sent;
-}
-
 bool TlsSocket::flush() {
     if (!m_socket)
         return false;
-    if (outPending() > 0 && !m_sendBlocked) {
-        m_outStart += sendRaw(m_out.get() + m_outStart, outPending());
+    if (outPending() > 0 && !m_sendBlocked && m_error == 0) {
+        const Sent sent = sendNow(m_socket.get(), m_out.bytes().data(), outPending());
+        m_bytesOnWire += sent.count;
+        m_sendBlocked = sent.blocked;
+        m_error = sent.error;
         // The rest moves to the front when more is queued, where it is at
         // most kOutLimit bytes.
-        if (m_outStart == m_outEnd)
-            m_outStart = m_outEnd = 0;
+        m_out.drop(sent.count);
     }
     return m_error == 0;
 }
@@ -142,60 +165,21 @@ bool TlsSocket::flush() {
 uint8_t* TlsSocket::appendSpace(size_t n) {
     if (m_error != 0)
         return nullptr;
-    if (m_outEnd + n <= m_outCapacity)
-        return m_out.get() + m_outEnd;
-    // What the kernel has not taken yet goes first.
-    const size_t pending = outPending();
-    if (pending + n > m_outCapacity) {
-        // Grows once, to twice what one call of the link needs: the bytes
-        // still waiting move to the front only every other call or so.
-        const size_t capacity = 2 * std::max(pending + n, kOutLimit + n);
-        auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity);
-        if (pending > 0)
-            std::memcpy(grown.get(), m_out.get() + m_outStart, pending);
-        m_out = std::move(grown);
-        m_outCapacity = capacity;
-    } else if (pending > 0) {
-        std::memmove(m_out.get(), m_out.get() + m_outStart, pending);
-    }
-    m_outStart = 0;
-    m_outEnd = pending;
-    return m_out.get() + m_outEnd;
-}
-
-bool TlsSocket::queue(const uint8_t* bytes, size_t n) {
-    uint8_t* space = appendSpace(n);
-    if (space == nullptr)
-        return false;
-    // The records of one write leave together, in one system call, when
-    // the link next flushes.
-    std::memcpy(space, bytes, n);
-    appended(n);
-    return true;
-}
-
-void TlsSocket::consume(size_t n) {
-    m_inStart += std::min(n, m_inEnd - m_inStart);
-    if (m_inStart == m_inEnd)
-        m_inStart = m_inEnd = 0;
+    // Grows once, to twice what one call of the link needs: the bytes still
+    // waiting move to the front only every other call or so.
+    return m_out.space(n, 2 * (std::max(outPending(), kOutLimit) + n));
 }
 
 TlsSocket::Filled TlsSocket::fill() {
-    if (!m_in)
-        m_in = std::make_unique_for_overwrite<uint8_t[]>(kInputSpan);
     // The unused bytes are at most a record's start: moving them is cheap.
-    if (m_inStart > 0) {
-        std::memmove(m_in.get(), m_in.get() + m_inStart, m_inEnd - m_inStart);
-        m_inEnd -= m_inStart;
-        m_inStart = 0;
-    }
-    if (m_inEnd == kInputSpan)
+    const size_t room = kInputSpan - std::min(kInputSpan, inPending());
+    if (room == 0)
         return Filled::Some; // full already: the caller has enough to work on
+    uint8_t* space = m_in.space(room, kInputSpan);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const ssize_t n =
-            ::recv(m_socket.get(), m_in.get() + m_inEnd, kInputSpan - m_inEnd, MSG_DONTWAIT);
+        const ssize_t n = ::recv(m_socket.get(), space, room, MSG_DONTWAIT);
         if (n > 0) {
-            m_inEnd += size_t(n);
+            m_in.added(size_t(n));
             return Filled::Some;
         }
         if (n == 0) {
@@ -210,20 +194,6 @@ TlsSocket::Filled TlsSocket::fill() {
         return Filled::Failed;
     }
     return Filled::WouldBlock;
-}
-
-size_t TlsSocket::read(uint8_t* out, size_t size, bool& wouldBlock) {
-    wouldBlock = false;
-    if (inPending() == 0) {
-        const Filled filled = fill();
-        wouldBlock = filled == Filled::WouldBlock;
-        if (filled != Filled::Some)
-            return 0;
-    }
-    const size_t take = std::min(size, inPending());
-    std::memcpy(out, m_in.get() + m_inStart, take);
-    consume(take);
-    return take;
 }
 
 } // namespace zapfer

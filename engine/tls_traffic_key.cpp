@@ -79,7 +79,8 @@ bool watchTrafficSecrets(SSL* ssl, TrafficSecrets* secrets) {
     return secretsIndex() >= 0 && SSL_set_ex_data(ssl, secretsIndex(), secrets) == 1;
 }
 
-TrafficKey::TrafficKey(bool sealing) : m_sealing(sealing), m_cipher(EVP_CIPHER_CTX_new()) {}
+TrafficKey::TrafficKey(bool sealing)
+    : m_sealing(sealing), m_cipher(EVP_CIPHER_CTX_new()), m_twin(EVP_CIPHER_CTX_new()) {}
 
 TrafficKey::~TrafficKey() {
     OPENSSL_cleanse(m_secret.data(), m_secret.size());
@@ -88,18 +89,20 @@ TrafficKey::~TrafficKey() {
 
 bool TrafficKey::set(std::span<const uint8_t> secret) {
     m_ready = false;
-    if (!m_cipher || secret.size() != m_secret.size())
+    if (!m_cipher || !m_twin || secret.size() != m_secret.size())
         return false;
     if (secret.data() != m_secret.data())
         std::memcpy(m_secret.data(), secret.data(), m_secret.size());
     std::array<uint8_t, kRecordKeySize> key{};
     const bool derived =
         hkdfExpandLabel(m_secret, "key", key) && hkdfExpandLabel(m_secret, "iv", m_iv);
-    const bool keyed =
-        derived && (m_sealing ? EVP_EncryptInit_ex2(m_cipher.get(), EVP_aes_128_gcm(), key.data(),
-                                                    nullptr, nullptr)
-                              : EVP_DecryptInit_ex2(m_cipher.get(), EVP_aes_128_gcm(), key.data(),
-                                                    nullptr, nullptr)) == 1;
+    const auto keyedWith = [&](EVP_CIPHER_CTX* cipher) {
+        return (m_sealing
+                    ? EVP_EncryptInit_ex2(cipher, EVP_aes_128_gcm(), key.data(), nullptr, nullptr)
+                    : EVP_DecryptInit_ex2(cipher, EVP_aes_128_gcm(), key.data(), nullptr,
+                                          nullptr)) == 1;
+    };
+    const bool keyed = derived && keyedWith(m_cipher.get()) && keyedWith(m_twin.get());
     OPENSSL_cleanse(key.data(), key.size());
     m_sequence = 0;
     m_ready = keyed;
@@ -117,15 +120,26 @@ bool TrafficKey::update() {
 }
 
 bool TrafficKey::beginRecord() {
-    if (!m_ready || m_sequence == std::numeric_limits<uint64_t>::max())
+    if (!canTake(1) || !beginRecordAt(m_cipher.get(), m_sequence))
+        return false;
+    ++m_sequence;
+    return true;
+}
+
+bool TrafficKey::canTake(uint64_t count) const {
+    // The largest number is never used: running out ends the link.
+    return m_ready && count <= std::numeric_limits<uint64_t>::max() - m_sequence;
+}
+
+bool TrafficKey::beginRecordAt(EVP_CIPHER_CTX* cipher, uint64_t sequence) const {
+    if (!m_ready || sequence == std::numeric_limits<uint64_t>::max())
         return false;
     std::array<uint8_t, kRecordIvSize> nonce = m_iv;
     for (size_t i = 0; i < 8; ++i)
-        nonce[kRecordIvSize - 1 - i] ^= uint8_t(m_sequence >> (8 * i));
-    ++m_sequence;
-    const int begun =
-        m_sealing ? EVP_EncryptInit_ex2(m_cipher.get(), nullptr, nullptr, nonce.data(), nullptr)
-                  : EVP_DecryptInit_ex2(m_cipher.get(), nullptr, nullptr, nonce.data(), nullptr);
+        nonce[kRecordIvSize - 1 - i] ^= uint8_t(sequence >> (8 * i));
+    const int begun = m_sealing
+                          ? EVP_EncryptInit_ex2(cipher, nullptr, nullptr, nonce.data(), nullptr)
+                          : EVP_DecryptInit_ex2(cipher, nullptr, nullptr, nonce.data(), nullptr);
     return begun == 1;
 }
 

@@ -50,7 +50,9 @@ void catchTrafficSecrets(SSL_CTX* context);
 bool watchTrafficSecrets(SSL* ssl, TrafficSecrets* secrets);
 
 // One direction's protection: the AES-GCM key, the IV, the secret they came
-// from (for the next KeyUpdate) and the record sequence number.
+// from (for the next KeyUpdate) and the record sequence number. The key is
+// set up twice, so that a second thread can work on other records of the
+// same batch.
 class TrafficKey {
 public:
     explicit TrafficKey(bool sealing);
@@ -71,6 +73,16 @@ public:
     bool beginRecord();
     EVP_CIPHER_CTX* cipher() { return m_cipher.get(); }
 
+    // For batches: the records numbered from sequence() on are done by
+    // number with beginRecordAt, then counted with advance(). canTake tells
+    // whether `count` more numbers are left.
+    bool canTake(uint64_t count) const;
+    void advance(uint64_t count) { m_sequence += count; }
+    // Readies `cipher` (this key's cipher() or twin()) for the record with
+    // the number `sequence`.
+    bool beginRecordAt(EVP_CIPHER_CTX* cipher, uint64_t sequence) const;
+    EVP_CIPHER_CTX* twin() { return m_twin.get(); }
+
 private:
     struct CipherFree {
         void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
@@ -82,6 +94,7 @@ private:
     std::array<uint8_t, kTrafficSecretSize> m_secret{};
     std::array<uint8_t, kRecordIvSize> m_iv{};
     std::unique_ptr<EVP_CIPHER_CTX, CipherFree> m_cipher;
+    std::unique_ptr<EVP_CIPHER_CTX, CipherFree> m_twin;
 };
 
 } // namespace zapfer

@@ -57,6 +57,31 @@ TEST(TlsRecordPeers, SequenceNumbersCarryAcrossTensOfThousandsOfRecords) {
     EXPECT_EQ(server.peer.output.find("ERROR"), std::string::npos);
 }
 
+TEST(TlsRecordPeers, BatchesSealedAndOpenedOnTwoThreadsAreWhatSServerSendsAndReads) {
+    OpensslServer server(kCode);
+    ASSERT_NE(server.port, 0) << server.peer.output;
+    LinkHost host;
+    TlsLink link(connectTo(server.port), TlsRole::Client, keyOf(kCode), 32768, host.context());
+    ASSERT_TRUE(link.handshake(5000).ok()) << server.peer.output;
+    // Up: calls of 256 KiB, sixteen records each, shared between the threads.
+    const std::string up = textOfLength(1'500'000, "up") + "the end of the way up\n";
+    ASSERT_TRUE(sendText(link, up));
+    ASSERT_TRUE(server.peer.waitFor("the end of the way up", 20s)) << server.peer.output.size();
+    EXPECT_NE(server.peer.output.find(up.substr(up.size() - 5000)), std::string::npos);
+    // Down: s_server's records of up to 16 KiB arrive faster than they are
+    // read, so that the link finds many in one span. (A read of its input
+    // that starts with "k\n", "q" and the like is a command to s_server.)
+    std::string down;
+    for (int line = 0; down.size() < 600'000; ++line)
+        down += "down " + std::to_string(line) + " of the paired stream.\n";
+    std::thread writer([&] { server.peer.write(down); });
+    const std::string got = receiveText(link, down.size());
+    writer.join();
+    EXPECT_TRUE(got == down) << got.size();
+    EXPECT_TRUE(link.alive());
+    EXPECT_EQ(server.peer.output.find("ERROR"), std::string::npos);
+}
+
 TEST(TlsRecordPeers, TheLinksCloseNotifyIsACleanEndForSServerAndSClient) {
     {
         OpensslServer server(kCode);
