@@ -3,8 +3,7 @@
 // record that is not plain data (a KeyUpdate, padding, a forged record, the
 // close) stops the batch, to be dealt with on its own as before.
 
-#include "record_helper.h"
-#include "tls_records.h"
+#include "tls_record_ends.h"
 
 #include <openssl/evp.h>
 
@@ -20,44 +19,15 @@ namespace {
 
 using Opened = TlsRecords::Opened;
 
-uint8_t clientSecretByte(size_t i) {
-    return uint8_t(i * 3 + 1);
-}
-
-// A client and a server end from one pair of secrets, each with a helper
-// thread when `helped`.
-struct Ends {
-    explicit Ends(bool helped) {
-        for (TlsRecords* end : {&client, &server}) {
-            for (size_t i = 0; i < kTrafficSecretSize; ++i) {
-                end->secrets().client[i] = clientSecretByte(i);
-                end->secrets().server[i] = uint8_t(i * 5 + 2);
-            }
-            end->secrets().haveClient = end->secrets().haveServer = true;
-            if (helped)
-                end->useHelper(&helper);
-        }
-        started = client.start(TlsRole::Client) && server.start(TlsRole::Server);
-    }
-    RecordHelper helper;
-    TlsRecords client;
-    TlsRecords server;
-    bool started = false;
-};
+using test::clientSecretByte;
+using test::sealText;
+using Ends = test::RecordEnds;
 
 std::string sample(size_t n, int seed) {
     std::string text(n, '\0');
     for (size_t i = 0; i < n; ++i)
         text[i] = char('a' + (i * 7 + size_t(seed)) % 26);
     return text;
-}
-
-std::vector<uint8_t> sealText(TlsRecords& end, const std::string& text,
-                              RecordType type = RecordType::ApplicationData) {
-    std::vector<uint8_t> wire(TlsRecords::sealedSize(text.size()));
-    const iovec piece{const_cast<char*>(text.data()), text.size()};
-    wire.resize(end.seal({&piece, 1}, text.size(), wire.data(), type));
-    return wire;
 }
 
 void append(std::vector<uint8_t>& wire, const std::vector<uint8_t>& more) {

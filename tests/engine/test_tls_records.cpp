@@ -3,7 +3,7 @@
 // records in memory. What each end accepts decides what a peer, or a man
 // in the middle, can make the link hand out.
 
-#include "tls_records.h"
+#include "tls_record_ends.h"
 
 #include <gtest/gtest.h>
 
@@ -17,30 +17,8 @@ namespace {
 
 using Opened = TlsRecords::Opened;
 
-// A client and a server end from one pair of secrets.
-struct Ends {
-    Ends() {
-        for (TlsRecords* end : {&client, &server}) {
-            for (size_t i = 0; i < kTrafficSecretSize; ++i) {
-                end->secrets().client[i] = uint8_t(i * 3 + 1);
-                end->secrets().server[i] = uint8_t(i * 5 + 2);
-            }
-            end->secrets().haveClient = end->secrets().haveServer = true;
-        }
-        started = client.start(TlsRole::Client) && server.start(TlsRole::Server);
-    }
-    TlsRecords client;
-    TlsRecords server;
-    bool started = false;
-};
-
-std::vector<uint8_t> sealText(TlsRecords& end, const std::string& text,
-                              RecordType type = RecordType::ApplicationData) {
-    std::vector<uint8_t> wire(TlsRecords::sealedSize(text.size()));
-    const iovec piece{const_cast<char*>(text.data()), text.size()};
-    wire.resize(end.seal({&piece, 1}, text.size(), wire.data(), type));
-    return wire;
-}
+using test::sealText;
+using Ends = test::RecordEnds;
 
 // Opens every record of `wire` into a large buffer; the data, or the first
 // failure's errno in `error` (0 for the close_notify).
