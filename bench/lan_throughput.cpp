@@ -12,12 +12,13 @@
 //     stored by one `zapfer-cli pair` in a private settings folder, as a user
 //     would, so the key comes from the key file beside it; the one-off cost of
 //     deriving it is shown apart.
-// Each case runs as pairs (zapfer, then socat) and reports the median.
+// Each case runs in rounds (zapfer, the paired link where the case has one,
+// then socat) and reports the median.
 //
 // Usage: lan_throughput [--size MIB] [--runs N] [--dir PATH] [--delay-link PATH]
 //                       [--history-only]
 //   --size        the large file, 1 to 2047 MiB (default 1024)
-//   --runs        pairs per case, 1 to 15 (default 3); the median is shown
+//   --runs        rounds per case, 1 to 15 (default 3); the median is shown
 //   --dir         where the files live (default $TMPDIR or /tmp); /dev/shm
 //                 takes the disk out of the measurement
 //   --delay-link  the delay-link script; without it the delayed cases are skipped
@@ -423,7 +424,7 @@ int main(int argc, char** argv) {
     ::setenv("XDG_DATA_HOME", data.c_str(), 1);
     if (historyOnly)
         mib = 1; // unused: the large file's cases are left out
-    std::printf("writing a %llu MiB file and 100 files of 4 KiB in %s; %d pair(s) per case\n",
+    std::printf("writing a %llu MiB file and 100 files of 4 KiB in %s; %d round(s) per case\n",
                 static_cast<unsigned long long>(mib), dir.path().c_str(), runs);
     std::fflush(stdout);
     if (!writeRandomFile(big, mib << 20))
@@ -438,19 +439,6 @@ int main(int argc, char** argv) {
         std::error_code ec;
         std::filesystem::remove_all(dest, ec);
         std::filesystem::create_directory(dest, ec);
-    };
-
-    // Pairs of zapfer then socat, `count` times, each into an empty folder.
-    auto pairs = [&](const Peer& receiver, const Peer& sender,
-                     const std::vector<std::string>& files, int count) {
-        std::pair<std::vector<Timing>, std::vector<Timing>> all;
-        for (int i = 0; i < count; ++i) {
-            all.first.push_back(timeZapfer(cli, receiver, sender, files, dest));
-            clearDest();
-            all.second.push_back(timePlain(receiver, sender, files, dest));
-            clearDest();
-        }
-        return all;
     };
 
     // The paired cases' code, made once as a user makes it; `pair` derives
@@ -468,12 +456,24 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
 
-    // The paired link, `count` times, beside the plain runs of the same case.
-    auto pairedRuns = [&](const Peer& receiver, const Peer& sender,
-                          const std::vector<std::string>& files, int count) {
-        std::vector<Timing> all;
+    // Rounds of zapfer, the paired link where the case has one, then socat,
+    // `count` times, each into an empty folder. The paired runs sit between
+    // the plain runs they are set against, so that a part of the run in which
+    // the machine is slower weighs on both alike.
+    struct Rounds {
+        std::vector<Timing> zapfer, plain, paired;
+    };
+    auto timeRounds = [&](const Peer& receiver, const Peer& sender,
+                          const std::vector<std::string>& files, int count, bool withPaired) {
+        Rounds all;
         for (int i = 0; i < count; ++i) {
-            all.push_back(timeZapfer(cli, receiver, sender, files, dest, config));
+            all.zapfer.push_back(timeZapfer(cli, receiver, sender, files, dest));
+            clearDest();
+            if (withPaired) {
+                all.paired.push_back(timeZapfer(cli, receiver, sender, files, dest, config));
+                clearDest();
+            }
+            all.plain.push_back(timePlain(receiver, sender, files, dest));
             clearDest();
         }
         return all;
@@ -481,16 +481,15 @@ int main(int argc, char** argv) {
 
     const Peer local{{}, "127.0.0.1"};
     if (!historyOnly) {
-        const auto [z, p] = pairs(local, local, {big}, runs);
+        const Rounds large = timeRounds(local, local, {big}, runs, true);
         const std::string label = "127.0.0.1, " + std::to_string(mib) + " MiB";
-        report(label, double(mib << 20), z, p);
-        reportPaired(label + ", paired", double(mib << 20), pairedRuns(local, local, {big}, runs),
-                     z);
+        report(label, double(mib << 20), large.zapfer, large.plain);
+        reportPaired(label + ", paired", double(mib << 20), large.paired, large.zapfer);
     }
     if (!historyOnly) {
-        const auto [z, p] = pairs(local, local, small, runs);
-        report("127.0.0.1, 100 files of 4 KiB", 100.0 * 4096, z, p);
-        const Summary s = summarize(z);
+        const Rounds many = timeRounds(local, local, small, runs, false);
+        report("127.0.0.1, 100 files of 4 KiB", 100.0 * 4096, many.zapfer, many.plain);
+        const Summary s = summarize(many.zapfer);
         if (s.ok)
             std::printf("%-34s zapfer %8.0f files/s\n", "", 100 / s.seconds);
     }
@@ -559,13 +558,12 @@ int main(int argc, char** argv) {
         }
         const Peer receiver{{"ip", "netns", "exec", b}, "198.18.0.2"};
         const Peer sender{{"ip", "netns", "exec", a}, "198.18.0.1"};
-        const auto [z, p] = pairs(receiver, sender, {delayedFile}, runs);
-        const std::vector<Timing> paired = pairedRuns(receiver, sender, {delayedFile}, runs);
+        const Rounds delayed = timeRounds(receiver, sender, {delayedFile}, runs, true);
         run({delayLink, "down", a, b});
         const std::string label =
             std::to_string(delayUs / 1000) + " ms each way, " + std::to_string(delayedMib) + " MiB";
-        report(label, double(delayedMib << 20), z, p);
-        reportPaired(label + ", paired", double(delayedMib << 20), paired, z);
+        report(label, double(delayedMib << 20), delayed.zapfer, delayed.plain);
+        reportPaired(label + ", paired", double(delayedMib << 20), delayed.paired, delayed.zapfer);
     }
     return 0;
 }
