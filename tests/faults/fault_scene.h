@@ -11,16 +11,58 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
 
 namespace zapfer::test {
 
-inline int openDescriptors() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
+// What this process's descriptors point to, sorted, with a listing of them
+// by number for messages. The listing's own descriptor is left out, and a
+// pty's number too: a line plugged back in is a new pty.
+struct Descriptors {
+    std::vector<std::string> targets;
+    std::string listing;
+    bool operator==(const Descriptors& other) const { return targets == other.targets; }
+};
+
+inline Descriptors openDescriptors() {
+    const std::string self = "/proc/" + std::to_string(::getpid()) + "/fd";
+    std::map<int, std::string> byNumber;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        std::error_code linkError;
+        const std::string target = std::filesystem::read_symlink(entry.path(), linkError).string();
+        if (!linkError && target != self)
+            byNumber.emplace(std::stoi(entry.path().filename().string()), target);
+    }
+    Descriptors open;
+    for (const auto& [fd, target] : byNumber) {
+        open.targets.push_back(target.starts_with("/dev/pts/") ? "/dev/pts/" : target);
+        open.listing += std::to_string(fd) + " -> " + target + "\n";
+    }
+    std::sort(open.targets.begin(), open.targets.end());
+    return open;
+}
+
+// The descriptors once two listings 20 ms apart agree, so that one a
+// starting thread holds for a moment is not taken as lasting.
+inline Descriptors settledDescriptors() {
+    Descriptors last = openDescriptors();
+    for (int tries = 0; tries < 100; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        Descriptors now = openDescriptors();
+        if (now == last)
+            break;
+        last = std::move(now);
+    }
+    return last;
 }
 
 inline const Bytes kOldContent = {'o', 'l', 'd', ' ', 'f', 'i', 'l', 'e'};
@@ -30,7 +72,7 @@ public:
     explicit FaultScene(WireLink link, bool overwrite = true, CommType type = CommType::Com1)
         : m_dest(makeFolders(m_root)), m_responder(link, m_dest, overwrite, type) {
         writeFile(m_dest / "keep.txt", kOldContent);
-        m_descriptors = openDescriptors();
+        m_descriptors = settledDescriptors();
     }
 
     WireLink link() const { return m_responder.link(); }
@@ -82,9 +124,14 @@ public:
         engine().finishReceive();
         EXPECT_TRUE(idle());
         EXPECT_EQ(engine().state().AbortFlag, 0);
-        EXPECT_TRUE(events().waitUntil([&] { return openDescriptors() <= m_descriptors; },
-                                       std::chrono::seconds(5)));
-        EXPECT_EQ(openDescriptors(), m_descriptors);
+        // The same descriptors, on the same things: none kept, none closed
+        // that the scene still owns.
+        events().waitUntil([&] { return openDescriptors() == m_descriptors; },
+                           std::chrono::seconds(5));
+        const Descriptors now = openDescriptors();
+        EXPECT_EQ(now.targets, m_descriptors.targets) << "now:\n"
+                                                      << now.listing << "at the start:\n"
+                                                      << m_descriptors.listing;
         EXPECT_EQ(listNames(m_root.path()), (std::vector<std::string>{"dest", "outside.txt"}));
         EXPECT_EQ(readFile(m_root / "outside.txt"), kOutside);
         for (const std::string& name : listNames(m_dest))
@@ -103,7 +150,7 @@ private:
     TempDir m_root;
     std::filesystem::path m_dest;
     LinkResponder m_responder;
-    int m_descriptors = 0;
+    Descriptors m_descriptors;
 };
 
 } // namespace zapfer::test
