@@ -45,6 +45,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 extern char** environ;
@@ -533,12 +534,12 @@ int main(int argc, char** argv) {
                         cpuWithout > 0 ? 100 * (cpuWith - cpuWithout) / cpuWithout : 0.0);
             // Each end opens its history in a process of its own: its share
             // says where the cost falls.
-            std::printf("%-34s CPU sender     recorded %6.1f ms   not %6.1f ms   %+6.2f ms\n", "",
-                        1000 * with.senderCpu, 1000 * without.senderCpu,
-                        1000 * (with.senderCpu - without.senderCpu));
-            std::printf("%-34s CPU receiver   recorded %6.1f ms   not %6.1f ms   %+6.2f ms\n", "",
-                        1000 * with.receiverCpu, 1000 * without.receiverCpu,
-                        1000 * (with.receiverCpu - without.receiverCpu));
+            for (const auto& [side, recorded, notRecorded] :
+                 {std::tuple{"sender  ", with.senderCpu, without.senderCpu},
+                  std::tuple{"receiver", with.receiverCpu, without.receiverCpu}})
+                std::printf("%-34s CPU %s   recorded %6.1f ms   not %6.1f ms   %+6.2f ms\n", "",
+                            side, 1000 * recorded, 1000 * notRecorded,
+                            1000 * (recorded - notRecorded));
         }
         std::fflush(stdout);
     }
