@@ -16,7 +16,7 @@
 // then socat) and reports the median.
 //
 // Usage: lan_throughput [--size MIB] [--runs N] [--dir PATH] [--delay-link PATH]
-//                       [--history-only]
+//                       [--history-only] [--cli PATH]
 //   --size        the large file, 1 to 2047 MiB (default 1024)
 //   --runs        rounds per case, 1 to 15 (default 3); the median is shown
 //   --dir         where the files live (default $TMPDIR or /tmp); /dev/shm
@@ -24,6 +24,8 @@
 //   --delay-link  the delay-link script; without it the delayed cases are skipped
 //   --history-only  only the recording case, in --runs blocks of 16 rounds:
 //                 a cost of a fraction of a millisecond needs many of them
+//   --cli         the zapfer-cli to time (default: the one built beside this),
+//                 so that two builds can be run in turn on the same load
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -384,6 +386,7 @@ int main(int argc, char** argv) {
     std::string base;
     std::string delayLink;
     bool historyOnly = false;
+    std::string cli = ZAPFER_CLI_PATH;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--size" && i + 1 < argc) {
@@ -405,12 +408,15 @@ int main(int argc, char** argv) {
             delayLink = argv[++i];
         } else if (arg == "--history-only") {
             historyOnly = true;
+        } else if (arg == "--cli" && i + 1 < argc) {
+            cli = argv[++i];
+            if (::access(cli.c_str(), X_OK) != 0)
+                return fail("--cli must name an executable zapfer-cli");
         } else {
             return fail("usage: lan_throughput [--size MIB] [--runs N] [--dir PATH] "
-                        "[--delay-link PATH] [--history-only]");
+                        "[--delay-link PATH] [--history-only] [--cli PATH]");
         }
     }
-    const std::string cli = ZAPFER_CLI_PATH;
     TempDir dir(base);
     if (dir.path().empty())
         return fail("cannot create a temporary folder");
