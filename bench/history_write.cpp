@@ -11,6 +11,7 @@
 
 #include "history_store.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,8 +35,15 @@ double nowSeconds(clockid_t clock) {
 
 struct Sample {
     double openWall = 0, openCpu = 0, writeWall = 0, writeCpu = 0;
+    long openFaults = 0, writeFaults = 0;
     bool ok = false;
 };
+
+long minorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_minflt;
+}
 
 // The rows of a send of `count` files of 4 KiB, as zapfer-cli records them.
 std::vector<FileRecord> filesOfASend(int count) {
@@ -52,11 +60,13 @@ Sample recordOnce(const std::string& path, const std::vector<FileRecord>& files)
     Sample sample;
     const double openWall = nowSeconds(CLOCK_MONOTONIC);
     const double openCpu = nowSeconds(CLOCK_THREAD_CPUTIME_ID);
+    const long openFaults = minorFaults();
     auto store = HistoryStore::open(path);
     if (!store)
         return sample;
     const double writeWall = nowSeconds(CLOCK_MONOTONIC);
     const double writeCpu = nowSeconds(CLOCK_THREAD_CPUTIME_ID);
+    const long writeFaults = minorFaults();
     TransferRecord transfer;
     transfer.link = "lan";
     transfer.peer = "127.0.0.1";
@@ -67,6 +77,8 @@ Sample recordOnce(const std::string& path, const std::vector<FileRecord>& files)
     sample.openCpu = writeCpu - openCpu;
     sample.writeWall = nowSeconds(CLOCK_MONOTONIC) - writeWall;
     sample.writeCpu = nowSeconds(CLOCK_THREAD_CPUTIME_ID) - writeCpu;
+    sample.openFaults = writeFaults - openFaults;
+    sample.writeFaults = minorFaults() - writeFaults;
     sample.ok = true;
     return sample;
 }
@@ -129,7 +141,7 @@ int main(int argc, char** argv) {
 
     // The first round creates the database; it is not counted.
     recordInChild(path, files);
-    std::vector<double> openWall, openCpu, writeWall, writeCpu;
+    std::vector<double> openWall, openCpu, writeWall, writeCpu, openFaults, writeFaults;
     int failed = 0;
     for (int round = 0; round < rounds; ++round) {
         const Sample s = recordInChild(path, files);
@@ -141,14 +153,16 @@ int main(int argc, char** argv) {
         openCpu.push_back(s.openCpu);
         writeWall.push_back(s.writeWall);
         writeCpu.push_back(s.writeCpu);
+        openFaults.push_back(double(s.openFaults));
+        writeFaults.push_back(double(s.writeFaults));
     }
     std::filesystem::remove_all(scratch);
     std::printf("history in %s, %d files per transfer, medians of %zu new processes\n", dir.c_str(),
                 fileCount, writeWall.size());
-    std::printf("open, beside the link         %7.0f us wall   %7.0f us CPU\n",
-                1e6 * median(openWall), 1e6 * median(openCpu));
-    std::printf("write, after the transfer     %7.0f us wall   %7.0f us CPU\n",
-                1e6 * median(writeWall), 1e6 * median(writeCpu));
+    std::printf("open, beside the link         %7.0f us wall   %7.0f us CPU   %4.0f page faults\n",
+                1e6 * median(openWall), 1e6 * median(openCpu), median(openFaults));
+    std::printf("write, after the transfer     %7.0f us wall   %7.0f us CPU   %4.0f page faults\n",
+                1e6 * median(writeWall), 1e6 * median(writeCpu), median(writeFaults));
     if (failed > 0)
         std::printf("%d round(s) failed\n", failed);
     return failed > 0 ? 1 : 0;

@@ -513,24 +513,32 @@ int main(int argc, char** argv) {
         const Peer recordedSender = end("ZAPFER_HISTORY=on", "sender");
         const Peer unrecordedReceiver = end("ZAPFER_HISTORY=off", "receiver");
         const Peer unrecordedSender = end("ZAPFER_HISTORY=off", "sender");
-        std::vector<Timing> on, off;
+        // A second arm without recording, in the same turn, says how far two
+        // runs of the very same thing differ on this machine: a cost smaller
+        // than that spread cannot be told apart from it.
+        std::vector<Timing> on, off, offAgain;
         const int rounds = historyOnly ? 16 * runs : 16;
         for (int round = 0; round < rounds; ++round) {
-            for (const bool recording : {round % 2 == 0, round % 2 != 0}) {
+            for (int turn = 0; turn < 3; ++turn) {
+                const int arm = (round + turn) % 3;
+                const bool recording = arm == 0;
                 const Peer& receiver = recording ? recordedReceiver : unrecordedReceiver;
                 const Peer& sender = recording ? recordedSender : unrecordedSender;
-                (recording ? on : off).push_back(timeZapfer(cli, receiver, sender, small, dest));
+                std::vector<Timing>& into = arm == 0 ? on : arm == 1 ? off : offAgain;
+                into.push_back(timeZapfer(cli, receiver, sender, small, dest));
                 clearDest();
             }
         }
         const Summary with = summarize(on);
         const Summary without = summarize(off);
+        const Summary control = summarize(offAgain);
         const char* label = "100 files of 4 KiB, history";
-        if (!with.ok || !without.ok) {
+        if (!with.ok || !without.ok || !control.ok) {
             std::printf("%-34s failed\n", label);
         } else {
             const double cpuWith = with.senderCpu + with.receiverCpu;
             const double cpuWithout = without.senderCpu + without.receiverCpu;
+            const double cpuControl = control.senderCpu + control.receiverCpu;
             std::printf(
                 "%-34s recorded %7.1f ms   not %7.1f ms   cost %+5.1f %% (medians of %zu)\n", label,
                 1000 * with.seconds, 1000 * without.seconds,
@@ -538,6 +546,12 @@ int main(int argc, char** argv) {
             std::printf("%-34s CPU both ends  recorded %6.1f ms   not %6.1f ms   cost %+5.1f %%\n",
                         "", 1000 * cpuWith, 1000 * cpuWithout,
                         cpuWithout > 0 ? 100 * (cpuWith - cpuWithout) / cpuWithout : 0.0);
+            std::printf("%-34s not recorded, again: %7.1f ms, %+5.1f %%; CPU %6.1f ms, %+5.1f %%"
+                        " (the machine's own spread)\n",
+                        "", 1000 * control.seconds,
+                        100 * (control.seconds - without.seconds) / without.seconds,
+                        1000 * cpuControl,
+                        cpuWithout > 0 ? 100 * (cpuControl - cpuWithout) / cpuWithout : 0.0);
             // Each end opens its history in a process of its own: its share
             // says where the cost falls.
             for (const auto& [side, recorded, notRecorded] :
