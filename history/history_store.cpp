@@ -211,7 +211,12 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
     // NORMAL is safe in WAL mode against a crashed process; a power cut may
     // lose the last transfers, not the database. Foreign keys stay off: the
     // prune removes the files of the transfers it removes (kPruneFiles).
-    for (const char* pragma : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL"}) {
+    // The journal mode lives in the file: only a new or an old-style
+    // database needs switching, each open of it would parse the statement.
+    const char* const walMode = isInWalMode(path) ? nullptr : "PRAGMA journal_mode = WAL";
+    for (const char* pragma : {walMode, "PRAGMA synchronous = NORMAL"}) {
+        if (pragma == nullptr)
+            continue;
         if (auto set = executeWaiting(db, pragma, "setting up", options.busyTimeoutMs); !set)
             return inFile(set.error(), path);
     }
@@ -227,6 +232,19 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
         return inFile(prepared.error(), path);
     connection->insertTransfer.emplace(std::move(prepared.value()));
     return HistoryStore(std::move(connection), path, options);
+}
+
+HistoryStatus HistoryStore::prepareFileWrites() {
+    sqlite3* db = m_connection->db.get();
+    if (!m_connection->insertFiles) {
+        auto prepared = preparedIn(m_connection->insertFiles, db, insertFilesSql(kFilesPerInsert));
+        if (!prepared)
+            return inFile(prepared.error(), m_path);
+    }
+    auto prepared = preparedIn(m_connection->insertFile, db, kInsertFile);
+    if (!prepared)
+        return inFile(prepared.error(), m_path);
+    return std::monostate{};
 }
 
 HistoryResult<std::int64_t> HistoryStore::recordTransfer(const TransferRecord& transfer,
@@ -254,7 +272,7 @@ HistoryResult<std::int64_t> HistoryStore::recordTransfer(const TransferRecord& t
     const std::int64_t id = sqlite3_last_insert_rowid(db);
 
     std::size_t next = 0;
-    if (files.size() >= kFilesPerInsert) {
+    if (files.size() >= kFilesPerInsert && !m_connection->insertFiles) {
         auto prepared = preparedIn(m_connection->insertFiles, db, insertFilesSql(kFilesPerInsert));
         if (!prepared)
             return inFile(prepared.error(), m_path);

@@ -50,6 +50,11 @@ public:
     const std::string& notice() const { return m_notice; }
     const std::string& path() const { return m_path; }
 
+    // Parses the statements a write of many files needs, so that the write at
+    // a transfer's end has only its rows to do: for a front end to call
+    // while the transfer runs. A failure here shows again at that write.
+    HistoryStatus prepareFileWrites();
+
     // Records one transfer with its files (in their order), pruning the oldest
     // past the limit in the same transaction. Returns the transfer's id.
     HistoryResult<std::int64_t> recordTransfer(const TransferRecord& transfer,

@@ -1,8 +1,25 @@
 #include "wal_upkeep.h"
 
+#include "unique_fd.h"
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
 
 namespace zapfer::history {
+
+bool isInWalMode(const std::string& path) {
+    // The header's magic, then its write and read versions at 18 and 19: 2
+    // for a database with a write-ahead log.
+    static constexpr char kMagic[] = "SQLite format 3";
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    unsigned char header[20] = {};
+    if (!fd || ::pread(fd.get(), header, sizeof header, 0) != ssize_t(sizeof header))
+        return false;
+    return std::memcmp(header, kMagic, sizeof kMagic) == 0 && header[18] == 2 && header[19] == 2;
+}
 
 void keepLogAtClose(sqlite3* db) {
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);

@@ -24,6 +24,12 @@ namespace zapfer::history {
 // the syncs of folding it in come once in many transfers.
 constexpr std::int64_t kFoldLogBytes = 128 * 1024;
 
+// Whether the database at `path` says in its header that it keeps a
+// write-ahead log: then every connection to it does, and switching it to one
+// again (a statement to parse at each open) can be skipped. False when it
+// cannot be read or is not there yet.
+bool isInWalMode(const std::string& path);
+
 // For every connection of the store, before its first write.
 void keepLogAtClose(sqlite3* db);
 

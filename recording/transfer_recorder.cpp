@@ -35,8 +35,12 @@ std::optional<HistoryProblem> TransferRecorder::openStore() {
 }
 
 void TransferRecorder::prepare() {
-    if (m_enabled && !m_store)
-        openStore();
+    if (!m_enabled)
+        return;
+    if (!m_store && openStore())
+        return; // record() opens again and tells
+    // A failure is not told either: the write parses them again and tells.
+    m_store->prepareFileWrites();
 }
 
 std::optional<HistoryProblem> TransferRecorder::record(const RecordedTransfer& transfer) {

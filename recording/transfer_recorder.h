@@ -27,9 +27,10 @@ public:
     // environment turns recording off (benchmarks measure with and without).
     explicit TransferRecorder(std::string path = {}, history::HistoryOptions options = {});
 
-    // Opens the history ahead of the first record(), so that a transfer's
-    // end pays only for its own write: called while the transfer runs. A
-    // failure is not told here; record() tries again and tells it.
+    // Opens the history and parses its writes ahead of the first record(),
+    // so that a transfer's end pays only for its own rows: called while the
+    // transfer runs. A failure is not told here; record() tries again and
+    // tells it.
     void prepare();
     // Records one transfer; the problem to tell the user, the first time
     // there is one, or nothing.

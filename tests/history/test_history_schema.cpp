@@ -4,6 +4,7 @@
 #include "history_schema.h"
 #include "history_store.h"
 #include "history_test_support.h"
+#include "wal_upkeep.h"
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,48 @@ TEST(HistorySchema, ANewDatabaseIsAtTheCurrentVersionInWalMode) {
     ASSERT_TRUE(store) << store.error().text;
     EXPECT_EQ(queryText(path, "PRAGMA user_version"), std::to_string(currentSchemaVersion()));
     EXPECT_EQ(queryText(path, "PRAGMA journal_mode"), "wal");
+}
+
+TEST(HistorySchema, ADatabaseWithARollbackJournalIsSwitchedToWalAtItsOpen) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    {
+        auto store = HistoryStore::open(path);
+        ASSERT_TRUE(store) << store.error().text;
+        ASSERT_TRUE(store.value().recordTransfer(TransferRecord{}, {}));
+    }
+    EXPECT_TRUE(isInWalMode(path));
+    // Put back to a rollback journal, as another program may leave it.
+    ASSERT_EQ(executeScript(path, "PRAGMA journal_mode = DELETE;"), "");
+    ASSERT_EQ(queryText(path, "PRAGMA journal_mode"), "delete");
+    EXPECT_FALSE(isInWalMode(path));
+
+    auto store = HistoryStore::open(path);
+    ASSERT_TRUE(store) << store.error().text;
+    EXPECT_TRUE(isInWalMode(path));
+    EXPECT_EQ(queryText(path, "PRAGMA journal_mode"), "wal");
+    ASSERT_TRUE(store.value().recordTransfer(TransferRecord{}, {}));
+    EXPECT_EQ(queryText(path, "SELECT count(*) FROM transfers"), "2");
+}
+
+TEST(HistorySchema, OnlyAWalDatabaseHeaderCountsAsWalMode) {
+    TempDir dir;
+    EXPECT_FALSE(isInWalMode(dir.file("missing.sqlite")));
+    const std::string empty = dir.file("empty.sqlite");
+    std::ofstream(empty, std::ios::binary) << "";
+    EXPECT_FALSE(isInWalMode(empty));
+    // The versions at 18 and 19 say WAL, but the magic does not.
+    std::string junk(100, 'z');
+    junk[18] = 2;
+    junk[19] = 2;
+    const std::string notSqlite = dir.file("junk.sqlite");
+    std::ofstream(notSqlite, std::ios::binary) << junk;
+    EXPECT_FALSE(isInWalMode(notSqlite));
+    const std::string rollback = dir.file("rollback.sqlite");
+    ASSERT_EQ(executeScript(rollback, "CREATE TABLE t (x);"), "");
+    EXPECT_FALSE(isInWalMode(rollback));
+    ASSERT_EQ(executeScript(rollback, "PRAGMA journal_mode = WAL;"), "");
+    EXPECT_TRUE(isInWalMode(rollback));
 }
 
 TEST(HistorySchema, MigratesAVersion1DatabaseKeepingItsTransfers) {

@@ -146,6 +146,41 @@ TEST(HistoryStore, KeepsEveryFileOfTransfersOfManyFilesInOrder) {
     EXPECT_EQ(recent.value()[0].failedFileCount, 80); // all but the stored fifth
 }
 
+// The file statements parsed ahead, while a transfer runs, write the same
+// rows as those parsed by the write itself; asking twice changes nothing.
+TEST(HistoryStore, FileWritesPreparedAheadKeepEveryFileInOrder) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    std::vector<std::pair<std::int64_t, std::vector<FileRecord>>> written;
+    for (const int count : {0, 1, 9, 10, 11, 25, 100}) {
+        SCOPED_TRACE(count);
+        // A new connection for each, as a new zapfer-cli run has.
+        auto store = HistoryStore::open(path);
+        ASSERT_TRUE(store) << store.error().text;
+        ASSERT_TRUE(store.value().prepareFileWrites());
+        ASSERT_TRUE(store.value().prepareFileWrites());
+        std::vector<FileRecord> files;
+        for (int i = 0; i < count; ++i)
+            files.push_back(
+                file("p" + std::to_string(count) + "-" + std::to_string(i),
+                     i % 2 ? FileResult::Sent : FileResult::Failed,
+                     i % 4 ? std::optional<std::uint32_t>(std::uint32_t(i) * 77u) : std::nullopt));
+        auto id = store.value().recordTransfer(sampleTransfer(), files);
+        ASSERT_TRUE(id) << id.error().text;
+        written.emplace_back(id.value(), std::move(files));
+    }
+    auto store = HistoryStore::open(path);
+    ASSERT_TRUE(store) << store.error().text;
+    for (const auto& [id, files] : written) {
+        SCOPED_TRACE(files.size());
+        auto got = store.value().filesOf(id);
+        ASSERT_TRUE(got) << got.error().text;
+        expectSameFiles(got.value(), files);
+    }
+    EXPECT_EQ(queryText(path, "SELECT count(*) FROM files"), "156");
+    EXPECT_EQ(queryText(path, "PRAGMA integrity_check"), "ok");
+}
+
 TEST(HistoryStore, ListsNewestFirstAndPicksTheFilesToSendAgain) {
     TempDir dir;
     auto store = HistoryStore::open(dir.file("history.sqlite"));
