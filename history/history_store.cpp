@@ -223,8 +223,10 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
     if (auto migrated = migrateToCurrent(db); !migrated)
         return inFile(migrated.error(), path);
     keepLogAtClose(db);
-    foldLogIfLarge(db, path);
+    const bool folded = foldLogIfLarge(db, path);
     connection->busy.install(db, options.busyTimeoutMs);
+    if (folded)
+        startNextLog(db, currentSchemaVersion());
 
     // Ready for the first write, which then has only its own rows to do.
     auto prepared = Statement::prepare(db, kInsertTransfer);

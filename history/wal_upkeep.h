@@ -34,10 +34,17 @@ bool isInWalMode(const std::string& path);
 void keepLogAtClose(sqlite3* db);
 
 // Folds the log of the database at `path` into it and empties it when it
-// has grown past `limitBytes`. Best effort, without waiting: a log another
-// connection is using is left for a later open, and a failure here shows
-// again at the next write. Leaves `db` without a busy handler: the caller
-// sets its own again.
-void foldLogIfLarge(sqlite3* db, const std::string& path, std::int64_t limitBytes = kFoldLogBytes);
+// has grown past `limitBytes`; true when it did. Best effort, without
+// waiting: a log another connection is using is left for a later open, and a
+// failure here shows again at the next write. Leaves `db` without a busy
+// handler: the caller sets its own again.
+bool foldLogIfLarge(sqlite3* db, const std::string& path, std::int64_t limitBytes = kFoldLogBytes);
+
+// After a fold: starts the next log with one write, page 1 rewritten as it
+// is (`schemaVersion` being the database's own). A log's first write syncs
+// the log's header; this one runs in the open, while the transfer does, and
+// not in the transfer's own write at its end. Best effort: that write starts
+// the log itself when this could not.
+void startNextLog(sqlite3* db, int schemaVersion);
 
 } // namespace zapfer::history

@@ -1,6 +1,7 @@
 // The write-ahead log: kept when the last connection closes, read back by the
 // next open, and folded into the database by an open that finds it large.
 
+#include "history_schema.h"
 #include "history_store.h"
 #include "history_test_support.h"
 #include "wal_upkeep.h"
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,18 @@ using test::TempDir;
 std::int64_t sizeOf(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 ? std::int64_t(info.st_size) : -1;
+}
+
+// SQLite's log: a header of 32 bytes (its salts at 16), then frames of a
+// 24-byte header and a page each.
+constexpr std::int64_t kLogHeaderBytes = 32;
+constexpr std::int64_t kFrameHeaderBytes = 24;
+
+std::string logHeader(const std::string& log) {
+    std::ifstream in(log, std::ios::binary);
+    std::string header(kLogHeaderBytes, '\0');
+    in.read(header.data(), kLogHeaderBytes);
+    return in ? header : std::string();
 }
 
 std::vector<FileRecord> filesNamed(const std::string& stem, int count) {
@@ -107,13 +121,22 @@ TEST(HistoryLog, AnOpenFoldsALogGrownPastItsLimitAndWritesGoOn) {
 
     auto store = HistoryStore::open(path);
     ASSERT_TRUE(store) << store.error().text;
-    EXPECT_EQ(sizeOf(log), 0);
+    // Emptied, then started again with one page: the log's header, synced at
+    // its first write, is written by the open, not by the next transfer.
+    const std::int64_t pageSize = std::stoll(queryText(path, "PRAGMA page_size"));
+    EXPECT_EQ(sizeOf(log), kLogHeaderBytes + kFrameHeaderBytes + pageSize);
     EXPECT_GT(sizeOf(path), databaseBefore);
+    const std::string header = logHeader(log);
     expectTransfers(store.value(), written, 40);
     TransferRecord more;
     more.peerName = "more";
     ASSERT_TRUE(store.value().recordTransfer(more, filesNamed("more", 40)));
     expectTransfers(store.value(), written + 1, 40);
+    // Appended to the log the open started: the same header, salts and all.
+    EXPECT_GT(sizeOf(log), kLogHeaderBytes + kFrameHeaderBytes + pageSize);
+    EXPECT_EQ(logHeader(log), header);
+    EXPECT_EQ(queryText(path, "PRAGMA user_version"), std::to_string(currentSchemaVersion()));
+    EXPECT_EQ(queryText(path, "PRAGMA integrity_check"), "ok");
 }
 
 TEST(HistoryLog, ALogInUseByAReaderIsLeftForALaterOpen) {
