@@ -6,34 +6,64 @@
 
 namespace zapfer::cli {
 
-TransferHistory::TransferHistory()
-    : m_worker([this] {
-          m_recorder.prepare();
-          m_idle = true;
-      }) {}
+TransferHistory::TransferHistory() : m_worker([this] { run(); }) {}
 
 TransferHistory::~TransferHistory() {
-    settle();
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    m_worker.join();
+    if (m_problem)
+        say(*m_problem);
+}
+
+void TransferHistory::run() {
+    m_recorder.prepare();
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_stopping || m_next; });
+        if (!m_next)
+            return; // stopping, and everything written
+        const recording::RecordedTransfer transfer = std::move(*m_next);
+        m_next.reset();
+        m_writing = true;
+        lock.unlock();
+        auto problem = m_recorder.record(transfer);
+        lock.lock();
+        m_writing = false;
+        m_problem = std::move(problem);
+        m_changed.notify_all();
+    }
+}
+
+std::optional<recording::HistoryProblem> TransferHistory::takeProblem() {
+    if (m_next || m_writing)
+        return std::nullopt;
+    return std::exchange(m_problem, std::nullopt);
 }
 
 void TransferHistory::record(recording::RecordedTransfer transfer) {
-    settle();
-    m_idle = false;
-    m_worker = std::thread([this, transfer = std::move(transfer)] {
-        m_problem = m_recorder.record(transfer);
-        m_idle = true;
-    });
+    std::optional<recording::HistoryProblem> problem;
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_next && !m_writing; });
+        problem = takeProblem();
+        m_next = std::move(transfer);
+    }
+    m_changed.notify_all();
+    if (problem)
+        say(*problem);
 }
 
 void TransferHistory::sayFinished() {
-    if (m_idle)
-        settle();
-}
-
-void TransferHistory::settle() {
-    if (m_worker.joinable())
-        m_worker.join();
-    if (auto problem = std::exchange(m_problem, std::nullopt))
+    std::optional<recording::HistoryProblem> problem;
+    {
+        std::lock_guard lock(m_mutex);
+        problem = takeProblem();
+    }
+    if (problem)
         say(*problem);
 }
 

@@ -4,14 +4,16 @@
 // recorded, and a history that cannot be written is said once on stderr,
 // never as the transfer's failure.
 //
-// The history is opened and written on a thread of its own: the open while
-// the link comes up, each write while the sender shuts its engine down or the
-// receiver serves its next peer. Neither waits for SQLite on its way.
+// The history is opened and written on one thread of its own, started with
+// the program: the open while the link comes up, each write while the sender
+// shuts its engine down or the receiver serves its next peer. Neither waits
+// for SQLite on its way, nor for a thread to be started at a transfer's end.
 
 #include "transfer_recorder.h"
 
-#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -31,18 +33,25 @@ public:
     // Returns at once; the write before it is waited for first (its problem
     // said), so that transfers are written in their order.
     void record(recording::RecordedTransfer transfer);
-    // Says the problem of a write that has ended meanwhile; never waits. For
-    // a receiver that may wait long for its next transfer.
+    // Says the problem of a write that has ended meanwhile; never waits for
+    // one. For a receiver that may wait long for its next transfer.
     void sayFinished();
 
 private:
-    void settle();
-    void say(const recording::HistoryProblem& problem);
+    void run();
+    // The problem of the last write once it has ended, taken; nothing while
+    // one is waiting or under way. Called with m_mutex held.
+    std::optional<recording::HistoryProblem> takeProblem();
+    static void say(const recording::HistoryProblem& problem);
 
-    recording::TransferRecorder m_recorder;
-    std::optional<recording::HistoryProblem> m_problem; // the worker's, read once joined
-    std::atomic<bool> m_idle{false};
-    std::thread m_worker; // last: starts once everything above exists
+    recording::TransferRecorder m_recorder; // the worker's alone
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::optional<recording::RecordedTransfer> m_next; // handed over, not yet taken
+    bool m_writing = false;
+    bool m_stopping = false;
+    std::optional<recording::HistoryProblem> m_problem; // of the last write
+    std::thread m_worker;                               // last: starts once everything above exists
 };
 
 // " (CRC-32 1a2b3c4d)", as the per-file lines print it; empty when unknown.
