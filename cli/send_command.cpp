@@ -333,7 +333,7 @@ int runSend(const CliOptions& options) {
     SignalWatcher signals(queue);
     // Before the engine: its write then overlaps the engine's shutdown.
     // After the watcher: its threads leave the signals to the watcher.
-    TransferHistory history;
+    TransferHistory history(list.files.size());
     LinkConfig config;
     // A sending zapfer-cli serves nobody: free ports keep it out of the way of
     // a receiver on the same machine.

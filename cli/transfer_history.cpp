@@ -6,7 +6,8 @@
 
 namespace zapfer::cli {
 
-TransferHistory::TransferHistory() : m_worker([this] { run(); }) {}
+TransferHistory::TransferHistory(std::size_t expectedFiles)
+    : m_worker([this, expectedFiles] { run(expectedFiles); }) {}
 
 TransferHistory::~TransferHistory() {
     {
@@ -19,8 +20,8 @@ TransferHistory::~TransferHistory() {
         say(*m_problem);
 }
 
-void TransferHistory::run() {
-    m_recorder.prepare();
+void TransferHistory::run(std::size_t expectedFiles) {
+    m_recorder.prepare(expectedFiles);
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_changed.wait(lock, [this] { return m_stopping || m_next; });

@@ -12,6 +12,7 @@
 #include "transfer_recorder.h"
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -22,8 +23,9 @@ namespace zapfer::cli {
 
 class TransferHistory {
 public:
-    // Starts opening the history at once; make it before the engine.
-    TransferHistory();
+    // Starts opening the history at once; make it before the engine. A
+    // sender says how many files it sends: their write is parsed meanwhile.
+    explicit TransferHistory(std::size_t expectedFiles = 0);
     // Waits for the last write, so that no transfer goes unrecorded, and
     // says its problem.
     ~TransferHistory();
@@ -38,7 +40,7 @@ public:
     void sayFinished();
 
 private:
-    void run();
+    void run(std::size_t expectedFiles);
     // The problem of the last write once it has ended, taken; nothing while
     // one is waiting or under way. Called with m_mutex held.
     std::optional<recording::HistoryProblem> takeProblem();

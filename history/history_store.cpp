@@ -236,16 +236,20 @@ HistoryResult<HistoryStore> HistoryStore::openOnce(const std::string& path,
     return HistoryStore(std::move(connection), path, options);
 }
 
-HistoryStatus HistoryStore::prepareFileWrites() {
+HistoryStatus HistoryStore::prepareFileWrites(std::size_t fileCount) {
     sqlite3* db = m_connection->db.get();
-    if (!m_connection->insertFiles) {
+    // Each only when the write will use it: parsing the one for many files
+    // costs more than a few files' rows.
+    if (fileCount >= kFilesPerInsert && !m_connection->insertFiles) {
         auto prepared = preparedIn(m_connection->insertFiles, db, insertFilesSql(kFilesPerInsert));
         if (!prepared)
             return inFile(prepared.error(), m_path);
     }
-    auto prepared = preparedIn(m_connection->insertFile, db, kInsertFile);
-    if (!prepared)
-        return inFile(prepared.error(), m_path);
+    if (fileCount % kFilesPerInsert != 0) {
+        auto prepared = preparedIn(m_connection->insertFile, db, kInsertFile);
+        if (!prepared)
+            return inFile(prepared.error(), m_path);
+    }
     return std::monostate{};
 }
 

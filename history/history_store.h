@@ -50,10 +50,10 @@ public:
     const std::string& notice() const { return m_notice; }
     const std::string& path() const { return m_path; }
 
-    // Parses the statements a write of many files needs, so that the write at
-    // a transfer's end has only its rows to do: for a front end to call
-    // while the transfer runs. A failure here shows again at that write.
-    HistoryStatus prepareFileWrites();
+    // Parses the statements a write of `fileCount` files needs, so that the
+    // write at a transfer's end has only its rows to do: for a front end to
+    // call while the transfer runs. A failure here shows again at that write.
+    HistoryStatus prepareFileWrites(std::size_t fileCount);
 
     // Records one transfer with its files (in their order), pruning the oldest
     // past the limit in the same transaction. Returns the transfer's id.

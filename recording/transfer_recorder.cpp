@@ -34,13 +34,14 @@ std::optional<HistoryProblem> TransferRecorder::openStore() {
     return std::nullopt;
 }
 
-void TransferRecorder::prepare() {
+void TransferRecorder::prepare(std::size_t expectedFiles) {
     if (!m_enabled)
         return;
     if (!m_store && openStore())
         return; // record() opens again and tells
     // A failure is not told either: the write parses them again and tells.
-    m_store->prepareFileWrites();
+    if (expectedFiles > 0)
+        m_store->prepareFileWrites(expectedFiles);
 }
 
 std::optional<HistoryProblem> TransferRecorder::record(const RecordedTransfer& transfer) {

@@ -9,6 +9,7 @@
 #include "history_store.h"
 #include "outcome_records.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -27,11 +28,11 @@ public:
     // environment turns recording off (benchmarks measure with and without).
     explicit TransferRecorder(std::string path = {}, history::HistoryOptions options = {});
 
-    // Opens the history and parses its writes ahead of the first record(),
-    // so that a transfer's end pays only for its own rows: called while the
-    // transfer runs. A failure is not told here; record() tries again and
-    // tells it.
-    void prepare();
+    // Opens the history ahead of the first record(), and parses the write of
+    // `expectedFiles` files when that is known (not 0), so that a transfer's
+    // end pays only for its own rows: called while the transfer runs. A
+    // failure is not told here; record() tries again and tells it.
+    void prepare(std::size_t expectedFiles = 0);
     // Records one transfer; the problem to tell the user, the first time
     // there is one, or nothing.
     std::optional<HistoryProblem> record(const RecordedTransfer& transfer);

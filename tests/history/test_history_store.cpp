@@ -147,18 +147,23 @@ TEST(HistoryStore, KeepsEveryFileOfTransfersOfManyFilesInOrder) {
 }
 
 // The file statements parsed ahead, while a transfer runs, write the same
-// rows as those parsed by the write itself; asking twice changes nothing.
+// rows as those parsed by the write itself; parsed for another count than
+// the write's, or twice, they change nothing either.
 TEST(HistoryStore, FileWritesPreparedAheadKeepEveryFileInOrder) {
     TempDir dir;
     const std::string path = dir.file("history.sqlite");
     std::vector<std::pair<std::int64_t, std::vector<FileRecord>>> written;
-    for (const int count : {0, 1, 9, 10, 11, 25, 100}) {
-        SCOPED_TRACE(count);
+    const std::pair<std::size_t, int> preparedAndWritten[] = {
+        {0, 0},     {1, 1},   {9, 9},  {10, 10}, {11, 11}, {25, 25},
+        {100, 100}, {10, 11}, {1, 20}, {30, 3},  {0, 15},
+    };
+    for (const auto& [prepared, count] : preparedAndWritten) {
+        SCOPED_TRACE(std::to_string(prepared) + " prepared, " + std::to_string(count) + " written");
         // A new connection for each, as a new zapfer-cli run has.
         auto store = HistoryStore::open(path);
         ASSERT_TRUE(store) << store.error().text;
-        ASSERT_TRUE(store.value().prepareFileWrites());
-        ASSERT_TRUE(store.value().prepareFileWrites());
+        ASSERT_TRUE(store.value().prepareFileWrites(prepared));
+        ASSERT_TRUE(store.value().prepareFileWrites(prepared));
         std::vector<FileRecord> files;
         for (int i = 0; i < count; ++i)
             files.push_back(
@@ -177,7 +182,7 @@ TEST(HistoryStore, FileWritesPreparedAheadKeepEveryFileInOrder) {
         ASSERT_TRUE(got) << got.error().text;
         expectSameFiles(got.value(), files);
     }
-    EXPECT_EQ(queryText(path, "SELECT count(*) FROM files"), "156");
+    EXPECT_EQ(queryText(path, "SELECT count(*) FROM files"), "205");
     EXPECT_EQ(queryText(path, "PRAGMA integrity_check"), "ok");
 }
 

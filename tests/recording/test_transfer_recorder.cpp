@@ -173,3 +173,39 @@ TEST(TransferRecorder, OpenedAheadItTellsWhatTheOpenFoundAtTheFirstWrite) {
     off.prepare();
     EXPECT_FALSE(fs::exists(folder.path() + "/off.sqlite"));
 }
+
+// Told how many files the transfer sends, the recorder parses their write
+// ahead; the write then keeps each of them, in order, with its checksum.
+// A failing open ahead is still told once, by the write.
+TEST(TransferRecorder, PreparedForItsFilesItWritesThemAll) {
+    TempFolder folder;
+    const std::string path = folder.path() + "/history.sqlite";
+    TransferRecorder recorder(path);
+    recorder.prepare(23);
+    RecordedTransfer many = someTransfer(0);
+    many.files.clear();
+    for (int i = 0; i < 23; ++i)
+        many.files.push_back(someTransfer(i).files.front());
+    EXPECT_EQ(recorder.record(many), std::nullopt);
+    auto store = history::HistoryStore::open(path);
+    ASSERT_TRUE(store) << store.error().text;
+    auto recent = store.value().recentTransfers(-1);
+    ASSERT_TRUE(recent);
+    ASSERT_EQ(recent.value().size(), 1u);
+    auto files = store.value().filesOf(recent.value()[0].id);
+    ASSERT_TRUE(files);
+    ASSERT_EQ(files.value().size(), 23u);
+    for (int i = 0; i < 23; ++i) {
+        EXPECT_EQ(files.value()[std::size_t(i)].nameSent, "/f" + std::to_string(i));
+        EXPECT_EQ(files.value()[std::size_t(i)].crc32, uint32_t(i));
+    }
+
+    const std::string blocked = folder.path() + "/blocked";
+    std::ofstream(blocked) << "x";
+    TransferRecorder failing(blocked + "/history.sqlite");
+    failing.prepare(23);
+    const auto failed = failing.record(many);
+    ASSERT_TRUE(failed.has_value());
+    EXPECT_TRUE(failed->failed);
+    EXPECT_EQ(failing.record(many), std::nullopt);
+}
