@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -77,6 +78,82 @@ int waitForChild(pid_t pid, std::chrono::milliseconds limit) {
         }
     }
     ::_exit(0);
+}
+
+std::vector<FileRecord> manyFiles(int i, int count) {
+    std::vector<FileRecord> files;
+    for (int n = 0; n < count; ++n) {
+        FileRecord f;
+        f.nameSent = "transfer " + std::to_string(i) + " file " + std::to_string(n);
+        f.result = FileResult::Sent;
+        f.crc32 = static_cast<std::uint32_t>(i * 1000 + n);
+        files.push_back(std::move(f));
+    }
+    return files;
+}
+
+// As zapfer-cli runs one after another do: a new connection for each
+// transfer, its file writes parsed ahead, so that opens fold the log and start
+// the next one while the other process writes.
+[[noreturn]] void openForEachTransfer(const std::string& path, const std::string& writer, int count,
+                                      int startFd) {
+    char go = 0;
+    if (::read(startFd, &go, 1) != 1)
+        ::_exit(3);
+    for (int i = 0; i < count; ++i) {
+        auto store = HistoryStore::open(path);
+        if (!store) {
+            std::fprintf(stderr, "%s, open %d: %s\n", writer.c_str(), i,
+                         store.error().text.c_str());
+            ::_exit(1);
+        }
+        if (auto prepared = store.value().prepareFileWrites(40); !prepared) {
+            std::fprintf(stderr, "%s, %d: %s\n", writer.c_str(), i, prepared.error().text.c_str());
+            ::_exit(1);
+        }
+        auto id = store.value().recordTransfer(transferBy(writer, i), manyFiles(i, 40));
+        if (!id) {
+            std::fprintf(stderr, "%s, transfer %d: %s\n", writer.c_str(), i,
+                         id.error().text.c_str());
+            ::_exit(2);
+        }
+    }
+    ::_exit(0);
+}
+
+TEST(HistoryProcesses, WritersOpeningAnewForEachTransferFoldTheLogAndLoseNothing) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    constexpr int kEach = 60;
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    std::vector<pid_t> children;
+    for (const char* writer : {"first", "second"}) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0)
+            openForEachTransfer(path, writer, kEach, start[0]);
+        children.push_back(pid);
+    }
+    ::close(start[0]);
+    ASSERT_EQ(::write(start[1], "gg", 2), 2);
+    ::close(start[1]);
+    for (const pid_t pid : children)
+        EXPECT_EQ(waitForChild(pid, 120s), 0);
+
+    auto store = HistoryStore::open(path);
+    ASSERT_TRUE(store) << store.error().text;
+    EXPECT_EQ(store.value().transferCount().value(), 2 * kEach);
+    EXPECT_EQ(queryText(path, "SELECT count(*) FROM files"), std::to_string(2 * kEach * 40));
+    // Each transfer's files under its own id, in their order.
+    EXPECT_EQ(queryText(path, "SELECT count(*) FROM files f JOIN transfers t"
+                              " ON t.id = f.transfer_id WHERE f.crc32 = t.started_ms * 1000 +"
+                              " f.position AND f.name_sent = 'transfer ' || t.started_ms ||"
+                              " ' file ' || f.position"),
+              std::to_string(2 * kEach * 40));
+    EXPECT_EQ(queryText(path, "PRAGMA integrity_check"), "ok");
+    // Only folding the log writes the database itself: it was folded on the way.
+    EXPECT_GT(std::filesystem::file_size(path), 128u * 1024);
 }
 
 TEST(HistoryProcesses, TwoWritersAtOnceLoseNothing) {
