@@ -2,7 +2,8 @@
 // split into the part a transfer waits for and the part it does not.
 //
 // zapfer-cli opens the history on a thread of its own while the link comes
-// up; only the write of the transfer's rows comes after its end. Each round
+// up, and parses the write of its files there; only the write of the
+// transfer's rows comes after its end. Each round
 // is a new process (a fork of one that never touched SQLite), so the open
 // and the write run as cold as in a zapfer-cli run: its code faulted in, its
 // caches empty. Times are medians; CPU is the recording thread's own.
@@ -62,7 +63,8 @@ Sample recordOnce(const std::string& path, const std::vector<FileRecord>& files)
     const double openCpu = nowSeconds(CLOCK_THREAD_CPUTIME_ID);
     const long openFaults = minorFaults();
     auto store = HistoryStore::open(path);
-    if (!store)
+    // zapfer-cli's send parses its files' write with the open.
+    if (!store || !store.value().prepareFileWrites(files.size()))
         return sample;
     const double writeWall = nowSeconds(CLOCK_MONOTONIC);
     const double writeCpu = nowSeconds(CLOCK_THREAD_CPUTIME_ID);

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <initializer_list>
 #include <set>
 #include <thread>
 
@@ -80,6 +81,32 @@ int waitForChild(pid_t pid, std::chrono::milliseconds limit) {
     ::_exit(0);
 }
 
+// One child process per writer, running `write(writer, startFd)`; each
+// reads one byte of `startFd` before writing, so that all start together.
+// Expects every child to end well within two minutes.
+template <typename Write>
+void raceWriters(std::initializer_list<const char*> writers, Write write) {
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    std::vector<pid_t> children;
+    for (const char* writer : writers) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::close(start[1]);
+            write(writer, start[0]);
+            ::_exit(4); // the writers end the child themselves
+        }
+        children.push_back(pid);
+    }
+    ::close(start[0]);
+    const std::string go(writers.size(), 'g');
+    ASSERT_EQ(::write(start[1], go.data(), go.size()), ssize_t(go.size()));
+    ::close(start[1]);
+    for (const pid_t pid : children)
+        EXPECT_EQ(waitForChild(pid, 120s), 0);
+}
+
 std::vector<FileRecord> manyFiles(int i, int count) {
     std::vector<FileRecord> files;
     for (int n = 0; n < count; ++n) {
@@ -125,21 +152,9 @@ TEST(HistoryProcesses, WritersOpeningAnewForEachTransferFoldTheLogAndLoseNothing
     TempDir dir;
     const std::string path = dir.file("history.sqlite");
     constexpr int kEach = 60;
-    int start[2];
-    ASSERT_EQ(::pipe(start), 0);
-    std::vector<pid_t> children;
-    for (const char* writer : {"first", "second"}) {
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0)
-            openForEachTransfer(path, writer, kEach, start[0]);
-        children.push_back(pid);
-    }
-    ::close(start[0]);
-    ASSERT_EQ(::write(start[1], "gg", 2), 2);
-    ::close(start[1]);
-    for (const pid_t pid : children)
-        EXPECT_EQ(waitForChild(pid, 120s), 0);
+    raceWriters({"first", "second"}, [&](const std::string& writer, int startFd) {
+        openForEachTransfer(path, writer, kEach, startFd);
+    });
 
     auto store = HistoryStore::open(path);
     ASSERT_TRUE(store) << store.error().text;
@@ -160,23 +175,11 @@ TEST(HistoryProcesses, TwoWritersAtOnceLoseNothing) {
     TempDir dir;
     const std::string path = dir.file("history.sqlite");
     constexpr int kEach = 500;
-    int start[2];
-    ASSERT_EQ(::pipe(start), 0);
     // Both open a database that does not exist yet: creating and migrating it
     // is part of the race.
-    std::vector<pid_t> children;
-    for (const char* writer : {"window", "zapfer-cli"}) {
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0)
-            writeTransfers(path, writer, kEach, start[0]);
-        children.push_back(pid);
-    }
-    ::close(start[0]);
-    ASSERT_EQ(::write(start[1], "gg", 2), 2);
-    ::close(start[1]);
-    for (const pid_t pid : children)
-        EXPECT_EQ(waitForChild(pid, 120s), 0);
+    raceWriters({"window", "zapfer-cli"}, [&](const std::string& writer, int startFd) {
+        writeTransfers(path, writer, kEach, startFd);
+    });
 
     auto store = HistoryStore::open(path);
     ASSERT_TRUE(store) << store.error().text;
