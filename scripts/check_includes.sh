@@ -19,7 +19,7 @@ declare -A allowed=(
     [engine]="base"
     [base]=""
     [cli]="recording history engine base"
-    [bench]="files settings engine base"
+    [bench]="files settings history engine base"
 )
 
 status=0
