@@ -3,69 +3,43 @@
 #include <cinttypes>
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 namespace zapfer::cli {
 
-TransferHistory::TransferHistory(std::size_t expectedFiles)
-    : m_worker([this, expectedFiles] { run(expectedFiles); }) {}
+TransferHistory::TransferHistory(std::size_t expectedFiles) {
+    m_writer.emplace(
+        recording::TransferRecorder(),
+        [this](const recording::HistoryProblem& problem) {
+            // Said on the main thread, between its own lines.
+            std::lock_guard lock(m_mutex);
+            m_problems.push_back(problem);
+        },
+        expectedFiles);
+}
 
 TransferHistory::~TransferHistory() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_changed.notify_all();
-    m_worker.join();
-    if (m_problem)
-        say(*m_problem);
-}
-
-void TransferHistory::run(std::size_t expectedFiles) {
-    m_recorder.prepare(expectedFiles);
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [this] { return m_stopping || m_next; });
-        if (!m_next)
-            return; // stopping, and everything written
-        const recording::RecordedTransfer transfer = std::move(*m_next);
-        m_next.reset();
-        m_writing = true;
-        lock.unlock();
-        auto problem = m_recorder.record(transfer);
-        lock.lock();
-        m_writing = false;
-        m_problem = std::move(problem);
-        m_changed.notify_all();
-    }
-}
-
-std::optional<recording::HistoryProblem> TransferHistory::takeProblem() {
-    if (m_next || m_writing)
-        return std::nullopt;
-    return std::exchange(m_problem, std::nullopt);
+    m_writer.reset(); // writes what is still waiting
+    sayFinished();
 }
 
 void TransferHistory::record(recording::RecordedTransfer transfer) {
-    std::optional<recording::HistoryProblem> problem;
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return !m_next && !m_writing; });
-        problem = takeProblem();
-        m_next = std::move(transfer);
+    // One at a time, as a transfer's end comes: a history stuck behind a
+    // lock holds the next transfer's end back rather than piling them up.
+    while (!m_writer->waitIdle(60'000)) {
     }
-    m_changed.notify_all();
-    if (problem)
-        say(*problem);
+    sayFinished();
+    m_writer->record(std::move(transfer));
 }
 
 void TransferHistory::sayFinished() {
-    std::optional<recording::HistoryProblem> problem;
+    std::vector<recording::HistoryProblem> problems;
     {
         std::lock_guard lock(m_mutex);
-        problem = takeProblem();
+        problems.swap(m_problems);
     }
-    if (problem)
-        say(*problem);
+    for (const auto& problem : problems)
+        say(problem);
 }
 
 void TransferHistory::say(const recording::HistoryProblem& problem) {

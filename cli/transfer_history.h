@@ -9,15 +9,14 @@
 // shuts its engine down or the receiver serves its next peer. Neither waits
 // for SQLite on its way, nor for a thread to be started at a transfer's end.
 
-#include "transfer_recorder.h"
+#include "background_recorder.h"
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
+#include <vector>
 
 namespace zapfer::cli {
 
@@ -32,28 +31,21 @@ public:
     TransferHistory(const TransferHistory&) = delete;
     TransferHistory& operator=(const TransferHistory&) = delete;
 
-    // Returns at once; the write before it is waited for first (its problem
-    // said), so that transfers are written in their order.
+    // Returns once the write before it has ended (its problem said), so that
+    // transfers are written in their order.
     void record(recording::RecordedTransfer transfer);
     // Says the problem of a write that has ended meanwhile; never waits for
     // one. For a receiver that may wait long for its next transfer.
     void sayFinished();
 
 private:
-    void run(std::size_t expectedFiles);
-    // The problem of the last write once it has ended, taken; nothing while
-    // one is waiting or under way. Called with m_mutex held.
-    std::optional<recording::HistoryProblem> takeProblem();
     static void say(const recording::HistoryProblem& problem);
 
-    recording::TransferRecorder m_recorder; // the worker's alone
     std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::optional<recording::RecordedTransfer> m_next; // handed over, not yet taken
-    bool m_writing = false;
-    bool m_stopping = false;
-    std::optional<recording::HistoryProblem> m_problem; // of the last write
-    std::thread m_worker;                               // last: starts once everything above exists
+    std::vector<recording::HistoryProblem> m_problems; // from the writer, not yet said
+    // Last: its thread hands problems to the members above. Reset by the
+    // destructor, which then says what the last writes found.
+    std::optional<recording::BackgroundRecorder> m_writer;
 };
 
 // " (CRC-32 1a2b3c4d)", as the per-file lines print it; empty when unknown.

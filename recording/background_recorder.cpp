@@ -4,9 +4,10 @@
 
 namespace zapfer::recording {
 
-BackgroundRecorder::BackgroundRecorder(TransferRecorder recorder, ProblemHandler onProblem)
+BackgroundRecorder::BackgroundRecorder(TransferRecorder recorder, ProblemHandler onProblem,
+                                       std::size_t expectedFiles)
     : m_recorder(std::move(recorder)), m_onProblem(std::move(onProblem)),
-      m_thread([this] { run(); }) {}
+      m_thread([this, expectedFiles] { run(expectedFiles); }) {}
 
 BackgroundRecorder::~BackgroundRecorder() {
     {
@@ -44,9 +45,9 @@ void BackgroundRecorder::tell(const std::optional<HistoryProblem>& problem) {
         m_onProblem(*problem);
 }
 
-void BackgroundRecorder::run() {
+void BackgroundRecorder::run(std::size_t expectedFiles) {
     // Before the first transfer ends, not when it does.
-    m_recorder.prepare();
+    m_recorder.prepare(expectedFiles);
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_changed.wait(lock, [this] { return m_stopping || !m_waiting.empty(); });

@@ -7,6 +7,7 @@
 #include "transfer_recorder.h"
 
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -20,7 +21,10 @@ public:
     // problem over (a queued call), never block.
     using ProblemHandler = std::function<void(const HistoryProblem&)>;
 
-    BackgroundRecorder(TransferRecorder recorder, ProblemHandler onProblem);
+    // `expectedFiles`: how many files the first transfer has, when known
+    // (a sender's), so that their write is parsed while it runs.
+    BackgroundRecorder(TransferRecorder recorder, ProblemHandler onProblem,
+                       std::size_t expectedFiles = 0);
     // Writes what is still waiting, then stops.
     ~BackgroundRecorder();
     BackgroundRecorder(const BackgroundRecorder&) = delete;
@@ -36,7 +40,7 @@ public:
     static constexpr size_t kMaxWaiting = 64;
 
 private:
-    void run();
+    void run(std::size_t expectedFiles);
     void tell(const std::optional<HistoryProblem>& problem);
 
     TransferRecorder m_recorder;
