@@ -4,7 +4,8 @@
 // each end (sender and receiver, from the rusage of the reaped processes):
 //   - one large file over 127.0.0.1;
 //   - 100 files of 4 KiB over 127.0.0.1 (files per second), and what
-//     recording each transfer in the history adds to it;
+//     recording each transfer in the history adds to it, with a 95 %
+//     interval (history_cost.h);
 //   - one file across links with 1 ms and 10 ms of delay each way, between two
 //     network namespaces joined by the delay-link tool (root only);
 //   - the large file and the delayed ones again on the paired (TLS) link,
@@ -27,244 +28,25 @@
 //   --cli         the zapfer-cli to time (default: the one built beside this),
 //                 so that two builds can be run in turn on the same load
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
+#include "bench_runs.h"
+#include "history_cost.h"
+
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
-extern char** environ;
+using namespace zapfer::bench;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// A child process, killed and reaped on every way out; stdout optionally piped.
-class Child {
-public:
-    // Without `pipeStdout` the child's stdout is discarded.
-    Child(const std::vector<std::string>& argv, bool pipeStdout) {
-        std::vector<char*> args;
-        for (const auto& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        int out[2] = {-1, -1};
-        if (pipeStdout && pipe2(out, O_CLOEXEC) == 0) {
-            posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-            m_out = out[0];
-        } else {
-            posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        }
-        if (posix_spawnp(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        if (out[1] >= 0)
-            close(out[1]);
-    }
-    ~Child() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            while (waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
-            }
-        }
-        if (m_out >= 0)
-            close(m_out);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    bool started() const { return m_pid > 0; }
-    void signal(int sig) const { kill(m_pid, sig); }
-    // Exit status, or -1 when killed by a signal. The CPU time of the child
-    // and of the children it reaped itself is kept for cpuSeconds().
-    int wait() {
-        int status = 0;
-        rusage usage{};
-        pid_t got;
-        do {
-            got = wait4(m_pid, &status, 0, &usage);
-        } while (got < 0 && errno == EINTR);
-        m_pid = -1;
-        if (got < 0)
-            return -1;
-        m_cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    // User and system seconds, once wait() has reaped the child.
-    double cpuSeconds() const { return m_cpuSeconds; }
-    // The first stdout line, waiting at most `ms`.
-    std::optional<std::string> firstLine(int ms) {
-        std::string text;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-        while (Clock::now() < deadline) {
-            pollfd fd{m_out, POLLIN, 0};
-            if (poll(&fd, 1, 50) <= 0)
-                continue;
-            char c;
-            if (read(m_out, &c, 1) != 1)
-                break;
-            if (c == '\n')
-                return text;
-            text += c;
-        }
-        return std::nullopt;
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_out = -1;
-    double m_cpuSeconds = 0;
-};
-
-class TempDir {
-public:
-    explicit TempDir(std::string base) {
-        if (base.empty()) {
-            const char* tmp = std::getenv("TMPDIR");
-            base = tmp && *tmp ? tmp : "/tmp";
-        }
-        std::string pattern = base + "/zapfer-bench-XXXXXX";
-        if (mkdtemp(pattern.data()))
-            m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!m_path.empty())
-            std::filesystem::remove_all(m_path, ec);
-    }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
-bool writeRandomFile(const std::string& path, uint64_t size) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    std::vector<uint64_t> chunk(1 << 17); // 1 MiB
-    uint64_t state = 0x9E3779B97F4A7C15u;
-    bool ok = true;
-    for (uint64_t written = 0; ok && written < size;) {
-        for (auto& word : chunk) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            word = state;
-        }
-        const size_t n = size_t(std::min<uint64_t>(size - written, chunk.size() * 8));
-        ok = ::write(fd, chunk.data(), n) == ssize_t(n);
-        written += n;
-    }
-    return close(fd) == 0 && ok;
-}
-
-void syncPath(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
-uint16_t freeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-double seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
 
 int fail(const char* what) {
     std::fprintf(stderr, "lan_throughput: %s\n", what);
     return 1;
-}
-
-struct Peer {
-    std::vector<std::string> prefix; // e.g. {"ip", "netns", "exec", "za"}; empty for this namespace
-    std::string address;             // where the other side reaches it
-};
-
-std::vector<std::string> joined(const std::vector<std::string>& prefix,
-                                const std::vector<std::string>& command) {
-    std::vector<std::string> all = prefix;
-    all.insert(all.end(), command.begin(), command.end());
-    return all;
-}
-
-// One copy: its wall time (< 0 on failure) and each end's CPU time.
-struct Timing {
-    double seconds = -1;
-    double senderCpu = 0;
-    double receiverCpu = 0;
-};
-
-// zapfer-cli sending `files` from `sender` to a receiver in `receiver`; on
-// the paired link with the code stored under `pairedConfig` when one is given.
-Timing timeZapfer(const std::string& cli, const Peer& receiver, const Peer& sender,
-                  const std::vector<std::string>& files, const std::string& dest,
-                  const std::string& pairedConfig = {}) {
-    const bool paired = !pairedConfig.empty();
-    // The settings (and with them the code and its kept key) of this run.
-    const std::vector<std::string> settings =
-        paired ? std::vector<std::string>{"env", "XDG_CONFIG_HOME=" + pairedConfig, cli}
-               : std::vector<std::string>{cli};
-    std::vector<std::string> receiveCommand = joined(
-        settings, {"receive", "--port", "0", "--echo-port", "0", "--overwrite", "--dest", dest});
-    if (paired)
-        receiveCommand.insert(receiveCommand.end(), {"--paired-port", "0"});
-    Child receive(joined(receiver.prefix, receiveCommand), true);
-    auto line = receive.firstLine(20000);
-    const std::string lead = paired ? "listening for paired peers on port " : "listening on port ";
-    if (paired && line && !line->starts_with(lead))
-        line = receive.firstLine(20000);
-    if (!receive.started() || !line || !line->starts_with(lead))
-        return {};
-    std::vector<std::string> command = joined(settings, {"send", "--to", receiver.address});
-    if (paired)
-        command.insert(command.end(), {"--paired-port", line->substr(lead.size())});
-    else
-        command.insert(command.end(), {"--port", line->substr(lead.size()), "--plain"});
-    command.insert(command.end(), files.begin(), files.end());
-    const auto start = Clock::now();
-    Child send(joined(sender.prefix, command), false);
-    if (!send.started() || send.wait() != 0)
-        return {};
-    Timing timing;
-    timing.seconds = seconds(Clock::now() - start);
-    timing.senderCpu = send.cpuSeconds();
-    receive.signal(SIGTERM);
-    receive.wait();
-    timing.receiverCpu = receive.cpuSeconds();
-    return timing;
 }
 
 // socat copying the same bytes (a tar stream of `files` when there are
@@ -277,7 +59,7 @@ Timing timePlain(const Peer& receiver, const Peer& sender, const std::vector<std
     const std::string sink = single ? "OPEN:" + copy + ",creat,trunc" : "EXEC:tar -x -C " + dest;
     Child listener(joined(receiver.prefix, {"socat", "-b", "131072", "-u",
                                             "TCP-LISTEN:" + port + ",reuseaddr", sink}),
-                   false);
+                   Child::Output::Discard);
     if (!listener.started())
         return {};
     usleep(300000); // let it listen; the client retries in case it is not yet
@@ -291,7 +73,7 @@ Timing timePlain(const Peer& receiver, const Peer& sender, const std::vector<std
     Child client(joined(sender.prefix,
                         {"socat", "-b", "131072", "-u", source,
                          "TCP:" + receiver.address + ":" + port + ",retry=100,interval=0.01"}),
-                 false);
+                 Child::Output::Discard);
     if (!client.started() || client.wait() != 0 || listener.wait() != 0)
         return {};
     // The receiver syncs each file it keeps, and its folder: so does this copy.
@@ -299,35 +81,6 @@ Timing timePlain(const Peer& receiver, const Peer& sender, const std::vector<std
         syncPath(entry.path().string());
     syncPath(dest);
     return {seconds(Clock::now() - start), client.cpuSeconds(), listener.cpuSeconds()};
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-// The median of each figure over the runs that succeeded; failed when any did not.
-struct Summary {
-    bool ok = false;
-    double seconds = 0;
-    double senderCpu = 0;
-    double receiverCpu = 0;
-};
-
-Summary summarize(const std::vector<Timing>& runs) {
-    Summary summary;
-    std::vector<double> wall, sender, receiver;
-    for (const Timing& t : runs) {
-        if (t.seconds < 0)
-            return summary;
-        wall.push_back(t.seconds);
-        sender.push_back(t.senderCpu);
-        receiver.push_back(t.receiverCpu);
-    }
-    if (wall.empty())
-        return summary;
-    return {true, median(wall), median(sender), median(receiver)};
 }
 
 void report(const std::string& label, double bytes, const std::vector<Timing>& zapferRuns,
@@ -356,7 +109,7 @@ void report(const std::string& label, double bytes, const std::vector<Timing>& z
 }
 
 bool run(const std::vector<std::string>& argv) {
-    Child child(argv, false);
+    Child child(argv, Child::Output::Discard);
     return child.started() && child.wait() == 0;
 }
 
@@ -453,7 +206,7 @@ int main(int argc, char** argv) {
     const std::string config = dir.path() + "/config";
     {
         const auto start = Clock::now();
-        Child pair({"env", "XDG_CONFIG_HOME=" + config, cli, "pair"}, false);
+        Child pair({"env", "XDG_CONFIG_HOME=" + config, cli, "pair"}, Child::Output::Discard);
         if (!pair.started() || pair.wait() != 0)
             return fail("zapfer-cli pair failed");
         std::printf("%-34s %.3f s wall, %.3f s CPU (zapfer-cli pair, once per code)\n",
@@ -500,69 +253,9 @@ int main(int argc, char** argv) {
         if (s.ok)
             std::printf("%-34s zapfer %8.0f files/s\n", "", 100 / s.seconds);
     }
-    {
-        // What recording each transfer in the history costs: runs with it and
-        // without alternate, so that the machine's load falls on both alike.
-        // The CPU time of both ends says it too, less swayed by that load.
-        // Each end keeps a history of its own, as two machines do: one file
-        // for both would make each end wait for the other's write.
-        auto end = [&](const char* history, const char* side) {
-            return Peer{{"env", history, "XDG_DATA_HOME=" + data + "/" + side}, "127.0.0.1"};
-        };
-        const Peer recordedReceiver = end("ZAPFER_HISTORY=on", "receiver");
-        const Peer recordedSender = end("ZAPFER_HISTORY=on", "sender");
-        const Peer unrecordedReceiver = end("ZAPFER_HISTORY=off", "receiver");
-        const Peer unrecordedSender = end("ZAPFER_HISTORY=off", "sender");
-        // A second arm without recording, in the same turn, says how far two
-        // runs of the very same thing differ on this machine: a cost smaller
-        // than that spread cannot be told apart from it.
-        std::vector<Timing> on, off, offAgain;
-        const int rounds = historyOnly ? 16 * runs : 16;
-        for (int round = 0; round < rounds; ++round) {
-            for (int turn = 0; turn < 3; ++turn) {
-                const int arm = (round + turn) % 3;
-                const bool recording = arm == 0;
-                const Peer& receiver = recording ? recordedReceiver : unrecordedReceiver;
-                const Peer& sender = recording ? recordedSender : unrecordedSender;
-                std::vector<Timing>& into = arm == 0 ? on : arm == 1 ? off : offAgain;
-                into.push_back(timeZapfer(cli, receiver, sender, small, dest));
-                clearDest();
-            }
-        }
-        const Summary with = summarize(on);
-        const Summary without = summarize(off);
-        const Summary control = summarize(offAgain);
-        const char* label = "100 files of 4 KiB, history";
-        if (!with.ok || !without.ok || !control.ok) {
-            std::printf("%-34s failed\n", label);
-        } else {
-            const double cpuWith = with.senderCpu + with.receiverCpu;
-            const double cpuWithout = without.senderCpu + without.receiverCpu;
-            const double cpuControl = control.senderCpu + control.receiverCpu;
-            std::printf(
-                "%-34s recorded %7.1f ms   not %7.1f ms   cost %+5.1f %% (medians of %zu)\n", label,
-                1000 * with.seconds, 1000 * without.seconds,
-                100 * (with.seconds - without.seconds) / without.seconds, on.size());
-            std::printf("%-34s CPU both ends  recorded %6.1f ms   not %6.1f ms   cost %+5.1f %%\n",
-                        "", 1000 * cpuWith, 1000 * cpuWithout,
-                        cpuWithout > 0 ? 100 * (cpuWith - cpuWithout) / cpuWithout : 0.0);
-            std::printf("%-34s not recorded, again: %7.1f ms, %+5.1f %%; CPU %6.1f ms, %+5.1f %%"
-                        " (the machine's own spread)\n",
-                        "", 1000 * control.seconds,
-                        100 * (control.seconds - without.seconds) / without.seconds,
-                        1000 * cpuControl,
-                        cpuWithout > 0 ? 100 * (cpuControl - cpuWithout) / cpuWithout : 0.0);
-            // Each end opens its history in a process of its own: its share
-            // says where the cost falls.
-            for (const auto& [side, recorded, notRecorded] :
-                 {std::tuple{"sender  ", with.senderCpu, without.senderCpu},
-                  std::tuple{"receiver", with.receiverCpu, without.receiverCpu}})
-                std::printf("%-34s CPU %s   recorded %6.1f ms   not %6.1f ms   %+6.2f ms\n", "",
-                            side, 1000 * recorded, 1000 * notRecorded,
-                            1000 * (recorded - notRecorded));
-        }
-        std::fflush(stdout);
-    }
+    if (!reportHistoryCost({cli, data, dir.path(), small, historyOnly ? 16 * runs : 16}) &&
+        historyOnly)
+        return 1;
     if (historyOnly)
         return 0;
     if (delayLink.empty()) {

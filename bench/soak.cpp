@@ -6,6 +6,8 @@
 //
 //   soak [TRANSFERS] [FILE_BYTES]
 
+#include "bench_runs.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -72,18 +74,6 @@ long residentKbOf(pid_t pid) {
     return -1;
 }
 
-std::string firstLine(const fs::path& file, int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Clock::now() < deadline) {
-        std::ifstream in(file);
-        std::string line;
-        if (std::getline(in, line) && in.good())
-            return line;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return {};
-}
-
 void report(const char* when, pid_t pid) {
     std::printf("%-22s descriptors %3d   resident %7ld kB\n", when, descriptorsOf(pid),
                 residentKbOf(pid));
@@ -114,7 +104,7 @@ int main(int argc, char** argv) {
     const pid_t receiver = spawn(
         {cli, "receive", "--dest", dest.string(), "--overwrite", "--port", "0", "--echo-port", "0"},
         root / "receiver.out");
-    const std::string line = firstLine(root / "receiver.out", 20000);
+    const std::string line = zapfer::bench::firstLineOf(root / "receiver.out", 20000);
     const std::string lead = "listening on port ";
     if (receiver < 0 || line.rfind(lead, 0) != 0) {
         std::fprintf(stderr, "soak: the receiver did not start\n");
