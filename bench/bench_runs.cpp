@@ -201,6 +201,22 @@ Summary summarize(const std::vector<Timing>& runs) {
     return {true, median(wall), median(sender), median(receiver)};
 }
 
+namespace {
+
+// The sending command's wall and CPU time; failed unless it exits with 0.
+Timing timeSender(const Peer& sender, const std::vector<std::string>& command) {
+    const auto start = Clock::now();
+    Child send(joined(sender.prefix, command), Child::Output::Discard);
+    if (!send.started() || send.wait() != 0)
+        return {};
+    Timing timing;
+    timing.seconds = seconds(Clock::now() - start);
+    timing.senderCpu = send.cpuSeconds();
+    return timing;
+}
+
+} // namespace
+
 Timing timeZapfer(const std::string& cli, const Peer& receiver, const Peer& sender,
                   const std::vector<std::string>& files, const std::string& dest,
                   const std::string& pairedConfig) {
@@ -226,13 +242,9 @@ Timing timeZapfer(const std::string& cli, const Peer& receiver, const Peer& send
     else
         command.insert(command.end(), {"--port", line->substr(lead.size()), "--plain"});
     command.insert(command.end(), files.begin(), files.end());
-    const auto start = Clock::now();
-    Child send(joined(sender.prefix, command), Child::Output::Discard);
-    if (!send.started() || send.wait() != 0)
-        return {};
-    Timing timing;
-    timing.seconds = seconds(Clock::now() - start);
-    timing.senderCpu = send.cpuSeconds();
+    Timing timing = timeSender(sender, command);
+    if (timing.seconds < 0)
+        return timing;
     receive.signal(SIGTERM);
     receive.wait();
     timing.receiverCpu = receive.cpuSeconds();
@@ -244,14 +256,7 @@ Timing timeSend(const std::string& cli, const Peer& sender, const std::string& r
     std::vector<std::string> command = {cli,      "send", "--to",   receiverAddress,
                                         "--port", port,   "--plain"};
     command.insert(command.end(), files.begin(), files.end());
-    const auto start = Clock::now();
-    Child send(joined(sender.prefix, command), Child::Output::Discard);
-    if (!send.started() || send.wait() != 0)
-        return {};
-    Timing timing;
-    timing.seconds = seconds(Clock::now() - start);
-    timing.senderCpu = send.cpuSeconds();
-    return timing;
+    return timeSender(sender, command);
 }
 
 } // namespace zapfer::bench
