@@ -33,7 +33,10 @@ struct Estimate {
 Estimate estimate(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const double n = double(values.size());
-    const double half = 0.98 * std::sqrt(n); // 1.96 standard deviations of a fair coin's count, / 2
+    // How many values lie below the median is binomial (n, 1/2): 1.96 of
+    // its standard deviations, sqrt(n) / 2 each, either side of n / 2.
+    const double half = 0.98 * std::sqrt(n);
+    // Ranks counted from 1, then made indices.
     const auto low = size_t(std::max(0.0, std::floor(n / 2 - half) - 1));
     const auto high = size_t(std::min(n - 1, std::ceil(n / 2 + half)));
     return {median(values), values[low], values[high]};
